@@ -1,0 +1,82 @@
+# Project-wide build settings and the helpers every directory uses to declare plug-ins and tests.
+
+if(MV_BUILD_32)
+  set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
+  set(CMAKE_SYSTEM_PROCESSOR i686)
+  list(PREPEND CMAKE_PREFIX_PATH /usr/lib/i386-linux-gnu)
+  set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+  set(FIND_LIBRARY_USE_LIB64_PATHS OFF)
+  set_property(GLOBAL PROPERTY FIND_LIBRARY_USE_LIB64_PATHS OFF)
+  set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/i386-linux-gnu/pkgconfig:/usr/share/pkgconfig)
+  add_compile_options(-m32 -msse2 -mfpmath=sse)
+  add_link_options(-m32)
+endif()
+
+add_compile_options(-Wall -Wextra)
+if(MV_WERROR)
+  add_compile_options(-Werror)
+endif()
+if(MV_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+find_package(GTest REQUIRED)
+find_package(Threads REQUIRED)
+include(GoogleTest)
+
+# mv_add_plugin(NAME name MAGIC 0x... [MEMBER_SIZE 4|12|16] [DEBUG_CHECKS] [NO_SDK] [ENTRY main]
+#               SOURCES ... [LIBS ...])
+# Builds plugins/NAME.so exporting only its entry points. The SDK sources are compiled into each
+# plug-in with the plug-in's own magic and layout constants.
+function(mv_add_plugin)
+  cmake_parse_arguments(P "DEBUG_CHECKS;NO_SDK;TEST_ONLY" "NAME;MAGIC;MEMBER_SIZE;ENTRY;OUTPUT_DIR" "SOURCES;LIBS" ${ARGN})
+  if(NOT P_MEMBER_SIZE)
+    set(P_MEMBER_SIZE 12)
+  endif()
+  if(NOT P_OUTPUT_DIR)
+    set(P_OUTPUT_DIR ${MV_PLUGIN_DIR})
+  endif()
+  add_library(${P_NAME} MODULE ${P_SOURCES})
+  set_target_properties(${P_NAME} PROPERTIES
+    PREFIX "" OUTPUT_NAME ${P_NAME}
+    LIBRARY_OUTPUT_DIRECTORY ${P_OUTPUT_DIR}
+    CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  if(P_ENTRY STREQUAL "main")
+    set(script ${CMAKE_SOURCE_DIR}/cmake/exports_v1.map)
+  else()
+    set(script ${CMAKE_SOURCE_DIR}/cmake/exports.map)
+  endif()
+  target_link_options(${P_NAME} PRIVATE -Wl,--version-script=${script} -Wl,--no-undefined)
+  if(NOT P_NO_SDK)
+    target_link_libraries(${P_NAME} PRIVATE mv_sdk2)
+    target_compile_definitions(${P_NAME} PRIVATE MV_MODULE_MAGIC=${P_MAGIC} MV_PROCESS_MEMBER_SIZE=${P_MEMBER_SIZE})
+    if(P_DEBUG_CHECKS)
+      target_compile_definitions(${P_NAME} PRIVATE MV_SDK_DEBUG_CHECKS=1)
+    endif()
+  else()
+    target_include_directories(${P_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/mv_sdk2/include)
+  endif()
+  if(TARGET mv_platform)
+    target_link_libraries(${P_NAME} PRIVATE mv_platform)
+  endif()
+  target_link_libraries(${P_NAME} PRIVATE ${P_LIBS})
+  if(NOT P_TEST_ONLY)
+    set_property(GLOBAL APPEND PROPERTY MV_PLUGINS ${P_NAME})
+  endif()
+endfunction()
+
+# mv_add_test(NAME name SOURCES ... [LIBS ...]) : a GoogleTest program registered with ctest.
+# Tests find the plug-ins through MV_PLUGIN_DIR and fixtures through MV_SOURCE_DIR.
+function(mv_add_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;DEPENDS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  target_compile_definitions(${T_NAME} PRIVATE
+    MV_PLUGIN_DIR="${MV_PLUGIN_DIR}" MV_SOURCE_DIR="${CMAKE_SOURCE_DIR}" MV_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  if(T_DEPENDS)
+    add_dependencies(${T_NAME} ${T_DEPENDS})
+  endif()
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()
