@@ -153,7 +153,7 @@ typedef struct MVModStructV1 {
     MVV1Dispatcher dispatcher;
     char reserved1[24];
     void* object;
-    intptr_t reserved2;
+    int32_t reserved2;
     int32_t version;  // 1
     MVV1Process process;
     char reserved3[60];

@@ -1,0 +1,284 @@
+// The reference host: loads plug-ins, holds instances, pins and wires, runs blocks split at event
+// times and answers every host opcode, as Morvane does. One Host runs one patch.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mv_sdk2/mv_boundary.h"
+
+namespace mvh {
+
+class Host;
+class Instance;
+
+// A loaded plug-in library and its description (index 0).
+class Plugin {
+public:
+    // Loads with RTLD_NOW | RTLD_LOCAL. On failure returns null and sets *error to one line.
+    static std::shared_ptr<Plugin> load(const std::string& path, std::string* error);
+    ~Plugin();
+
+    const std::string& path() const { return m_path; }
+    const std::string& name() const { return m_name; }
+    const std::string& id() const { return m_id; }
+    const std::string& about() const { return m_about; }
+    int32_t module_flags() const { return m_flags; }
+    int32_t sdk_version() const { return m_sdk_version; }
+    bool is_v1() const { return m_main != nullptr; }
+
+    MVGetModulePropertiesFn get_module_properties() const { return m_get_properties; }
+    MVMakeModuleFn make_module() const { return m_make_module; }
+    MVMainFn v1_main() const { return m_main; }
+    void* handle() const { return m_handle; }
+
+private:
+    Plugin() = default;
+    std::string m_path, m_name, m_id, m_about;
+    int32_t m_flags = 0;
+    int32_t m_sdk_version = 0;
+    void* m_handle = nullptr;
+    MVGetModulePropertiesFn m_get_properties = nullptr;
+    MVMakeModuleFn m_make_module = nullptr;
+    MVMainFn m_main = nullptr;
+};
+
+// One pin as the host holds it, in the host's full (GUI) numbering.
+struct PinInfo {
+    int index = 0;         // GUI numbering: every description, duplicates included
+    int audio_index = -1;  // audio numbering, or -1 for GUI-only pins
+    std::string name;
+    std::string default_value;
+    std::string extra;
+    int direction = 0;
+    int datatype = 0;
+    int flags = 0;
+    bool duplicate = false;  // created by the host beyond the declared list
+    void* variable = nullptr;  // the module's storage, from the description
+
+    bool gui_only() const { return audio_index < 0; }
+    bool is_input() const { return direction != DR_OUT; }
+};
+
+// A value of a non-audio pin (and the constant of an unconnected audio input, in float units).
+struct PinValue {
+    int32_t i = 0;
+    float f = 0.0f;
+    std::string text;
+};
+
+// Logged for tests and tools: what the module announced or sent.
+struct StatusRecord {
+    int pin;  // audio numbering
+    int state;
+    int clock;
+};
+struct MidiRecord {
+    int pin;  // audio numbering
+    int32_t word;
+    int clock;
+};
+
+struct InstanceOptions {
+    bool with_gui = true;        // ask for kind 2
+    bool null_callback = false;  // hand the plug-in a null host callback
+    int extra_duplicates = 0;    // further duplicate pins beyond those wires create
+    int panel_x = 0, panel_y = 0;  // panel position in the patch view (for the context chain)
+    bool restored = false;         // GUI opcode 0 flag: the instance comes with stored values
+};
+
+struct HostConfig {
+    float sample_rate = 44100.0f;
+    int block_size = 1024;
+    double tempo = 120.0;
+    bool time_info = true;  // answer AM_TIME_INFO (false: null)
+    int32_t host_version = 96000;
+    std::string host_folder;  // default: the first plug-in's folder
+    int32_t host_mode = 0;
+};
+
+class Instance {
+public:
+    Instance(Host& host, std::shared_ptr<Plugin> plugin, std::string name, const InstanceOptions& options);
+    ~Instance();
+    Instance(const Instance&) = delete;
+    Instance& operator=(const Instance&) = delete;
+
+    const std::string& name() const { return m_name; }
+    Plugin& plugin() { return *m_plugin; }
+    MVModStruct* audio() { return m_audio; }
+    MVModStructV1* audio_v1() { return m_audio_v1; }
+    MVGuiStruct* gui() { return m_gui; }
+    bool is_open() const { return m_open; }
+    bool sleeping() const { return m_sleeping; }
+
+    // Pins in GUI numbering. Valid after create (pins are described at creation).
+    const std::vector<PinInfo>& pins() const { return m_pins; }
+    int find_pin(const std::string& name, int nth = 0) const;  // -1 when unknown
+    int audio_pin_count() const;
+    int gui_to_audio(int gui_index) const { return m_pins.at(gui_index).audio_index; }
+    int audio_to_gui(int audio_index) const;
+
+    // Values. Setting from outside (patch, tests) stores, notifies the GUI object and queues a
+    // pin-state event for the audio object at `clock` (default: the next block boundary).
+    void set_value(int pin, const PinValue& v, int clock = -1, int state = PIN_CHANGED_ONCE);
+    void set_int(int pin, int32_t v, int clock = -1) { set_value(pin, PinValue{v, static_cast<float>(v), {}}, clock); }
+    void set_float(int pin, float v, int clock = -1) { set_value(pin, PinValue{static_cast<int32_t>(v), v, {}}, clock); }
+    void set_text(int pin, const std::string& t, int clock = -1) { set_value(pin, PinValue{0, 0.0f, t}, clock); }
+    const PinValue& value(int pin) const { return m_values.at(pin); }
+    // Reads the module's own variable of an audio-side pin (outputs announced by the module).
+    PinValue read_variable(int pin) const;
+
+    // Audio buffers (block-size floats) of audio-side DT_FSAMPLE pins, by GUI index.
+    float* buffer(int pin);
+    // Inputs: a constant in float units used while the pin is unconnected.
+
+    // Logs of what the module sent.
+    std::vector<StatusRecord> status_log;
+    std::vector<MidiRecord> midi_log;
+    int process_changes = 0;  // AM_PROCESS_CHANGED count
+    int repaint_requests = 0;
+    int panel_width = 0, panel_height = 0;
+    bool idle_calls = false;
+    bool mouse_captured = false;
+
+    // Direct calls (tests and tools).
+    intptr_t dispatch(int opcode, int index = 0, intptr_t value = 0, void* ptr = nullptr, float opt = 0.0f);
+    intptr_t gui_dispatch(int opcode, int index = 0, intptr_t value = 0, void* ptr = nullptr, float opt = 0.0f);
+    // Paints the GUI into a device context of the platform stand-in (dc), panel size w x h.
+    void paint(int dc, int w, int h);
+    void pointer(int opcode, int x, int y);  // GD_POINTER_DOWN/UP/MOVE at panel pixels
+    intptr_t context() const { return m_context; }
+    int panel_x() const { return m_options.panel_x; }
+    int panel_y() const { return m_options.panel_y; }
+
+private:
+    friend class Host;
+    struct Event {
+        int clock;
+        long seq;
+        MVEvent e;
+        PinValue value;  // pin events: the value written into the variable at delivery
+        bool has_value = false;
+    };
+
+    void describe_pins();
+    void add_duplicate();
+    void open();
+    void close();
+    void queue(Event ev);
+    void deliver(Event& ev);
+    void write_variable(int gui_pin, const PinValue& v);
+    void run_block(int block_start, int n);
+    void run_block_v1(int block_start, int n);
+    void gui_notify(int pin);
+
+    Host& m_host;
+    std::shared_ptr<Plugin> m_plugin;
+    std::string m_name;
+    InstanceOptions m_options;
+    MVModStruct* m_audio = nullptr;
+    MVModStructV1* m_audio_v1 = nullptr;
+    MVGuiStruct* m_gui = nullptr;
+    bool m_open = false;
+    bool m_sleeping = false;
+    bool m_in_process = false;
+    int m_clock = 0;  // SampleClock() answer
+    int m_block_start = 0;
+    intptr_t m_context = 0;
+    std::vector<PinInfo> m_pins;
+    std::vector<PinValue> m_values;
+    std::vector<std::vector<float>> m_buffers;  // by GUI index; empty for non-audio pins
+    std::vector<std::string> m_texts;           // host-owned copies handed to audio text pins
+    std::vector<Event> m_events;                // sorted by (clock, seq)
+    int m_declared = 0;                         // declared descriptions
+    friend intptr_t host_callback_impl(void*, int32_t, int32_t, intptr_t, void*, float);
+    friend intptr_t host_audio_opcode(Instance*, int32_t, int32_t, intptr_t, void*);
+    friend intptr_t host_gui_opcode(Instance*, int32_t, int32_t, intptr_t, void*, float);
+};
+
+struct Wire {
+    Instance* from;
+    int from_pin;  // GUI numbering
+    Instance* to;
+    int to_pin;
+};
+
+class Host {
+public:
+    explicit Host(HostConfig config = {});
+    ~Host();
+
+    const HostConfig& config() const { return m_config; }
+    HostConfig& config() { return m_config; }
+
+    // Creates an instance (describe, makeModule kind 1 and 2, sample rate, block size, pin
+    // queries). Returns null and sets *error on failure.
+    Instance* add(const std::string& plugin_path, const std::string& name, const InstanceOptions& options = {},
+                  std::string* error = nullptr);
+    Instance* add(std::shared_ptr<Plugin> plugin, const std::string& name, const InstanceOptions& options = {});
+    Instance* find(const std::string& name) const;
+    const std::vector<std::unique_ptr<Instance>>& instances() const { return m_instances; }
+
+    // Wires an output to an input (GUI numbering). A wire to the last pin of a duplicating list
+    // creates a further duplicate before open, as the host does when a user connects it.
+    bool connect(Instance* from, int from_pin, Instance* to, int to_pin, std::string* error = nullptr);
+    const std::vector<Wire>& wires() const { return m_wires; }
+    bool connected(const Instance* inst, int gui_pin) const;
+
+    // Opens every instance (MD_OPEN, then GUI opcode 0) and queues the initial pin states.
+    void open();
+    // Runs one block of block_size samples (or n, at most block_size) and the GUI calls after it.
+    void run_block(int n = -1);
+    // Runs whole blocks until `samples` more samples have been processed.
+    void run(int samples);
+    // Runs the GUI idle calls once (the host does this after every block).
+    void idle();
+    void close();
+
+    int sample_clock() const { return m_clock; }
+    void set_tempo(double bpm) { m_time_info.tempo = bpm; }
+    void queue_midi(Instance* to, int gui_pin, int clock, int32_t word);
+    // Called before each block with its start clock (tempo changes, scripted events).
+    std::function<void(Host&, int block_start)> before_block;
+    // Called after each block (capture).
+    std::function<void(Host&, int block_start, int n)> after_block;
+
+    // Lookup of the instance that owns a record (audio or GUI) for the callback.
+    Instance* owner_of(void* record) const;
+    const MVTimeInfo* time_info() const { return m_config.time_info ? &m_time_info : nullptr; }
+    std::vector<Instance*> order() const;
+
+private:
+    friend class Instance;
+    friend intptr_t host_callback_impl(void*, int32_t, int32_t, intptr_t, void*, float);
+    friend intptr_t host_audio_opcode(Instance*, int32_t, int32_t, intptr_t, void*);
+    friend intptr_t host_gui_opcode(Instance*, int32_t, int32_t, intptr_t, void*, float);
+    void propagate_status(Instance* from, int gui_pin, int state, int clock);
+    void propagate_midi(Instance* from, int gui_pin, int32_t word, int clock);
+    void propagate_gui_write(Instance* from, int gui_pin, bool changed);
+    void gather_inputs(Instance* inst);
+    void compute_order();
+
+    HostConfig m_config;
+    MVTimeInfo m_time_info{};
+    std::vector<std::unique_ptr<Instance>> m_instances;
+    std::vector<Wire> m_wires;
+    std::vector<Instance*> m_order;
+    int m_clock = 0;
+    bool m_opened = false;
+    long m_seq = 0;
+};
+
+// The host callback handed to every plug-in.
+intptr_t MV_CDECL host_callback(void* record, int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
+
+// Text of data types, directions and flags as a module browser shows them.
+const char* datatype_name(int datatype);
+const char* direction_name(int direction);
+std::string flags_text(int flags);
+
+}  // namespace mvh

@@ -1,0 +1,360 @@
+// One placed module: its objects, its pins and values, its event queue and its block loop.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "mvhost/host.h"
+#include "registry.h"
+
+namespace mvh {
+
+namespace {
+
+bool audio_side(const MVPinProperties& p) {
+    return (p.flags & IO_UI_COMMUNICATION) == 0 || (p.flags & IO_BOTH_SIDES) != 0;
+}
+
+PinValue default_value(const PinInfo& pin) {
+    PinValue v;
+    const char* t = pin.default_value.c_str();
+    switch (pin.datatype) {
+    case DT_TEXT: v.text = pin.default_value; break;
+    case DT_FSAMPLE: v.f = static_cast<float>(std::strtod(t, nullptr) * 0.1); break;
+    case DT_FLOAT: v.f = static_cast<float>(std::strtod(t, nullptr)); v.i = static_cast<int32_t>(v.f); break;
+    default: v.i = static_cast<int32_t>(std::strtol(t, nullptr, 10)); v.f = static_cast<float>(v.i); break;
+    }
+    return v;
+}
+
+// The event's value in the older entry's second integer parameter.
+int32_t v1_value_word(int datatype, const PinValue& v) {
+    if (datatype == DT_FLOAT) {
+        int32_t bits;
+        std::memcpy(&bits, &v.f, sizeof bits);
+        return bits;
+    }
+    return v.i;
+}
+
+}  // namespace
+
+Instance::Instance(Host& host, std::shared_ptr<Plugin> plugin, std::string name, const InstanceOptions& options)
+    : m_host(host), m_plugin(std::move(plugin)), m_name(std::move(name)), m_options(options) {
+    static intptr_t next_context = 100;
+    m_context = next_context++;
+    registry_add_instance(this);
+    MVHostCallback cb = options.null_callback ? nullptr : &host_callback;
+    ConstructionScope scope(this);
+    if (m_plugin->is_v1()) {
+        m_audio_v1 = m_plugin->v1_main()(cb);
+        if (m_audio_v1) registry_add_record(m_audio_v1, this);
+    } else {
+        m_audio = static_cast<MVModStruct*>(m_plugin->make_module()(0, 1, cb, reinterpret_cast<intptr_t>(this)));
+        if (m_audio) registry_add_record(m_audio, this);
+        if (options.with_gui) {
+            m_gui = static_cast<MVGuiStruct*>(m_plugin->make_module()(0, 2, cb, reinterpret_cast<intptr_t>(this)));
+            if (m_gui) registry_add_record(m_gui, this);
+        }
+    }
+    dispatch(MD_SET_SAMPLE_RATE, 0, 0, nullptr, host.config().sample_rate);
+    dispatch(MD_SET_BLOCK_SIZE, 0, host.config().block_size);
+    describe_pins();
+}
+
+Instance::~Instance() {
+    close();
+    registry_remove_instance(this);
+}
+
+intptr_t Instance::dispatch(int opcode, int index, intptr_t value, void* ptr, float opt) {
+    if (m_audio_v1 && m_audio_v1->dispatcher) return m_audio_v1->dispatcher(m_audio_v1, opcode, index, value, ptr, opt);
+    if (m_audio && m_audio->dispatcher) return m_audio->dispatcher(m_audio, opcode, index, value, ptr, opt);
+    return 0;
+}
+
+intptr_t Instance::gui_dispatch(int opcode, int index, intptr_t value, void* ptr, float opt) {
+    if (!m_gui || !m_gui->dispatcher) return 0;
+    return m_gui->dispatcher(m_gui, opcode, index, value, ptr, opt);
+}
+
+void Instance::describe_pins() {
+    m_pins.clear();
+    int audio = 0;
+    // A module that never refuses would loop forever; no real module has this many pins.
+    for (int j = 0; j < 4096; ++j) {
+        MVPinProperties p;
+        std::memset(&p, 0, sizeof p);
+        if (dispatch(MD_PIN_PROPERTIES, j, 0, &p) == 0) break;
+        PinInfo info;
+        info.index = j;
+        info.audio_index = (m_audio_v1 || audio_side(p)) ? audio++ : -1;
+        info.name = p.name ? p.name : "";
+        info.default_value = p.default_value ? p.default_value : "";
+        info.extra = p.datatype_extra ? p.datatype_extra : "";
+        info.direction = p.direction;
+        info.datatype = p.datatype;
+        info.flags = p.flags;
+        info.variable = p.variable;
+        m_pins.push_back(info);
+    }
+    m_declared = static_cast<int>(m_pins.size());
+    m_values.clear();
+    m_buffers.clear();
+    m_texts.clear();
+    for (const PinInfo& pin : m_pins) {
+        m_values.push_back(default_value(pin));
+        m_buffers.emplace_back();
+        m_texts.emplace_back();
+        if (!pin.gui_only() && pin.datatype == DT_FSAMPLE) m_buffers.back().assign(m_host.config().block_size, 0.0f);
+    }
+    for (int k = 0; k < m_options.extra_duplicates; ++k) add_duplicate();
+}
+
+void Instance::add_duplicate() {
+    if (m_declared == 0 || !(m_pins[m_declared - 1].flags & IO_DUPLICATES)) return;
+    PinInfo info = m_pins[m_declared - 1];
+    info.index = static_cast<int>(m_pins.size());
+    info.duplicate = true;
+    info.variable = nullptr;
+    if (!info.gui_only()) info.audio_index = audio_pin_count();
+    m_pins.push_back(info);
+    m_values.push_back(default_value(info));
+    m_buffers.emplace_back();
+    m_texts.emplace_back();
+    if (!info.gui_only() && info.datatype == DT_FSAMPLE) m_buffers.back().assign(m_host.config().block_size, 0.0f);
+}
+
+int Instance::find_pin(const std::string& name, int nth) const {
+    for (const PinInfo& p : m_pins)
+        if (p.name == name && nth-- == 0) return p.index;
+    return -1;
+}
+
+int Instance::audio_pin_count() const {
+    int n = 0;
+    for (const PinInfo& p : m_pins)
+        if (!p.gui_only()) ++n;
+    return n;
+}
+
+int Instance::audio_to_gui(int audio_index) const {
+    for (const PinInfo& p : m_pins)
+        if (p.audio_index == audio_index) return p.index;
+    return -1;
+}
+
+float* Instance::buffer(int pin) {
+    if (pin < 0 || pin >= static_cast<int>(m_buffers.size()) || m_buffers[pin].empty()) return nullptr;
+    return m_buffers[pin].data();
+}
+
+void Instance::write_variable(int pin, const PinValue& v) {
+    const PinInfo& info = m_pins[pin];
+    if (info.gui_only() || !info.variable) return;
+    switch (info.datatype) {
+    case DT_ENUM: *static_cast<int16_t*>(info.variable) = static_cast<int16_t>(v.i); break;
+    case DT_BOOL: *static_cast<uint8_t*>(info.variable) = v.i != 0; break;
+    case DT_INT: *static_cast<int32_t*>(info.variable) = v.i; break;
+    case DT_FLOAT: *static_cast<float*>(info.variable) = v.f; break;
+    case DT_TEXT:
+        m_texts[pin] = v.text;
+        *static_cast<char**>(info.variable) = m_texts[pin].data();
+        break;
+    default: break;
+    }
+}
+
+PinValue Instance::read_variable(int pin) const {
+    PinValue v = m_values.at(pin);
+    const PinInfo& info = m_pins.at(pin);
+    if (info.gui_only() || !info.variable) return v;
+    switch (info.datatype) {
+    case DT_ENUM: v.i = *static_cast<int16_t*>(info.variable); v.f = static_cast<float>(v.i); break;
+    case DT_BOOL: v.i = *static_cast<uint8_t*>(info.variable); v.f = static_cast<float>(v.i); break;
+    case DT_INT: v.i = *static_cast<int32_t*>(info.variable); v.f = static_cast<float>(v.i); break;
+    case DT_FLOAT: v.f = *static_cast<float*>(info.variable); v.i = static_cast<int32_t>(v.f); break;
+    case DT_TEXT: {
+        const char* t = *static_cast<char**>(info.variable);
+        v.text = t ? t : "";
+        break;
+    }
+    default: break;
+    }
+    return v;
+}
+
+void Instance::gui_notify(int pin) {
+    if (!m_gui || !m_open) return;
+    MVPinChangedRecord rec{pin, m_gui->object};
+    gui_dispatch(GD_PIN_CHANGED, 0, 0, &rec);
+}
+
+void Instance::set_value(int pin, const PinValue& v, int clock, int state) {
+    if (pin < 0 || pin >= static_cast<int>(m_pins.size())) return;
+    const PinInfo& info = m_pins[pin];
+    m_values[pin] = v;
+    if (info.datatype == DT_FSAMPLE && info.gui_only() == false && info.is_input()) {
+        // An unconnected audio input holds this constant; the module learns of it by a state event.
+    }
+    if (!m_open) {
+        write_variable(pin, v);
+        return;
+    }
+    if (info.gui_only() || (info.flags & IO_BOTH_SIDES)) gui_notify(pin);
+    if (!info.gui_only()) {
+        Event ev{};
+        ev.clock = clock < 0 ? m_host.sample_clock() : clock;
+        ev.e.event_type = EV_PIN_STATE;
+        ev.e.int_parm1 = state;
+        ev.e.ptr_parm = reinterpret_cast<void*>(static_cast<intptr_t>(info.audio_index));
+        ev.value = v;
+        ev.has_value = true;
+        ev.e.int_parm2 = pin;  // GUI index, replaced at delivery
+        queue(ev);
+    }
+}
+
+void Instance::queue(Event ev) {
+    ev.seq = m_host.m_seq++;
+    ev.e.time_stamp = ev.clock;
+    auto pos = std::upper_bound(m_events.begin(), m_events.end(), ev, [](const Event& a, const Event& b) {
+        return a.clock < b.clock || (a.clock == b.clock && a.seq < b.seq);
+    });
+    m_events.insert(pos, std::move(ev));
+}
+
+void Instance::deliver(Event& ev) {
+    m_clock = ev.clock;
+    ev.e.time_stamp = ev.clock;
+    if (ev.e.event_type == EV_PIN_STATE && ev.has_value) {
+        const int gui_pin = ev.e.int_parm2;
+        write_variable(gui_pin, ev.value);
+        ev.e.int_parm2 = 0;
+    }
+    if (m_audio && m_audio->event_function) m_audio->event_function(m_audio->object, &ev.e);
+}
+
+void Instance::open() {
+    if (m_open || (!m_audio && !m_audio_v1)) return;
+    // Buffer pointers and values go into the module's variables before it opens, so that open
+    // already sees the stored values.
+    for (const PinInfo& pin : m_pins) {
+        if (pin.gui_only() || !pin.variable) continue;
+        if (pin.datatype == DT_FSAMPLE) *static_cast<float**>(pin.variable) = buffer(pin.index);
+        else write_variable(pin.index, m_values[pin.index]);
+    }
+    m_clock = m_host.sample_clock();
+    m_block_start = m_clock;
+    dispatch(MD_OPEN);
+    m_open = true;
+    gui_dispatch(GD_OPEN, m_options.restored ? 1 : 0);
+    // Every input learns its initial state and value at the first sample.
+    for (const PinInfo& pin : m_pins) {
+        if (pin.gui_only() || !pin.is_input() || pin.datatype == DT_MIDI) continue;
+        Event ev{};
+        ev.clock = m_host.sample_clock();
+        ev.e.event_type = EV_PIN_STATE;
+        ev.e.int_parm1 = PIN_STATIC;
+        ev.e.ptr_parm = reinterpret_cast<void*>(static_cast<intptr_t>(pin.audio_index));
+        ev.value = m_values[pin.index];
+        ev.has_value = true;
+        ev.e.int_parm2 = pin.index;
+        queue(ev);
+    }
+}
+
+void Instance::close() {
+    if (m_gui) {
+        MVGuiStruct* g = m_gui;
+        if (m_open) gui_dispatch(GD_CLOSE);
+        else if (g->dispatcher) g->dispatcher(g, GD_CLOSE, 0, 0, nullptr, 0.0f);
+        registry_remove_record(g);
+        m_gui = nullptr;
+    }
+    if (m_audio) {
+        MVModStruct* a = m_audio;
+        dispatch(MD_CLOSE);
+        registry_remove_record(a);
+        m_audio = nullptr;
+    }
+    if (m_audio_v1) {
+        MVModStructV1* a = m_audio_v1;
+        dispatch(1);
+        registry_remove_record(a);
+        m_audio_v1 = nullptr;
+    }
+    m_open = false;
+}
+
+void Instance::run_block(int block_start, int n) {
+    if (!m_open) return;
+    if (m_audio_v1) {
+        run_block_v1(block_start, n);
+        return;
+    }
+    m_block_start = block_start;
+    const int end = block_start + n;
+    int cur = block_start;
+    auto process = [&](int from, int count) {
+        if (count <= 0 || m_sleeping || !m_audio || !m_audio->process_function) return;
+        m_clock = from;
+        m_in_process = true;
+        m_audio->process_function(m_audio->object, from - block_start, count);
+        m_in_process = false;
+    };
+    while (!m_events.empty() && m_events.front().clock < end) {
+        Event ev = std::move(m_events.front());
+        m_events.erase(m_events.begin());
+        if (ev.clock < cur) ev.clock = cur;  // late (feedback or an earlier instance): now
+        process(cur, ev.clock - cur);
+        cur = ev.clock;
+        const bool was_sleeping = m_sleeping;
+        deliver(ev);
+        if (was_sleeping && m_audio) {
+            m_sleeping = false;
+            m_clock = cur;
+            dispatch(MD_WAKE);
+        }
+    }
+    process(cur, end - cur);
+    m_clock = end;
+}
+
+void Instance::run_block_v1(int block_start, int n) {
+    m_block_start = block_start;
+    const int end = block_start + n;
+    m_clock = block_start;
+    while (!m_events.empty() && m_events.front().clock < end) {
+        Event ev = std::move(m_events.front());
+        m_events.erase(m_events.begin());
+        if (m_sleeping) {
+            m_sleeping = false;
+            dispatch(8);  // resume: the module rereads the clock and restamps its past events
+        }
+        if (ev.e.event_type == EV_PIN_STATE && ev.has_value) {
+            const int gui_pin = ev.e.int_parm2;
+            write_variable(gui_pin, ev.value);
+            ev.e.int_parm2 = v1_value_word(m_pins[gui_pin].datatype, ev.value);
+        }
+        ev.e.time_stamp = std::max(ev.clock, block_start);
+        dispatch(7, 0, 0, &ev.e);
+    }
+    if (!m_sleeping && m_audio_v1->process) {
+        m_in_process = true;
+        m_audio_v1->process(m_audio_v1, 0, n);
+        m_in_process = false;
+    }
+    m_clock = end;
+}
+
+void Instance::paint(int dc, int w, int h) {
+    MVPanelRecord rec{w, h, m_context};
+    gui_dispatch(GD_PAINT, dc, 0, &rec);
+}
+
+void Instance::pointer(int opcode, int x, int y) {
+    MVPanelRecord rec{panel_width, panel_height, m_context};
+    gui_dispatch(opcode, x, y, &rec);
+}
+
+}  // namespace mvh
