@@ -1,0 +1,7 @@
+// The older entry's single export. C++ reserves ::main, so the function carries another name in
+// the source and the assembler label gives the library's symbol its name.
+#include "sequencer.h"
+
+extern "C" MV_EXPORT MVModStructV1* MV_CDECL mv_v1_main(MVHostCallback callback) __asm__("main");
+
+extern "C" MVModStructV1* MV_CDECL mv_v1_main(MVHostCallback callback) { return chain::create_sequencer(callback); }
