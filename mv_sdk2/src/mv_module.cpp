@@ -197,9 +197,10 @@ static bool audio_side(const MVPinProperties& p) {
 
 void MVModule_base::createPins() {
     const int n = static_cast<int>(CallHost(AM_PIN_COUNT));
-    if (n <= 0) return;
-    m_pins = new MVPin[n];
-    m_pin_count = n;
+    if (n > 0) {
+        m_pins = new MVPin[n];
+        m_pin_count = n;
+    }
 
     MVPinProperties p;
     int i = 0;
