@@ -60,3 +60,18 @@ int cmd_describe(const std::string& path, std::ostream& out, std::ostream& err) 
 }
 
 }  // namespace mvh
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <memory>
+
+namespace mvh {
+
+void register_describe(CLI::App& app, int& status) {
+    auto path = std::make_shared<std::string>();
+    auto* cmd = app.add_subcommand("describe", "Print a plug-in's description and pins");
+    cmd->add_option("plugin", *path, "Path of the plug-in (.so)")->required();
+    cmd->callback([path, &status] { status = cmd_describe(*path, std::cout, std::cerr); });
+}
+
+}  // namespace mvh
