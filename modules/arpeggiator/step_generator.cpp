@@ -1,0 +1,71 @@
+// The step generator: every grid point that falls due in a stretch becomes a timed note-on and its
+// note-off on MIDI Out.
+#include "arp_engine.h"
+
+namespace arp {
+
+namespace {
+constexpr double kClockRange = 4294967296.0;  // the host's sample clock is 32 bits wide
+}
+
+void ArpEngine::process(uint32_t now, int sample_count, TimingInputs inputs) {
+    if (m_running == 0) {
+        m_output.request_sleep();
+        return;
+    }
+    if (m_step_length < kMinStepLength) {
+        // Without the initial pin states the step length is still 0.0 and the loop below would
+        // never end: work it out from the inputs as they stand, keeping the pending grid point
+        // (the first key's sample) where it was.
+        const double unknown = m_step_length;
+        update_timing(inputs);
+        m_last_step -= m_step_length - unknown;
+    } else if (m_any_streaming != 0) {
+        update_timing(inputs);
+    }
+
+    const double start = static_cast<double>(now);
+    // After the clock wraps around the grid lies far ahead of it; move the grid along with it.
+    if (m_last_step - start > kClockRange / 2) m_last_step -= kClockRange;
+    // A grid point already behind this stretch (the step has just become shorter) plays once, now;
+    // catching up every missed point would pile them all onto this one sample.
+    if (m_last_step + m_step_length < start) m_last_step = start - m_step_length;
+
+    // Steps fall due up to and including the first sample after the stretch.
+    const double end = start + static_cast<double>(sample_count);
+    while (end - m_last_step >= m_step_length) {
+        const int note = next_note();
+        if (note < 0) {
+            m_running = 0;
+            return;
+        }
+        m_index += m_direction;
+        m_last_step += m_step_length;
+        if (m_last_step < start) {
+            m_step_clock = now;
+        } else {
+            m_step_clock = static_cast<uint32_t>(static_cast<uint64_t>(m_last_step));
+        }
+        emit_step(note);
+    }
+}
+
+void ArpEngine::emit_step(int note) {
+    const int32_t velocity = m_velocity_mode == 0 ? m_note_velocity[note] : m_first_velocity;
+    const int32_t channel = m_channel & 0x0F;
+    const int32_t played = (note + m_oct_offset + m_transpose) & 127;  // transposition wraps
+    const int32_t note_on = 144 + channel + played * 256 + velocity * 65536;
+    m_output.send_midi(m_step_clock, note_on);
+
+    m_off_time = m_step_clock + static_cast<uint32_t>(m_gate_length);
+    m_off_message = note_on - 16;  // the same note and velocity with status 128 + channel
+    if (m_mono_mode == 0 || m_gate_fraction < 1.0f) {
+        m_output.send_midi(m_off_time, m_off_message);
+        m_off_withheld = false;
+    } else {
+        // The next step overlaps this note and takes over the pending note-off.
+        m_off_withheld = true;
+    }
+}
+
+}  // namespace arp

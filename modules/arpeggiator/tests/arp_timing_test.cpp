@@ -1,0 +1,213 @@
+// Step timing: the grid from tempo, ratio and gate, sample-exact clocks, gate lengths, Mono Mode
+// and the guards on the timing arithmetic.
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "arp_test_rig.h"
+
+using arp_test::Rig;
+
+namespace {
+std::vector<uint32_t> clocks_of(const std::vector<arp_test::Sent>& s) {
+    std::vector<uint32_t> out;
+    for (const auto& e : s) out.push_back(e.clock);
+    return out;
+}
+}  // namespace
+
+TEST(ArpTiming, At240BpmAndRatio0625StepsFallOnTheFractionalGrid) {
+    Rig rig(1, 0);
+    rig.set_timing(24.0f, 0.0625f, 5.0f);
+    EXPECT_EQ(rig.engine.m_step_length, 6890.625);
+    EXPECT_EQ(rig.engine.m_gate_length, 3445);
+    rig.clock = 1000;
+    rig.chord({60, 64, 67});
+    rig.run(27562 + 64, 100);
+    const auto ons = rig.note_ons();
+    ASSERT_GE(ons.size(), 5u);
+    const std::vector<uint32_t> expected{1000, 7890, 14781, 21671, 28562};
+    std::vector<uint32_t> clocks = clocks_of(ons);
+    clocks.resize(5);
+    EXPECT_EQ(clocks, expected);
+    const auto offs = rig.note_offs();
+    ASSERT_GE(offs.size(), 5u);
+    for (size_t i = 0; i < 5; ++i) EXPECT_EQ(offs[i].clock, ons[i].clock + 3445) << i;
+}
+
+TEST(ArpTiming, BlockSizeDoesNotMoveTheSteps) {
+    for (int block : {1, 7, 64, 1024, 4096}) {
+        Rig rig(1, 0);
+        rig.set_timing(24.0f, 0.0625f, 5.0f);
+        rig.chord({60});
+        rig.run(27563, block);
+        EXPECT_EQ(clocks_of(rig.note_ons()), (std::vector<uint32_t>{0, 6890, 13781, 20671, 27562})) << block;
+    }
+}
+
+TEST(ArpTiming, ADueStepAtTheFirstSampleAfterTheBlockIsSentAhead) {
+    Rig rig(1, 0);
+    rig.set_timing(21.0f, 0.0625f, 5.0f);  // 210 BPM, ratio 0.625: exactly 7875 samples
+    rig.chord({60});
+    rig.run(7875);  // the last block ends just before clock 7875
+    const auto ons = rig.note_ons();
+    ASSERT_EQ(ons.size(), 2u);
+    EXPECT_EQ(ons[1].clock, 7875u);
+}
+
+TEST(ArpTiming, At120BpmAStepIsAQuarterNoteOfAbout22050Samples) {
+    Rig rig(1, 0);
+    // The inputs are single precision: 1.0 arrives as 0.1f, so the step is not exactly 22050.
+    EXPECT_NE(rig.engine.m_step_length, 22050.0);
+    EXPECT_NEAR(rig.engine.m_step_length, 22050.0, 0.01);
+    EXPECT_EQ(rig.engine.m_gate_length, 11025);
+    rig.chord({60});
+    rig.run(22050 * 3 + 1);
+    EXPECT_EQ(clocks_of(rig.note_ons()), (std::vector<uint32_t>{0, 22050, 44100, 66150}));
+}
+
+TEST(ArpTiming, StepNeverShorterThan100Samples) {
+    Rig rig(1, 0);
+    rig.set_timing(24.0f, 0.0001f, 5.0f);
+    EXPECT_EQ(rig.engine.m_step_length, 100.0);
+    EXPECT_EQ(rig.engine.m_gate_length, 50);
+}
+
+TEST(ArpTiming, Gate105WithoutMonoEndsEachNoteAfterTheNextBegins) {
+    Rig rig(1, 0);
+    rig.set_timing(24.0f, 0.0625f, 10.5f);
+    EXPECT_EQ(rig.engine.m_gate_length, 7235);  // 6890.625 * 1.05 truncated
+    rig.chord({60, 64});
+    rig.run(30000);
+    const auto ons = rig.note_ons();
+    const auto offs = rig.note_offs();
+    ASSERT_GE(ons.size(), 4u);
+    ASSERT_GE(offs.size(), 3u);
+    for (size_t i = 0; i + 1 < ons.size() && i < offs.size(); ++i) {
+        EXPECT_EQ(offs[i].clock, ons[i].clock + 7235u);
+        EXPECT_GT(offs[i].clock, ons[i + 1].clock);
+    }
+}
+
+TEST(ArpTiming, Gate105WithMonoSendsOnlyTheLastNoteOffOnRelease) {
+    Rig rig(1, 0);
+    rig.set(arp::kPinMonoMode, 1);
+    rig.set_timing(24.0f, 0.0625f, 10.5f);
+    rig.chord({60, 64});
+    rig.run(30000);
+    EXPECT_GE(rig.note_ons().size(), 4u);
+    EXPECT_TRUE(rig.note_offs().empty());
+    const arp_test::Sent last = rig.note_ons().back();
+    rig.release({60, 64});
+    const auto offs = rig.note_offs();
+    ASSERT_EQ(offs.size(), 1u);
+    EXPECT_EQ(offs[0].clock, last.clock + 7235u);
+    EXPECT_EQ(offs[0].word, last.word - 16);
+    EXPECT_EQ(rig.engine.m_running, 0);
+}
+
+TEST(ArpTiming, MonoHoldReleaseSendsThePendingNoteOff) {
+    Rig rig(1, 0);
+    rig.set(arp::kPinMonoMode, 1);
+    rig.set(arp::kPinHold, 1);
+    rig.set_timing(24.0f, 0.0625f, 10.5f);
+    rig.chord({60});
+    rig.release({60});
+    rig.run(10000);
+    EXPECT_TRUE(rig.note_offs().empty());
+    rig.set(arp::kPinHold, 0);
+    ASSERT_EQ(rig.note_offs().size(), 1u);
+    EXPECT_EQ(rig.note_offs()[0].clock, 6890u + 7235u);
+}
+
+TEST(ArpTiming, MonoNoteOffWhoseTimeHasPassedIsSentAtRelease) {
+    Rig rig(1, 0);
+    rig.set(arp::kPinMonoMode, 1);
+    rig.set_timing(24.0f, 0.0625f, 10.5f);  // a gate of 7235 samples
+    rig.chord({60});
+    rig.run(64);
+    rig.set_timing(3.0f, 0.4f, 10.5f);  // the next step now lies far beyond the gate
+    rig.run(20000);
+    ASSERT_EQ(rig.note_ons().size(), 1u);
+    rig.release({60});
+    const auto offs = rig.note_offs();
+    ASSERT_EQ(offs.size(), 1u);
+    EXPECT_EQ(offs[0].clock, rig.clock);
+}
+
+TEST(ArpTiming, NonMonoReleaseRepeatsTheScheduledNoteOff) {
+    Rig rig(1, 0);
+    rig.set_timing(24.0f, 0.0625f, 5.0f);
+    rig.chord({60});
+    rig.run(1000);
+    rig.release({60});
+    const auto offs = rig.note_offs();
+    ASSERT_EQ(offs.size(), 2u);
+    EXPECT_EQ(offs[1].clock, 3445u);
+    EXPECT_EQ(offs[1].word, offs[0].word);
+}
+
+TEST(ArpTiming, MissingInitialPinStatesDoNotHangTheGenerator) {
+    Rig rig(1, 0, /*deliver_initial_states=*/false);
+    EXPECT_EQ(rig.engine.m_step_length, 0.0);
+    rig.chord({60});
+    rig.run(22051);
+    EXPECT_EQ(clocks_of(rig.note_ons()), (std::vector<uint32_t>{0, 22050}));
+}
+
+TEST(ArpTiming, ZeroOrNonFiniteTempoKeepsTheArithmeticBounded) {
+    Rig zero(1, 0);
+    zero.set_timing(0.0f, 0.1f, 5.0f);
+    EXPECT_EQ(zero.engine.m_step_length, arp::kMaxStepLength);
+    EXPECT_GE(zero.engine.m_gate_length, 0);
+    zero.chord({60});
+    zero.run(44100);
+    EXPECT_EQ(zero.note_ons().size(), 1u);
+
+    Rig nan(1, 0);
+    nan.set_timing(std::numeric_limits<float>::quiet_NaN(), 0.1f, -5.0f);
+    EXPECT_EQ(nan.engine.m_step_length, arp::kMinStepLength);
+    EXPECT_EQ(nan.engine.m_gate_length, 0);
+    nan.chord({60});
+    nan.run(1000);
+    EXPECT_EQ(nan.note_ons().size(), 11u);  // 0, 100, ... 1000
+}
+
+TEST(ArpTiming, StreamingInputsAreReadOncePerBlock) {
+    Rig rig(1, 0);
+    rig.set_timing(24.0f, 0.0625f, 5.0f);
+    rig.engine.pin_status_changed(arp::kPinRatio, arp::kStateStreaming, 0, rig.inputs);
+    EXPECT_EQ(rig.engine.m_any_streaming, 1);
+    rig.chord({60});
+    rig.run(64);
+    rig.inputs.ratio = 0.125f;  // twice the step, seen by the next block
+    rig.run(13782);
+    EXPECT_EQ(rig.engine.m_step_length, 13781.25);
+    EXPECT_EQ(clocks_of(rig.note_ons()), (std::vector<uint32_t>{0, 13781}));
+}
+
+TEST(ArpTiming, AShrinkingStepPlaysTheMissedGridPointOnceNotInABurst) {
+    Rig rig(1, 0);
+    rig.set_timing(3.0f, 0.4f, 5.0f);  // 352800 samples per step
+    rig.chord({60});
+    rig.run(64);
+    rig.run(100000);
+    rig.set_timing(24.0f, 0.0005f, 5.0f);  // 100 samples per step
+    rig.run(64);
+    const auto ons = rig.note_ons();
+    ASSERT_EQ(ons.size(), 2u);
+    EXPECT_EQ(ons[1].clock, 100064u);
+}
+
+TEST(ArpTiming, TheGridSurvivesTheSampleClockWrappingAround) {
+    Rig rig(1, 0);
+    rig.set_timing(24.0f, 0.0625f, 5.0f);
+    rig.clock = 0xFFFFFFFFu - 10000;
+    rig.chord({60});
+    rig.run(20000);
+    const auto ons = rig.note_ons();
+    ASSERT_EQ(ons.size(), 3u);
+    EXPECT_EQ(ons[1].clock, 0xFFFFFFFFu - 10000 + 6890);
+    EXPECT_EQ(ons[2].clock, static_cast<uint32_t>(0xFFFFFFFFu - 10000 + 13781));
+}
