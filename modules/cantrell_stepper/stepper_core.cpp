@@ -17,6 +17,7 @@ constexpr float kMaxSubtractions = 64.0f;
 }  // namespace
 
 float reduce_step(float s, float t) {
+    if (!std::isfinite(s)) return s;  // no remainder: the caller drops such a step
     if (s > t) {
         if (s / t > kMaxSubtractions) {
             const float r = std::fmod(s, t);
