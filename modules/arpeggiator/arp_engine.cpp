@@ -41,6 +41,11 @@ void ArpEngine::update_timing(TimingInputs inputs) {
     // The negated test also catches NaN, which would otherwise never end the step loop.
     if (!(step >= kMinStepLength)) step = kMinStepLength;
     if (step > kMaxStepLength) step = kMaxStepLength;
+    if (m_step_length < kMinStepLength && m_running != 0) {
+        // A key that came before the first timing started the grid with an unknown step; keep
+        // its first step on the key's own sample.
+        m_last_step -= step - m_step_length;
+    }
     m_step_length = step;
 
     // Truncation of an out-of-range double is undefined, and a negative gate would put the

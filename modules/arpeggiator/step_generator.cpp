@@ -13,16 +13,9 @@ void ArpEngine::process(uint32_t now, int sample_count, TimingInputs inputs) {
         m_output.request_sleep();
         return;
     }
-    if (m_step_length < kMinStepLength) {
-        // Without the initial pin states the step length is still 0.0 and the loop below would
-        // never end: work it out from the inputs as they stand, keeping the pending grid point
-        // (the first key's sample) where it was.
-        const double unknown = m_step_length;
-        update_timing(inputs);
-        m_last_step -= m_step_length - unknown;
-    } else if (m_any_streaming != 0) {
-        update_timing(inputs);
-    }
+    // Without the initial pin states the step length would still be 0.0 and the loop below would
+    // never end: work it out from the inputs as they stand.
+    if (m_any_streaming != 0 || m_step_length < kMinStepLength) update_timing(inputs);
 
     const double start = static_cast<double>(now);
     // After the clock wraps around the grid lies far ahead of it; move the grid along with it.

@@ -208,6 +208,89 @@ TEST_F(ArpHost, MonoModeWithLongGateSendsOnlyTheLastNoteOff) {
     EXPECT_EQ(offs[0].word, ons.back().word - 16);
 }
 
+TEST_F(ArpHost, WalksTheChordInEveryMode) {
+    // One arpeggiator per mode on its own channel, all feeding the sink.
+    const std::vector<std::vector<int>> want = {
+        {60, 64, 67, 60, 64, 67},         {60, 67, 64, 60, 67, 64},         {60, 64, 67, 64, 60, 64},
+        {60, 64, 67, 64, 60, 64},         {60, 64, 67, 67, 64, 60},         {60, 60, 64, 67, 67, 64},
+    };
+    std::string err;
+    for (int mode = 1; mode <= 6; ++mode) {
+        mvh::Instance* a = mode == 1 ? arp : host.add(kArp, "arp" + std::to_string(mode), {}, &err);
+        ASSERT_NE(a, nullptr) << err;
+        if (mode != 1) {
+            ASSERT_TRUE(host.connect(a, pin("MIDI Out"), sink, pin("MIDI In"), &err)) << err;
+        }
+        a->set_int(pin("Arp Mode"), mode);
+        a->set_int(pin("Channel (1-16)"), mode);
+        a->set_float(pin("Beat Ratio"), 0.01f);  // 2205-sample steps
+        for (int n : {60, 64, 67}) host.queue_midi(a, pin("MIDI In"), 0, note_on(mode, n, 100));
+    }
+    host.open();
+    host.run(2205 * 6 - 100);  // steps at 0, 2204, 4409, ... 11024
+    for (int mode = 1; mode <= 6; ++mode) {
+        std::vector<int> got;
+        for (const auto& r : received(is_note_on))
+            if ((r.word & 0x0F) == mode) got.push_back((r.word >> 8) & 0x7F);
+        EXPECT_EQ(got, want[mode - 1]) << "mode " << mode;
+    }
+}
+
+TEST_F(ArpHost, TransposeChannelShiftsTheArpeggioAndIsNotPassedOn) {
+    arp->set_int(pin("Arp Mode"), 1);
+    arp->set_float(pin("Beat Ratio"), 0.01f);
+    host.open();
+    key(0, note_on(0, 60, 100));
+    key(100, note_on(15, 72, 100));  // middle C + 12 on channel 16
+    key(3000, note_on(15, 48, 100));
+    key(3000, note_off(15, 48));
+    host.run(2205 * 3 - 100);
+    std::vector<int> got;
+    for (const auto& r : received(is_note_on)) got.push_back((r.word >> 8) & 0x7F);
+    EXPECT_EQ(got, (std::vector<int>{60, 72, 48}));
+    for (const auto& r : sink->midi_log) EXPECT_NE(r.word & 0x0F, 15);
+}
+
+TEST_F(ArpHost, HoldKeepsPlayingAfterTheKeysAreUp) {
+    arp->set_int(pin("Arp Mode"), 1);
+    arp->set_int(pin("Arp Hold"), 1);
+    arp->set_float(pin("Beat Ratio"), 0.01f);
+    host.open();
+    key(0, note_on(0, 60, 100));
+    key(10, note_on(0, 67, 100));
+    key(20, note_off(0, 60));
+    key(20, note_off(0, 67));
+    host.run(2205 * 4 - 100);
+    EXPECT_EQ(received(is_note_on).size(), 4u);
+    arp->set_int(pin("Arp Hold"), 0);
+    host.run(2205 * 4);
+    EXPECT_EQ(received(is_note_on).size(), 4u);
+    EXPECT_TRUE(arp->sleeping());
+}
+
+TEST(ArpHostBare, AnswersOnlyIndexZeroAndKindsOneAndTwo) {
+    std::string err;
+    auto plugin = mvh::Plugin::load(kArp, &err);
+    ASSERT_NE(plugin, nullptr) << err;
+    MVModuleProperties props{};
+    EXPECT_EQ(plugin->get_module_properties()(1, &props), 0);
+    EXPECT_EQ(props.name, nullptr);
+    EXPECT_EQ(plugin->get_module_properties()(0, &props), 1);
+    EXPECT_EQ(plugin->make_module()(1, 1, nullptr, 0), nullptr);
+    EXPECT_EQ(plugin->make_module()(0, 3, nullptr, 0), nullptr);
+    void* gui = plugin->make_module()(0, 2, nullptr, 0);
+    ASSERT_NE(gui, nullptr);
+    auto* g = static_cast<MVGuiStruct*>(gui);
+    EXPECT_EQ(g->magic, 0x5345504Du);
+    EXPECT_EQ(g->dispatcher(g, GD_CLOSE, 0, 0, nullptr, 0.0f), 1);
+    void* audio = plugin->make_module()(0, 1, nullptr, 7);
+    ASSERT_NE(audio, nullptr);
+    auto* a = static_cast<MVModStruct*>(audio);
+    EXPECT_EQ(a->magic, 0xC304C483u);
+    EXPECT_EQ(a->host_handle, 7);
+    EXPECT_EQ(a->dispatcher(a, MD_CLOSE, 0, 0, nullptr, 0.0f), 1);
+}
+
 TEST(ArpHostBare, NullCallbackAndNoGuiStaySilent) {
     mvh::Host host;
     mvh::InstanceOptions options;

@@ -156,6 +156,15 @@ TEST(ArpTiming, MissingInitialPinStatesDoNotHangTheGenerator) {
     EXPECT_EQ(clocks_of(rig.note_ons()), (std::vector<uint32_t>{0, 22050}));
 }
 
+TEST(ArpTiming, AKeyBeforeTheFirstTimingStillStepsOnItsOwnSample) {
+    Rig rig(1, 0, /*deliver_initial_states=*/false);
+    rig.clock = 300;
+    rig.chord({60});
+    rig.announce(arp::kPinTempo, 0);
+    rig.run(22050 + 64);
+    EXPECT_EQ(clocks_of(rig.note_ons()), (std::vector<uint32_t>{300, 22350}));
+}
+
 TEST(ArpTiming, ZeroOrNonFiniteTempoKeepsTheArithmeticBounded) {
     Rig zero(1, 0);
     zero.set_timing(0.0f, 0.1f, 5.0f);
