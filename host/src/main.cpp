@@ -8,6 +8,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     int status = 0;
     mvh::register_describe(app, status);
+    mvh::register_render(app, status);
     mvh::register_validate(app, status);
     try {
         app.parse(argc, argv);

@@ -26,7 +26,7 @@ public:
         case 3: *p = pin(nullptr, DR_IN, DT_MIDI, "MIDI In", nullptr, 0); return true;
         case 4: *p = pin(nullptr, DR_OUT, DT_MIDI, "MIDI Out", nullptr, 0); return true;
         case 5: *p = pin(&m_out, DR_OUT, DT_FSAMPLE, "Out", nullptr, 0); return true;
-        case 6: *p = pin(&m_both, DR_IN, DT_INT, "Both", "7", IO_UI_COMMUNICATION | IO_BOTH_SIDES); return true;
+        case 6: *p = pin(&m_both, DR_IN, DT_INT, "Both", "7", IO_UI_COMMUNICATION | IO_BOTH_SIDES | IO_PATCH_STORE); return true;
         case 7: *p = pin(nullptr, DR_OUT, DT_FLOAT, "Dup", "0", IO_DUPLICATES); return true;
         default: return false;
         }

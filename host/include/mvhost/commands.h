@@ -16,5 +16,7 @@ int cmd_describe(const std::string& path, std::ostream& out, std::ostream& err);
 
 void register_describe(CLI::App& app, int& status);
 void register_validate(CLI::App& app, int& status);
+void register_render(CLI::App& app, int& status);
+void register_panel(CLI::App& app, int& status);
 
 }  // namespace mvh

@@ -1,0 +1,102 @@
+// Patch files: a JSON description of instances, pin values, wires, timed events and outputs,
+// turned into a running Host. See docs/patch-format.md.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "mvhost/host.h"
+
+namespace mvh {
+
+// A patch that cannot be used; the message names the file, the place and the field.
+struct PatchError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct TempoPoint {
+    int clock;
+    double bpm;
+};
+
+struct ScheduledEvent {
+    enum Kind { PinValue, Midi, Pointer, Paint } kind = PinValue;
+    int clock = 0;
+    long order = 0;
+    Instance* inst = nullptr;
+    int pin = -1;  // GUI numbering
+    mvh::PinValue value;
+    int32_t midi = 0;
+    int pointer_opcode = 0;
+    int x = 0, y = 0;
+};
+
+struct OutputChannel {
+    Instance* inst;
+    int pin;
+    std::string label;
+};
+
+class PatchRun {
+public:
+    // Loads and checks the patch, creates and wires the instances. Throws PatchError.
+    PatchRun(const std::string& path, const std::vector<std::string>& plugin_dirs);
+    PatchRun(const nlohmann::json& doc, const std::string& name_for_errors, const std::string& base_dir,
+             const std::vector<std::string>& plugin_dirs);
+
+    Host& host() { return m_host; }
+    int total_samples() const { return m_total; }
+    const std::vector<OutputChannel>& outputs() const { return m_outputs; }
+    const nlohmann::json& doc() const { return m_doc; }
+    const std::string& output_format() const { return m_format; }
+
+    // Runs up to the given clock (whole blocks), applying scheduled events; `sink` receives each
+    // block's output channels.
+    void run_until(int clock, const std::function<void(const std::vector<const float*>&, int n)>& sink = {});
+    // The patch with every instance's IO_PATCH_STORE values as they stand now.
+    nlohmann::json stored_patch() const;
+    // The user-visible form of a pin value (volts for audio pins, choice labels for lists).
+    nlohmann::json user_value(const Instance* inst, int pin) const;
+
+private:
+    void build(const nlohmann::json& doc);
+    std::string where(const std::string& place) const;
+    std::string resolve_module(const std::string& module, const std::string& place) const;
+    std::pair<Instance*, int> resolve_pin(const std::string& ref, const std::string& place) const;
+    mvh::PinValue parse_value(const Instance* inst, int pin, const nlohmann::json& v, const std::string& place) const;
+    int parse_time(const nlohmann::json& ev, const std::string& place) const;
+    void apply_due(int block_start, int block_end);
+
+    std::string m_name;
+    std::string m_base_dir;
+    std::vector<std::string> m_plugin_dirs;
+    nlohmann::json m_doc;
+    Host m_host;
+    int m_total = 0;
+    std::vector<TempoPoint> m_tempo;
+    std::vector<ScheduledEvent> m_events;  // sorted by clock, then order
+    size_t m_next_event = 0;
+    std::vector<OutputChannel> m_outputs;
+    std::string m_format = "float";
+};
+
+// Choice lists: "label=value,label,..." with values counting on from the last explicit one.
+struct Choice {
+    std::string label;
+    int value;
+};
+std::vector<Choice> parse_choices(const std::string& list);
+
+// Standard MIDI files: every channel message as (seconds, word), in time order.
+struct MidiFileEvent {
+    double seconds;
+    int32_t word;
+};
+std::vector<MidiFileEvent> read_midi_file(const std::string& path);  // throws PatchError
+// Writes channel messages (clock in samples) as a format-0 file at 120 BPM, 960 ticks per beat.
+bool write_midi_file(const std::string& path, const std::vector<MidiRecord>& events, double sample_rate,
+                     std::string* error);
+
+}  // namespace mvh

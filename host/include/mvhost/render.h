@@ -1,0 +1,26 @@
+// Rendering patches from the command line.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace mvh {
+
+struct RenderOptions {
+    std::string patch;
+    std::string output;
+    bool pcm16 = false;
+    std::string save_patch;
+    std::vector<std::string> midi_out;
+    std::vector<std::string> plugin_dirs;
+    bool quiet = false;
+};
+
+// Exit status 0, or 2 with one message on err (and no output file left behind).
+int cmd_render(const RenderOptions& options, std::ostream& err);
+
+// build/plugins and build/lib/builtin beside the running mvhost.
+std::vector<std::string> default_plugin_dirs();
+
+}  // namespace mvh

@@ -1,0 +1,194 @@
+// `mvhost render`: a patch to a WAV file, with progress, a summary, and the patch written back.
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+
+#include "mvhost/commands.h"
+#include "mvhost/patch.h"
+#include "mvhost/render.h"
+
+namespace fs = std::filesystem;
+
+namespace mvh {
+
+std::vector<std::string> default_plugin_dirs() {
+    std::vector<std::string> dirs;
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        const fs::path root = exe.parent_path().parent_path();
+        dirs.push_back((root / "plugins").string());
+        dirs.push_back((root / "lib" / "builtin").string());
+    }
+    return dirs;
+}
+
+namespace {
+
+// Writes to a temporary file beside the target and renames it into place only on success, so a
+// failed render never leaves a partial file behind.
+class TempFile {
+public:
+    explicit TempFile(const std::string& target) : m_target(target) {
+        m_temp = target + ".part-" + std::to_string(getpid());
+    }
+    ~TempFile() {
+        if (!m_committed) std::remove(m_temp.c_str());
+    }
+    const std::string& path() const { return m_temp; }
+    bool commit() {
+        m_committed = std::rename(m_temp.c_str(), m_target.c_str()) == 0;
+        return m_committed;
+    }
+
+private:
+    std::string m_target, m_temp;
+    bool m_committed = false;
+};
+
+}  // namespace
+
+int cmd_render(const RenderOptions& opt, std::ostream& err) {
+    auto fail = [&](const std::string& msg) {
+        err << "mvhost render: " << msg << "\n";
+        return 2;
+    };
+    std::vector<std::string> dirs = opt.plugin_dirs;
+    for (const std::string& d : default_plugin_dirs()) dirs.push_back(d);
+    std::unique_ptr<PatchRun> run;
+    try {
+        run = std::make_unique<PatchRun>(opt.patch, dirs);
+    } catch (const PatchError& e) {
+        return fail(e.what());
+    }
+    if (run->outputs().empty() && !opt.output.empty())
+        return fail(opt.patch + ": output.channels: the patch names no outputs for the WAV file");
+
+    struct MidiOut {
+        Instance* inst;
+        int audio_pin;
+        std::string file;
+    };
+    std::vector<MidiOut> midi_outs;
+    for (const std::string& spec : opt.midi_out) {
+        const size_t eq = spec.find('=');
+        const size_t dot = spec.find('.');
+        if (eq == std::string::npos || dot == std::string::npos || dot > eq)
+            return fail("--midi-out " + spec + ": expected INSTANCE.PIN=FILE.mid");
+        Instance* inst = run->host().find(spec.substr(0, dot));
+        if (!inst) return fail("--midi-out " + spec + ": unknown instance \"" + spec.substr(0, dot) + "\"");
+        const int pin = inst->find_pin(spec.substr(dot + 1, eq - dot - 1));
+        if (pin < 0 || inst->pins()[pin].datatype != DT_MIDI || inst->pins()[pin].direction != DR_OUT)
+            return fail("--midi-out " + spec + ": \"" + spec.substr(dot + 1, eq - dot - 1) + "\" is not a MIDI output");
+        midi_outs.push_back({inst, inst->gui_to_audio(pin), spec.substr(eq + 1)});
+    }
+
+    const float rate = run->host().config().sample_rate;
+    const int channels = static_cast<int>(run->outputs().size());
+    std::unique_ptr<TempFile> wav_tmp;
+    SNDFILE* snd = nullptr;
+    if (!opt.output.empty()) {
+        wav_tmp = std::make_unique<TempFile>(opt.output);
+        SF_INFO info{};
+        info.samplerate = static_cast<int>(rate);
+        info.channels = channels;
+        const bool pcm16 = opt.pcm16 || run->output_format() == "pcm16";
+        info.format = SF_FORMAT_WAV | (pcm16 ? SF_FORMAT_PCM_16 : SF_FORMAT_FLOAT);
+        snd = sf_open(wav_tmp->path().c_str(), SFM_WRITE, &info);
+        if (!snd) return fail(opt.output + ": cannot write the WAV file: " + sf_strerror(nullptr));
+    }
+
+    const bool tty = isatty(STDERR_FILENO) && !opt.quiet;
+    const auto t0 = std::chrono::steady_clock::now();
+    auto last_draw = t0;
+    bool drawn = false;
+    float peak = 0.0f;
+    long clipped = 0;
+    std::vector<float> interleaved;
+    const int total = run->total_samples();
+    bool write_ok = true;
+    auto sink = [&](const std::vector<const float*>& bufs, int n) {
+        interleaved.resize(static_cast<size_t>(n) * channels);
+        for (int k = 0; k < n; ++k)
+            for (int c = 0; c < channels; ++c) {
+                const float x = bufs[c] ? bufs[c][k] : 0.0f;
+                interleaved[static_cast<size_t>(k) * channels + c] = x;
+                const float a = std::fabs(x);
+                if (a > peak) peak = a;
+                if (a > 1.0f) ++clipped;
+            }
+        if (snd && sf_writef_float(snd, interleaved.data(), n) != n) write_ok = false;
+        const auto now = std::chrono::steady_clock::now();
+        if (tty && now - t0 > std::chrono::seconds(1) && now - last_draw > std::chrono::milliseconds(100)) {
+            last_draw = now;
+            drawn = true;
+            const double done = static_cast<double>(run->host().sample_clock()) / std::max(1, total);
+            const int width = 40, fill = static_cast<int>(done * width);
+            err << "\r[" << std::string(fill, '#') << std::string(width - fill, '.') << "] " << static_cast<int>(done * 100)
+                << "% " << std::fixed;
+            err.precision(1);
+            err << run->host().sample_clock() / rate << " s / " << total / rate << " s" << std::flush;
+        }
+    };
+    try {
+        run->run_until(total, sink);
+    } catch (const std::exception& e) {
+        if (snd) sf_close(snd);
+        return fail(std::string("render failed: ") + e.what());
+    }
+    if (drawn) err << "\r" << std::string(70, ' ') << "\r";
+    if (snd) {
+        if (sf_close(snd) != 0) write_ok = false;
+        if (!write_ok || !wav_tmp->commit()) return fail(opt.output + ": cannot write the WAV file");
+    }
+
+    for (const MidiOut& m : midi_outs) {
+        std::vector<MidiRecord> events;
+        for (const MidiRecord& r : m.inst->midi_log)
+            if (r.pin == m.audio_pin) events.push_back(r);
+        std::string error;
+        if (!write_midi_file(m.file, events, rate, &error)) return fail(error);
+    }
+
+    if (!opt.save_patch.empty()) {
+        TempFile tmp(opt.save_patch);
+        {
+            std::ofstream out(tmp.path());
+            out << run->stored_patch().dump(2) << "\n";
+            if (!out) return fail(opt.save_patch + ": cannot write the patch");
+        }
+        if (!tmp.commit()) return fail(opt.save_patch + ": cannot write the patch");
+    }
+
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double seconds = total / rate;
+    char line[256];
+    std::snprintf(line, sizeof line, "%s: %.2f s rendered in %.2f s (%.1fx real time), peak %.3f (%.1f dBFS), %ld clipped samples",
+                  opt.output.empty() ? opt.patch.c_str() : opt.output.c_str(), seconds, elapsed,
+                  elapsed > 0 ? seconds / elapsed : 0.0, peak, peak > 0 ? 20.0 * std::log10(peak) : -INFINITY, clipped);
+    err << line << "\n";
+    return 0;
+}
+
+void register_render(CLI::App& app, int& status) {
+    auto opt = std::make_shared<RenderOptions>();
+    auto* cmd = app.add_subcommand("render", "Render a patch to a WAV file");
+    cmd->add_option("patch", opt->patch, "Patch file (.json)")->required();
+    cmd->add_option("-o,--output", opt->output, "WAV file to write")->required();
+    cmd->add_flag("--pcm16", opt->pcm16, "Write 16-bit PCM instead of 32-bit float");
+    cmd->add_option("--save-patch", opt->save_patch, "Write the patch back with its stored values");
+    cmd->add_option("--midi-out", opt->midi_out, "Write a MIDI output to a MIDI file: INSTANCE.PIN=FILE.mid");
+    cmd->add_option("--plugins", opt->plugin_dirs, "Further folders to search for modules");
+    cmd->add_flag("-q,--quiet", opt->quiet, "No progress bar");
+    cmd->callback([opt, &status] { status = cmd_render(*opt, std::cerr); });
+}
+
+}  // namespace mvh

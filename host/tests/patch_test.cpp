@@ -1,0 +1,205 @@
+// Patches: building the host from JSON, rendering, writing the stored values back, bad input.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "../../mv_sdk2/tests/probe_report.h"
+#include "mvhost/patch.h"
+#include "mvhost/render.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+const std::vector<std::string> kDirs = {PROBE_DIR, MV_PLUGIN_DIR};
+
+ProbeReport report(mvh::Instance* inst) {
+    ProbeReport r{};
+    inst->dispatch(MD_12, 0, 0, &r);
+    return r;
+}
+
+json tempo_patch() {
+    return json::parse(R"({
+      "sample_rate": 48000, "block_size": 100, "duration": 0.01,
+      "tempo": [{"time": 0, "bpm": 120}, {"sample": 250, "bpm": 60}],
+      "instances": [{"name": "t", "module": "host_tempo"}, {"name": "p", "module": "sdk_probe"}],
+      "wires": [["t.Tempo/BPM Out", "p.In"]],
+      "output": {"channels": ["p.Out", "t.Tempo/BPM Out"]}
+    })");
+}
+
+std::string error_of(const json& doc) {
+    try {
+        mvh::PatchRun run(doc, "patch.json", ".", kDirs);
+    } catch (const mvh::PatchError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+struct TempDir : ::testing::Test {
+    fs::path dir;
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("mvhost_patch_" + std::to_string(::getpid()) + "_" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string write(const std::string& name, const std::string& text) {
+        std::ofstream(dir / name) << text;
+        return (dir / name).string();
+    }
+    int render(const std::string& patch, const std::string& out, std::string* err_text = nullptr,
+               const std::string& save = "") {
+        mvh::RenderOptions o;
+        o.patch = patch;
+        o.output = out;
+        o.save_patch = save;
+        o.plugin_dirs = kDirs;
+        o.quiet = true;
+        std::ostringstream err;
+        const int rc = mvh::cmd_render(o, err);
+        if (err_text) *err_text = err.str();
+        return rc;
+    }
+};
+
+TEST(Patch, TempoChangesReachTheModuleAtTheBlockTheyFallIn) {
+    mvh::PatchRun run(tempo_patch(), "patch.json", ".", kDirs);
+    std::vector<float> left, right;
+    run.run_until(run.total_samples(), [&](const std::vector<const float*>& b, int n) {
+        left.insert(left.end(), b[0], b[0] + n);
+        right.insert(right.end(), b[1], b[1] + n);
+    });
+    ASSERT_EQ(left.size(), 480u);
+    EXPECT_EQ(right[0], 12.0f);
+    EXPECT_EQ(right[299], 12.0f);  // the change at 250 takes effect with the block that starts at 300
+    EXPECT_EQ(right[300], 6.0f);
+    // The probe copies its input: the same numbers pass through a wire within the block.
+    EXPECT_EQ(left, right);
+}
+
+TEST(Patch, ValuesInUserUnitsAndDuplicatesCreatedByWires) {
+    json doc = json::parse(R"({
+      "instances": [{"name": "a", "module": "sdk_probe", "pins": {"Mode": "Ramp", "In": 2.5, "Both": 4}},
+                    {"name": "b", "module": "sdk_probe", "pins": {"Mode": 2}}],
+      "wires": [["a.Out", "b.In"], ["a.Dup", "b.In"]]
+    })");
+    // Dup is an output, b.In takes two wires; the source's duplicating list grows by one.
+    mvh::PatchRun run(doc, "patch.json", ".", kDirs);
+    mvh::Instance* a = run.host().find("a");
+    EXPECT_EQ(a->pins().size(), 9u);
+    EXPECT_FLOAT_EQ(a->value(a->find_pin("In")).f, 0.25f);
+    EXPECT_EQ(a->value(a->find_pin("Mode")).i, 1);
+    EXPECT_EQ(run.user_value(a, a->find_pin("Mode")), "Ramp");
+    EXPECT_DOUBLE_EQ(run.user_value(a, a->find_pin("In")).get<double>(), 2.5);
+    mvh::Instance* b = run.host().find("b");
+    EXPECT_EQ(b->value(b->find_pin("Mode")).i, 2);
+}
+
+TEST(Patch, ChoiceListsCountOnFromExplicitValues) {
+    auto c = mvh::parse_choices("1 - 16,17 - 32 = 16,32 - 48 = 32, Off");
+    ASSERT_EQ(c.size(), 4u);
+    EXPECT_EQ(c[0].label, "1 - 16");
+    EXPECT_EQ(c[0].value, 0);
+    EXPECT_EQ(c[1].label, "17 - 32");
+    EXPECT_EQ(c[1].value, 16);
+    EXPECT_EQ(c[3].label, "Off");
+    EXPECT_EQ(c[3].value, 33);
+}
+
+TEST(Patch, BadInputNamesThePlaceAndTheField) {
+    auto with = [](const char* patch) { return error_of(json::parse(patch)); };
+    EXPECT_EQ(error_of(json::array()), "patch.json: the patch must be a JSON object");
+    EXPECT_EQ(with(R"({"instances": [{"name": "x", "module": "nothing_like_it"}]})")
+                  .rfind("patch.json: instances[0].module: unknown module \"nothing_like_it\"", 0),
+              0u);
+    EXPECT_EQ(with(R"({"instances": [{"name": "p", "module": "sdk_probe", "pins": {"Nope": 1}}]})")
+                  .rfind("patch.json: instances[0].pins.\"Nope\": instance \"p\" has no pin \"Nope\"", 0),
+              0u);
+    EXPECT_EQ(with(R"({"instances": [{"name": "p", "module": "sdk_probe", "pins": {"In": "loud"}}]})"),
+              "patch.json: instances[0].pins.\"In\": pin \"In\" (audio) expects a number of volts, got a text");
+    EXPECT_EQ(with(R"({"instances": [{"name": "p", "module": "sdk_probe", "pins": {"Mode": "Fast"}}]})"),
+              "patch.json: instances[0].pins.\"Mode\": pin \"Mode\" has no choice \"Fast\" (choices: \"Copy\", "
+              "\"Ramp\", \"Sleep\")");
+    EXPECT_EQ(with(R"({"instances": [{"name": "p", "module": "sdk_probe"}, {"name": "q", "module": "sdk_probe"}],
+                       "wires": [["p.Out", "q.MIDI In"]]})"),
+              "patch.json: wires[0]: p.Out -> q.MIDI In: p.Out (audio) cannot connect to q.MIDI In (midi)");
+    EXPECT_EQ(with(R"({"instances": [{"name": "p", "module": "sdk_probe"}], "wires": [["p.In", "p.Out"]]})"),
+              "patch.json: wires[0]: p.In -> p.Out: p.In is not an output");
+    EXPECT_EQ(with(R"({"block_size": 0, "instances": []})").rfind("patch.json: block_size: expected a number from 1 to 8192", 0), 0u);
+    EXPECT_EQ(with(R"({"instances": [], "tempo": "fast"})"),
+              "patch.json: tempo: expected a number of beats per minute or a list of changes");
+    EXPECT_EQ(with(R"({"instances": [{"name": "p", "module": "sdk_probe"}],
+                       "events": [{"time": 0.1, "midi_file": "/no/such.mid", "to": "p"}]})"),
+              "patch.json: events[0].midi_file: /no/such.mid: cannot open the MIDI file");
+    EXPECT_EQ(with(R"({"instances": [], "bogus": 1})"), "patch.json: bogus: unknown field");
+}
+
+TEST_F(TempDir, RenderWritesTheWavAndASummaryLine) {
+    const std::string patch = write("p.json", tempo_patch().dump());
+    std::string err;
+    ASSERT_EQ(render(patch, (dir / "out.wav").string(), &err), 0) << err;
+    EXPECT_NE(err.find("0.01 s rendered in"), std::string::npos) << err;
+    EXPECT_NE(err.find("peak 12.000"), std::string::npos) << err;
+    EXPECT_NE(err.find("960 clipped samples"), std::string::npos) << err;
+    SF_INFO info{};
+    SNDFILE* f = sf_open((dir / "out.wav").c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_EQ(info.frames, 480);
+    EXPECT_EQ(info.samplerate, 48000);
+    std::vector<float> data(960);
+    sf_readf_float(f, data.data(), 480);
+    sf_close(f);
+    EXPECT_EQ(data[1], 12.0f);
+    EXPECT_EQ(data[2 * 400 + 1], 6.0f);
+}
+
+TEST_F(TempDir, FailedRenderLeavesNoFileBehind) {
+    const std::string bad_json = write("bad.json", "{\"instances\": [ {\"name\": \"x\", }");
+    std::string err;
+    const std::string out = (dir / "out.wav").string();
+    EXPECT_EQ(render(bad_json, out, &err), 2);
+    EXPECT_NE(err.find("bad.json: invalid JSON: "), std::string::npos) << err;
+    EXPECT_NE(err.find("line 1"), std::string::npos) << err;
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(render((dir / "missing.json").string(), out, &err), 2);
+    EXPECT_NE(err.find("cannot open the patch file"), std::string::npos);
+    // an existing file is not replaced by a failed render
+    write("out.wav", "keep");
+    EXPECT_EQ(render(bad_json, out, &err), 2);
+    std::ifstream kept(out);
+    std::string text;
+    kept >> text;
+    EXPECT_EQ(text, "keep");
+    for (const auto& e : fs::directory_iterator(dir)) EXPECT_EQ(e.path().string().find(".part-"), std::string::npos);
+}
+
+TEST_F(TempDir, SavedPatchRestoresStoredValues) {
+    json doc = json::parse(R"({
+      "sample_rate": 44100, "block_size": 64, "duration": 0.05,
+      "instances": [{"name": "p", "module": "sdk_probe"}],
+      "events": [{"time": 0.01, "pin": "p.Both", "value": 42}],
+      "output": {"channels": ["p.Out"]}
+    })");
+    const std::string patch = write("p.json", doc.dump());
+    const std::string saved = (dir / "saved.json").string();
+    std::string err;
+    ASSERT_EQ(render(patch, (dir / "a.wav").string(), &err, saved), 0) << err;
+    std::ifstream in(saved);
+    json back = json::parse(in);
+    EXPECT_EQ(back["instances"][0]["pins"]["Both"], 42);
+    EXPECT_EQ(back["instances"][0]["restored"], true);
+    back.erase("events");
+    mvh::PatchRun again(back, "saved.json", dir.string(), kDirs);
+    again.run_until(64);
+    EXPECT_EQ(report(again.host().find("p")).both_value, 42);
+}
+
+}  // namespace
