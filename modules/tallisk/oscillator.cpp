@@ -1,0 +1,202 @@
+// Increment tables, pitch update and the four playback loops of the oscillator.
+#include "oscillator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace tallisk {
+
+namespace {
+
+constexpr double kTwo32 = 4294967296.0;
+constexpr float kIndexScale = 16384.0f;
+
+int32_t to_increment(double value) {
+    const double r = std::nearbyint(value);
+    // Too fast for a signed 32-bit step: half the sample rate.
+    if (!(r <= 2147483647.0 && r >= -2147483648.0)) return INT32_MIN;
+    return static_cast<int32_t>(r);
+}
+
+}  // namespace
+
+Oscillator::Oscillator() {
+    std::memset(m_expo, 0, sizeof m_expo);
+    std::memset(m_lin, 0, sizeof m_lin);
+}
+
+void Oscillator::build_increment_tables(float sample_rate) {
+    m_sample_rate = sample_rate;
+    const double sr = sample_rate;
+    for (int i = 0; i < kTableSize; ++i) {
+        const double v = 10.0 * i * (1.0 / 16384.0);
+        m_expo[i] = to_increment(std::pow(2.0, v) * 13.75 / sr * kTwo32);
+        m_lin[i] = to_increment(v * 1000.0 / sr * kTwo32);
+    }
+}
+
+void Oscillator::set_law(PitchLaw law) { m_law = law; }
+
+void Oscillator::reset() {
+    m_scale = 0.0f;
+    m_last_pitch = 0.0f;
+    m_shift = 0;
+    m_octave = 0;
+    m_increment = 0;
+    m_phase = 0;
+    m_pitch_stale = true;
+}
+
+void Oscillator::pitch_update(float pitch) {
+    float a = std::fabs(pitch);
+    // A pitch that is not a number, or so large that its table index is not a number, plays 0 V.
+    if (!std::isfinite(a * kIndexScale)) a = 0.0f;
+
+    const int index = static_cast<int>(std::fmod(std::nearbyint(a * kIndexScale), kIndexScale));
+    m_index = index;
+    const int32_t* table = m_law == PitchLaw::VoltPerOctave ? m_expo : m_lin;
+    m_increment = static_cast<uint32_t>(table[index]);
+
+    if (m_law == PitchLaw::VoltPerOctave) {
+        m_octave = static_cast<int>(std::fmod(std::nearbyint(a * 10.0f), 16.0f));
+    } else {
+        // Choose the level from the frequency actually played, as Volt/Octave would for it; the
+        // voltage itself says nothing about the harmonics that fit under this law.
+        const double f = m_increment / kTwo32 * m_sample_rate;
+        const double o = f > 0.0 ? std::nearbyint(std::log2(f / 13.75)) : 0.0;
+        m_octave = static_cast<int>(std::clamp(o, 0.0, 15.0));
+    }
+
+    const OctaveInfo& info = kOctaves[m_octave];
+    m_level_offset = info.offset;
+    m_shift = info.shift;
+    m_mask = (1u << info.shift) - 1u;
+    m_scale = std::ldexp(1.0f, -info.shift);
+    m_pitch_stale = false;
+}
+
+void Oscillator::static_pitch_update(float pitch) {
+    float a = std::fabs(pitch);
+    if (!(a <= 0.9f)) a = std::isnan(a) ? 0.0f : 0.9f;
+    m_last_pitch = a;
+    pitch_update(a);
+}
+
+inline float Oscillator::sample_at(const float* level) const {
+    const uint32_t j = m_phase >> m_shift;
+    const float f = static_cast<float>(m_phase & m_mask) * m_scale;
+    return level[j] + (level[j + 1] - level[j]) * f;
+}
+
+void Oscillator::render_static(float* out, int count) {
+    if (!m_store || m_waveform < 0 || m_waveform >= kWaveCount || m_pitch_stale) {
+        std::fill(out, out + count, 0.0f);
+        return;
+    }
+    const LevelReader reader(m_store);
+    const float* level = reader.waveform(m_waveform) + m_level_offset;
+    uint32_t phase = m_phase;
+    const uint32_t increment = m_increment;
+    const uint32_t shift = static_cast<uint32_t>(m_shift);
+    const uint32_t mask = m_mask;
+    const float scale = m_scale;
+    for (int i = 0; i < count; ++i) {
+        const uint32_t j = phase >> shift;
+        const float f = static_cast<float>(phase & mask) * scale;
+        out[i] = level[j] + (level[j + 1] - level[j]) * f;
+        phase += increment;
+    }
+    m_phase = phase;
+}
+
+void Oscillator::render_streaming(const float* pitch, float* out, int count) {
+    if (count <= 0) return;
+    if (m_pitch_stale) {
+        m_last_pitch = pitch[0];
+        pitch_update(pitch[0]);
+    }
+    if (!m_store || m_waveform < 0 || m_waveform >= kWaveCount) {
+        for (int i = 0; i < count; ++i) {
+            if (pitch[i] != m_last_pitch || std::isnan(pitch[i])) {
+                m_last_pitch = pitch[i];
+                pitch_update(pitch[i]);
+            }
+            out[i] = 0.0f;
+        }
+        return;
+    }
+    const LevelReader reader(m_store);
+    const float* wave = reader.waveform(m_waveform);
+    const float* level = wave + m_level_offset;
+    for (int i = 0; i < count; ++i) {
+        const float p = pitch[i];
+        if (p != m_last_pitch || std::isnan(p)) {
+            m_last_pitch = p;
+            pitch_update(p);
+            level = wave + m_level_offset;
+        }
+        out[i] = sample_at(level);
+        m_phase += m_increment;
+    }
+}
+
+void Oscillator::advance_morph(float morph) {
+    float m = std::fabs(morph) * 64.0f;
+    // The position lives in 0..64; anything past the last waveform plays it alone anyway.
+    if (!(m <= 64.0f)) m = std::isnan(m) ? 0.0f : 64.0f;
+    const float t = static_cast<float>(m_morph_pos + 0.1 * (m - m_morph_pos));
+    m_morph_pos = std::fabs(m - t) < 0.001 ? m : t;
+}
+
+inline float Oscillator::morph_sample(const LevelReader& reader) {
+    const int k = std::min(static_cast<int>(std::nearbyint(m_morph_pos)), kWaveCount - 1);
+    const float fm = static_cast<float>((m_morph_pos + 0.5) - k);
+    const float a = sample_at(reader.waveform(k) + m_level_offset);
+    const float b = k < kWaveCount - 1 ? sample_at(reader.waveform(k + 1) + m_level_offset) : a;
+    return a + fm * (b - a);
+}
+
+void Oscillator::render_morph_static(const float* morph, float* out, int count) {
+    if (!m_store || m_pitch_stale) {
+        for (int i = 0; i < count; ++i) {
+            advance_morph(morph[i]);
+            out[i] = 0.0f;
+        }
+        return;
+    }
+    const LevelReader reader(m_store);
+    for (int i = 0; i < count; ++i) {
+        advance_morph(morph[i]);
+        out[i] = morph_sample(reader);
+        m_phase += m_increment;
+    }
+}
+
+void Oscillator::render_morph_streaming(const float* pitch, const float* morph, float* out, int count) {
+    if (count <= 0) return;
+    if (m_pitch_stale) {
+        m_last_pitch = pitch[0];
+        pitch_update(pitch[0]);
+    }
+    if (!m_store) {
+        for (int i = 0; i < count; ++i) {
+            advance_morph(morph[i]);
+            out[i] = 0.0f;
+        }
+        return;
+    }
+    const LevelReader reader(m_store);
+    for (int i = 0; i < count; ++i) {
+        const float p = pitch[i];
+        if (p != m_last_pitch || std::isnan(p)) {
+            m_last_pitch = p;
+            pitch_update(p);
+        }
+        advance_morph(morph[i]);
+        out[i] = morph_sample(reader);
+        m_phase += m_increment;
+    }
+}
+
+}  // namespace tallisk

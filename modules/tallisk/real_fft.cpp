@@ -1,0 +1,88 @@
+// FFTW plans shared by the process and the packing between FFTW's complex bins and the bank layout.
+#include "real_fft.h"
+
+#include <fftw3.h>
+
+#include <cstring>
+
+#include "bank_layout.h"
+
+namespace tallisk {
+
+const FftPlans& FftPlans::instance() {
+    static const FftPlans plans;
+    return plans;
+}
+
+FftPlans::FftPlans() {
+    float* real = fftwf_alloc_real(kMaxFftSize);
+    fftwf_complex* bins = fftwf_alloc_complex(kMaxFftSize / 2 + 1);
+    // FFTW_ESTIMATE keeps the tables bit-identical from run to run; measured plans may pick a
+    // different algorithm each time and round differently.
+    for (size_t i = 0; i < kSizes.size(); ++i) {
+        m_forward[i] = fftwf_plan_dft_r2c_1d(kSizes[i], real, bins, FFTW_ESTIMATE);
+        m_inverse[i] = fftwf_plan_dft_c2r_1d(kSizes[i], bins, real, FFTW_ESTIMATE);
+    }
+    fftwf_free(bins);
+    fftwf_free(real);
+}
+
+FftPlans::~FftPlans() {
+    for (size_t i = 0; i < kSizes.size(); ++i) {
+        fftwf_destroy_plan(static_cast<fftwf_plan>(m_forward[i]));
+        fftwf_destroy_plan(static_cast<fftwf_plan>(m_inverse[i]));
+    }
+}
+
+int FftPlans::slot(int size) {
+    for (size_t i = 0; i < kSizes.size(); ++i)
+        if (kSizes[i] == size) return static_cast<int>(i);
+    return -1;
+}
+
+void* FftPlans::forward(int size) const {
+    const int s = slot(size);
+    return s < 0 ? nullptr : m_forward[s];
+}
+
+void* FftPlans::inverse(int size) const {
+    const int s = slot(size);
+    return s < 0 ? nullptr : m_inverse[s];
+}
+
+RealFft::RealFft() : m_plans(FftPlans::instance()) {
+    m_real = fftwf_alloc_real(kMaxFftSize);
+    m_complex = reinterpret_cast<std::complex<float>*>(fftwf_alloc_complex(kMaxFftSize / 2 + 1));
+}
+
+RealFft::~RealFft() {
+    fftwf_free(m_complex);
+    fftwf_free(m_real);
+}
+
+void RealFft::forward(int size, const float* samples, float* spectrum) {
+    auto plan = static_cast<fftwf_plan>(m_plans.forward(size));
+    if (!plan) return;
+    std::memcpy(m_real, samples, sizeof(float) * size);
+    fftwf_execute_dft_r2c(plan, m_real, reinterpret_cast<fftwf_complex*>(m_complex));
+    const int half = size / 2;
+    for (int k = 0; k <= half; ++k) spectrum[k] = m_complex[k].real();
+    for (int k = 1; k < half; ++k) spectrum[half + k] = m_complex[k].imag();
+}
+
+void RealFft::inverse(int size, const float* spectrum, float* samples) {
+    const int half = size / 2;
+    m_complex[0] = {spectrum[0], 0.0f};
+    for (int k = 1; k < half; ++k) m_complex[k] = {spectrum[k], spectrum[half + k]};
+    m_complex[half] = {spectrum[half], 0.0f};
+    std::memcpy(samples, inverse_packed(size), sizeof(float) * size);
+}
+
+const float* RealFft::inverse_packed(int size) {
+    auto plan = static_cast<fftwf_plan>(m_plans.inverse(size));
+    if (!plan) return m_real;
+    fftwf_execute_dft_c2r(plan, reinterpret_cast<fftwf_complex*>(m_complex), m_real);
+    return m_real;
+}
+
+}  // namespace tallisk

@@ -1,0 +1,246 @@
+// The oscillator core: increment tables, pitch update and level choice, playback and morphing.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "level_store.h"
+#include "oscillator.h"
+
+using namespace tallisk;
+
+namespace {
+
+// A store whose waveform w holds the constant w + 1 in every level, or a ramp where asked.
+std::unique_ptr<LevelStore> constant_store() {
+    auto store = std::make_unique<LevelStore>();
+    std::vector<float> block(kBlockSamples);
+    for (int w = 0; w < kWaveCount; ++w) {
+        std::fill(block.begin(), block.end(), static_cast<float>(w + 1));
+        store->replace(w, block.data());
+    }
+    return store;
+}
+
+std::unique_ptr<Oscillator> make_osc(const LevelStore* store, PitchLaw law = PitchLaw::VoltPerOctave) {
+    auto osc = std::make_unique<Oscillator>();
+    osc->build_increment_tables(44100.0f);
+    osc->set_law(law);
+    osc->set_store(store);
+    return osc;
+}
+
+std::vector<float> render_static(Oscillator& osc, int n) {
+    std::vector<float> out(n, 99.0f);
+    osc.render_static(out.data(), n);
+    return out;
+}
+
+}  // namespace
+
+TEST(IncrementTables, EntryAt5VoltsIs440Hertz) {
+    auto osc = make_osc(nullptr);
+    const int32_t* expo = osc->table(PitchLaw::VoltPerOctave);
+    const int32_t* lin = osc->table(PitchLaw::VoltPerKilohertz);
+    EXPECT_EQ(expo[8192], static_cast<int32_t>(std::nearbyint(440.0 / 44100.0 * 4294967296.0)));
+    EXPECT_EQ(expo[8192], 42852281);
+    EXPECT_EQ(expo[0], static_cast<int32_t>(std::nearbyint(13.75 / 44100.0 * 4294967296.0)));
+    EXPECT_EQ(lin[8192], static_cast<int32_t>(std::nearbyint(5000.0 / 44100.0 * 4294967296.0)));
+    EXPECT_EQ(lin[0], 0);
+}
+
+TEST(IncrementTables, StepsTooFastForSigned32BitsBecomeHalfTheSampleRate) {
+    Oscillator osc;
+    osc.build_increment_tables(8000.0f);
+    const int32_t* expo = osc.table(PitchLaw::VoltPerOctave);
+    EXPECT_EQ(expo[16383], INT32_MIN);  // ~14 kHz at 8 kHz
+    EXPECT_GT(expo[8192], 0);           // 440 Hz fits
+}
+
+TEST(PitchUpdate, FiveVoltsUsesEntry8192AndLevel4) {
+    auto osc = make_osc(nullptr);
+    osc->pitch_update(0.5f);
+    EXPECT_EQ(osc->table_index(), 8192);
+    EXPECT_EQ(osc->increment(), 42852281u);
+    EXPECT_EQ(osc->octave(), 5);
+    EXPECT_EQ(osc->level_offset(), 11272);
+    EXPECT_EQ(osc->shift(), 22);
+    EXPECT_EQ(osc->scale(), 1.0f / 4194304.0f);
+}
+
+TEST(PitchUpdate, OctaveRoundsToNearestEven) {
+    auto osc = make_osc(nullptr);
+    osc->pitch_update(0.05f);
+    EXPECT_EQ(osc->octave(), 0);
+    osc->pitch_update(0.15f);
+    EXPECT_EQ(osc->octave(), 2);
+    osc->pitch_update(0.25f);
+    EXPECT_EQ(osc->octave(), 2);
+}
+
+TEST(PitchUpdate, NegativePitchPlaysAsPositive) {
+    auto store = constant_store();
+    auto a = make_osc(store.get());
+    auto b = make_osc(store.get());
+    a->pitch_update(0.5f);
+    b->pitch_update(-0.5f);
+    EXPECT_EQ(a->increment(), b->increment());
+    EXPECT_EQ(a->octave(), b->octave());
+}
+
+TEST(PitchUpdate, StaticPitchIsLimitedTo9Volts) {
+    auto osc = make_osc(nullptr);
+    osc->static_pitch_update(1.0f);
+    EXPECT_EQ(osc->last_pitch(), 0.9f);
+    EXPECT_EQ(osc->table_index(), static_cast<int>(std::nearbyint(0.9f * 16384.0f)));
+    EXPECT_EQ(osc->octave(), 9);
+    osc->static_pitch_update(-3.0f);
+    EXPECT_EQ(osc->last_pitch(), 0.9f);
+}
+
+TEST(PitchUpdate, StreamingValuesOf10VoltsAndMoreWrap) {
+    auto osc = make_osc(nullptr);
+    osc->pitch_update(1.25f);  // index 20480 mod 16384, octave 12.5 -> 12
+    EXPECT_EQ(osc->table_index(), 4096);
+    EXPECT_EQ(osc->octave(), 12);
+    osc->pitch_update(1.7f);  // octave 17 mod 16
+    EXPECT_EQ(osc->octave(), 1);
+}
+
+TEST(PitchUpdate, NonFinitePitchPlaysZeroVolts) {
+    auto osc = make_osc(nullptr);
+    osc->pitch_update(std::nanf(""));
+    EXPECT_EQ(osc->table_index(), 0);
+    osc->pitch_update(INFINITY);
+    EXPECT_EQ(osc->table_index(), 0);
+    EXPECT_EQ(osc->octave(), 0);
+}
+
+TEST(PitchUpdate, VoltPerKilohertzChoosesTheLevelFromTheFrequencyPlayed) {
+    auto osc = make_osc(nullptr, PitchLaw::VoltPerKilohertz);
+    osc->pitch_update(0.1f);  // 1 V: about 1000 Hz, where Volt/Octave would use octave 6
+    EXPECT_EQ(osc->octave(), 6);
+    osc->pitch_update(0.044f);  // 440 Hz: octave 5, as 5 V under Volt/Octave
+    EXPECT_EQ(osc->octave(), 5);
+    osc->pitch_update(0.0f);
+    EXPECT_EQ(osc->octave(), 0);
+    osc->pitch_update(0.9f);  // 9 kHz
+    EXPECT_EQ(osc->octave(), 9);
+}
+
+TEST(Playback, InterpolatesBetweenTableSamplesWithTheLevelsShift) {
+    auto store = std::make_unique<LevelStore>();
+    std::vector<float> block(kBlockSamples);
+    for (int i = 0; i < kBlockSamples; ++i) block[i] = std::sin(0.001f * i) + 0.25f * (i % 7);
+    store->replace(3, block.data());
+    auto osc = make_osc(store.get());
+    osc->set_waveform(3);
+    osc->static_pitch_update(0.5f);
+    const auto out = render_static(*osc, 300);
+    uint32_t phase = 0;
+    const float* level = store->published(3) + 11272;
+    for (int n = 0; n < 300; ++n) {
+        const uint32_t j = phase >> 22;
+        const float f = static_cast<float>(phase & ((1u << 22) - 1)) * (1.0f / 4194304.0f);
+        ASSERT_EQ(out[n], level[j] + (level[j + 1] - level[j]) * f) << n;
+        phase += 42852281u;
+    }
+    EXPECT_EQ(osc->phase(), phase);
+}
+
+TEST(Playback, SilentWithoutTablesOrWithWaveformOutsideTheBank) {
+    auto none = make_osc(nullptr);
+    none->static_pitch_update(0.5f);
+    for (float v : render_static(*none, 64)) ASSERT_EQ(v, 0.0f);
+
+    auto store = constant_store();
+    for (int w : {-1, 64, 1000}) {
+        auto osc = make_osc(store.get());
+        osc->set_waveform(w);
+        osc->static_pitch_update(0.5f);
+        for (float v : render_static(*osc, 64)) ASSERT_EQ(v, 0.0f);
+        std::vector<float> pitch(64, 0.3f), out(64, 5.0f);
+        osc->render_streaming(pitch.data(), out.data(), 64);
+        for (float v : out) ASSERT_EQ(v, 0.0f);
+    }
+}
+
+TEST(Playback, StreamingRecomputesOnlyWhenPitchChanges) {
+    auto store = constant_store();
+    auto osc = make_osc(store.get());
+    osc->set_waveform(0);
+    osc->reset();
+    std::vector<float> pitch(32, 0.5f), out(32);
+    for (int i = 16; i < 32; ++i) pitch[i] = 0.6f;
+    osc->render_streaming(pitch.data(), out.data(), 32);
+    EXPECT_EQ(osc->last_pitch(), 0.6f);
+    EXPECT_EQ(osc->octave(), 6);
+    const int32_t* expo = osc->table(PitchLaw::VoltPerOctave);
+    EXPECT_EQ(osc->phase(), 16u * expo[8192] + 16u * expo[static_cast<int>(std::nearbyint(0.6f * 16384.0f))]);
+    for (float v : out) ASSERT_EQ(v, 1.0f);
+}
+
+TEST(Playback, ResetRestartsThePhaseAndRecomputesBeforeTheNextSample) {
+    auto store = constant_store();
+    auto osc = make_osc(store.get());
+    osc->static_pitch_update(0.5f);
+    render_static(*osc, 100);
+    EXPECT_NE(osc->phase(), 0u);
+    osc->reset();
+    EXPECT_EQ(osc->phase(), 0u);
+    EXPECT_EQ(osc->increment(), 0u);
+    // A streaming block right after the reset plays at its pitch from its first sample.
+    std::vector<float> pitch(10, 0.0f), out(10);
+    osc->render_streaming(pitch.data(), out.data(), 10);
+    EXPECT_EQ(osc->phase(), 10u * osc->table(PitchLaw::VoltPerOctave)[0]);
+}
+
+TEST(Morph, ZeroVoltsIsTheEvenMixOfTheFirstTwoWaveforms) {
+    auto store = constant_store();
+    auto osc = make_osc(store.get());
+    osc->static_pitch_update(0.5f);
+    std::vector<float> morph(8, 0.0f), out(8);
+    osc->render_morph_static(morph.data(), out.data(), 8);
+    for (float v : out) ASSERT_EQ(v, 1.5f);
+}
+
+TEST(Morph, TenVoltsSettlesOnTheLastWaveformAlone) {
+    auto store = constant_store();
+    auto osc = make_osc(store.get());
+    osc->static_pitch_update(0.5f);
+    std::vector<float> morph(4096, 1.0f), out(4096);
+    osc->render_morph_static(morph.data(), out.data(), 4096);
+    EXPECT_EQ(osc->morph_pos(), 64.0f);
+    EXPECT_EQ(out.back(), 64.0f);
+}
+
+TEST(Morph, GlideMovesTenPercentPerSampleAndSnapsWithinAThousandth) {
+    auto store = constant_store();
+    auto osc = make_osc(store.get());
+    osc->static_pitch_update(0.5f);
+    std::vector<float> morph(1, 0.5f), out(1);
+    float expected = 0.0f;
+    int snapped_at = -1;
+    for (int n = 0; n < 200; ++n) {
+        osc->render_morph_static(morph.data(), out.data(), 1);
+        const float t = static_cast<float>(expected + 0.1 * (32.0f - expected));
+        expected = std::fabs(32.0f - t) < 0.001 ? 32.0f : t;
+        ASSERT_EQ(osc->morph_pos(), expected) << n;
+        if (expected == 32.0f && snapped_at < 0) snapped_at = n;
+    }
+    EXPECT_GT(snapped_at, 50);
+    EXPECT_LT(snapped_at, 120);
+    // Settled at 32: k = 32, fm = 0.5, between waveforms 33 and 34.
+    EXPECT_EQ(out[0], 33.5f);
+}
+
+TEST(Morph, OutOfRangeMorphStaysInsideTheBank) {
+    auto store = constant_store();
+    auto osc = make_osc(store.get());
+    osc->static_pitch_update(0.5f);
+    std::vector<float> morph(2000, 50.0f), out(2000);
+    morph[0] = std::nanf("");
+    osc->render_morph_static(morph.data(), out.data(), 2000);
+    EXPECT_EQ(out.back(), 64.0f);
+}
