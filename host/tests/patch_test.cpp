@@ -93,7 +93,7 @@ TEST(Patch, ValuesInUserUnitsAndDuplicatesCreatedByWires) {
     // Dup is an output, b.In takes two wires; the source's duplicating list grows by one.
     mvh::PatchRun run(doc, "patch.json", ".", kDirs);
     mvh::Instance* a = run.host().find("a");
-    EXPECT_EQ(a->pins().size(), 9u);
+    EXPECT_EQ(a->pins().size(), 10u);
     EXPECT_FLOAT_EQ(a->value(a->find_pin("In")).f, 0.25f);
     EXPECT_EQ(a->value(a->find_pin("Mode")).i, 1);
     EXPECT_EQ(run.user_value(a, a->find_pin("Mode")), "Ramp");

@@ -1,5 +1,6 @@
 // A test plug-in that exercises the SDK paths no deliverable uses and reports what it saw through
 // MD_12 (whose meaning is the host's; here it is the test's window into the module).
+#include <cstdio>
 #include <cstring>
 
 #include "mv_sdk2/mv_export.h"
@@ -22,12 +23,13 @@ public:
         switch (index) {
         case 0: *p = pin(&m_in, DR_IN, DT_FSAMPLE, "In", "5", 0); return true;
         case 1: *p = pin(nullptr, DR_IN, DT_TEXT, "Gui", "", IO_UI_COMMUNICATION); return true;
-        case 2: *p = pin(&m_mode, DR_PARAMETER, DT_ENUM, "Mode", "0", 0, "Copy,Ramp,Sleep"); return true;
-        case 3: *p = pin(nullptr, DR_IN, DT_MIDI, "MIDI In", nullptr, 0); return true;
-        case 4: *p = pin(nullptr, DR_OUT, DT_MIDI, "MIDI Out", nullptr, 0); return true;
-        case 5: *p = pin(&m_out, DR_OUT, DT_FSAMPLE, "Out", nullptr, 0); return true;
-        case 6: *p = pin(&m_both, DR_IN, DT_INT, "Both", "7", IO_UI_COMMUNICATION | IO_BOTH_SIDES | IO_PATCH_STORE); return true;
-        case 7: *p = pin(nullptr, DR_OUT, DT_FLOAT, "Dup", "0", IO_DUPLICATES); return true;
+        case 2: *p = pin(nullptr, DR_OUT, DT_TEXT, "Gui Out", "", IO_UI_COMMUNICATION); return true;
+        case 3: *p = pin(&m_mode, DR_PARAMETER, DT_ENUM, "Mode", "0", 0, "Copy,Ramp,Sleep"); return true;
+        case 4: *p = pin(nullptr, DR_IN, DT_MIDI, "MIDI In", nullptr, 0); return true;
+        case 5: *p = pin(nullptr, DR_OUT, DT_MIDI, "MIDI Out", nullptr, 0); return true;
+        case 6: *p = pin(&m_out, DR_OUT, DT_FSAMPLE, "Out", nullptr, 0); return true;
+        case 7: *p = pin(&m_both, DR_IN, DT_INT, "Both", "7", IO_UI_COMMUNICATION | IO_BOTH_SIDES | IO_PATCH_STORE); return true;
+        case 8: *p = pin(nullptr, DR_OUT, DT_FLOAT, "Dup", "0", IO_DUPLICATES); return true;
         default: return false;
         }
 #endif
@@ -135,10 +137,64 @@ private:
 
 }  // namespace
 
+// The GUI side: writes pins on pointer input, records what the host tells it, and reports through
+// a GUI message.
+class ProbeGui : public MVGUI_base {
+public:
+    ProbeGui(MVHostCallback cb, intptr_t hv) : MVGUI_base(cb, hv) { CallHost(GM_SET_SIZE, 40, 30); }
+
+    void guiOpen(bool flag) override {
+        m_r.open_flag = flag ? 1 : 0;
+        m_r.host_mode = static_cast<int>(CallHost(GM_HOST_MODE));
+        uint16_t folder[300] = {};
+        CallHost(GM_HOST_FOLDER, 0, 300, folder);
+        for (int i = 0; i < 63 && folder[i]; ++i) m_r.folder[i] = static_cast<char>(folder[i]);
+        m_r.pin_count = static_cast<int>(CallHost(GM_PIN_COUNT));
+        CallHost(GM_IDLE_CALLS, 1);
+    }
+    void pinChanged(MVPinChangedRecord* rec) override {
+        if (m_r.changed_count < kProbeMax) m_r.changed_pin[m_r.changed_count] = rec->pin_index;
+        ++m_r.changed_count;
+        if (rec->pin_index == 1) {
+            const char* t = getPinText(1);
+            std::strncpy(m_r.gui_text, t ? t : "", sizeof m_r.gui_text - 1);
+        }
+    }
+    void pointerDown(MVPanelRecord* panel, float, int x, int y) override {
+        char text[32];
+        std::snprintf(text, sizeof text, "%d,%d", x, y);
+        setPinText(2, text);
+        setPinInt(7, x + y);
+        // Walk to the first context with a window and map the point into it.
+        intptr_t ctx = panel->context;
+        while (ctx && !CallHost(GM_WINDOW_HANDLE, static_cast<int>(ctx))) {
+            const intptr_t parent = CallHost(GM_CONTEXT_PARENT, static_cast<int>(ctx));
+            MVPoint pt{x, y};
+            CallHost(GM_MAP_POINT, static_cast<int>(ctx), parent, &pt);
+            x = pt.x;
+            y = pt.y;
+            ctx = parent;
+        }
+        m_r.window = static_cast<int>(ctx ? CallHost(GM_WINDOW_HANDLE, static_cast<int>(ctx)) : 0);
+        m_r.mapped_x = x;
+        m_r.mapped_y = y;
+    }
+    bool idle() override {
+        ++m_r.idle_count;
+        return true;
+    }
+    void guiMessage(int id, int length, void* data) override {
+        if (id == 0x72707274 && data && length >= static_cast<int>(sizeof m_r)) std::memcpy(data, &m_r, sizeof m_r);
+    }
+
+private:
+    GuiProbeReport m_r{};
+};
+
 extern "C" MV_EXPORT int32_t MV_CDECL getModuleProperties(int32_t index, MVModuleProperties* p) {
     if (index != 0 || !p) return 0;
     mv::fill_properties(p, "TEST_Probe", "SDK_PROBE", "SDK probe\nused by the tests only", 2230);
     return 1;
 }
 
-MV_DEFINE_MAKE_MODULE(Module, MVEmptyGui)
+MV_DEFINE_MAKE_MODULE(Module, ProbeGui)

@@ -32,3 +32,16 @@ struct ProbeReport {
     int wake_count;
     int wake_with;
 };
+
+struct GuiProbeReport {
+    int open_flag;
+    int host_mode;
+    char folder[64];
+    int pin_count;
+    int changed_count;
+    int changed_pin[kProbeMax];
+    char gui_text[64];
+    int window;
+    int mapped_x, mapped_y;
+    int idle_count;
+};

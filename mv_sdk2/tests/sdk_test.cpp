@@ -55,7 +55,7 @@ TEST(SdkExports, RefuseOtherIndicesAndKinds) {
     // A query past the last pin fails and leaves the cleared record alone.
     MVPinProperties pin;
     std::memset(&pin, 0, sizeof pin);
-    EXPECT_EQ(rec->dispatcher(rec, MD_PIN_PROPERTIES, 8, 0, &pin, 0), 0);
+    EXPECT_EQ(rec->dispatcher(rec, MD_PIN_PROPERTIES, 9, 0, &pin, 0), 0);
     const MVPinProperties zero{};
     EXPECT_EQ(std::memcmp(&pin, &zero, sizeof pin), 0);
     // The process-member record is the library's and points into the object.
@@ -79,7 +79,7 @@ TEST_F(ProbeHost, PinCreationSkipsGuiOnlyPinsAndFillsDuplicates) {
     mvh::InstanceOptions o;
     o.extra_duplicates = 2;
     auto* p = add("p", o);
-    ASSERT_EQ(p->pins().size(), 10u);
+    ASSERT_EQ(p->pins().size(), 11u);
     EXPECT_TRUE(p->pins()[1].gui_only());
     EXPECT_EQ(p->audio_pin_count(), 9);
     host.open();
