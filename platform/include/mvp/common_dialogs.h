@@ -59,6 +59,7 @@ struct CHOOSECOLORA {
     void* lpfnHook = nullptr;
     const char* lpTemplateName = nullptr;
 };
+static_assert(sizeof(void*) != 4 || sizeof(CHOOSECOLORA) == 36, "the Windows record size on 32-bit builds");
 
 // Nonzero when the user chose a file; 0 on cancel or error (CommDlgExtendedError tells which).
 BOOL GetOpenFileNameA(OPENFILENAMEA* request);
