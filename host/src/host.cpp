@@ -8,12 +8,15 @@
 
 #include "registry.h"
 
+#ifdef MV_HAVE_PLATFORM
+#include "mvp/window.h"
+#endif
+
 namespace mvh {
 
 namespace {
 
 constexpr intptr_t kPatchViewContext = 1;
-constexpr intptr_t kPatchViewWindow = 0x10;
 
 int clock_arg(void* ptr) { return static_cast<int>(reinterpret_cast<intptr_t>(ptr)); }
 
@@ -33,9 +36,18 @@ Host::Host(HostConfig config) : m_config(std::move(config)) {
     m_time_info.sample_rate = m_config.sample_rate;
     m_time_info.time_sig_numerator = 4;
     m_time_info.time_sig_denominator = 4;
+#ifdef MV_HAVE_PLATFORM
+    // The patch view: a window at a fixed place on the screen, so menus open at known points.
+    m_window = mvp::create_window("Morvane patch", mvp::RECT{100, 80, 1380, 880});
+#endif
 }
 
-Host::~Host() { close(); }
+Host::~Host() {
+    close();
+#ifdef MV_HAVE_PLATFORM
+    mvp::DestroyWindow(static_cast<mvp::HWND>(m_window));
+#endif
+}
 
 Instance* Host::add(const std::string& plugin_path, const std::string& name, const InstanceOptions& options,
                     std::string* error) {
@@ -393,7 +405,7 @@ intptr_t host_gui_opcode(Instance* inst, int32_t opcode, int32_t index, intptr_t
         host.propagate_gui_write(inst, index, changed);
         return 0;
     }
-    case GM_WINDOW_HANDLE: return index == kPatchViewContext ? kPatchViewWindow : 0;
+    case GM_WINDOW_HANDLE: return index == kPatchViewContext ? host.patch_window() : 0;
     case GM_CAPTURE_MOUSE: inst->mouse_captured = true; return 0;
     case GM_RELEASE_MOUSE: inst->mouse_captured = false; return 0;
     case GM_IS_CAPTURED: return inst->mouse_captured ? 1 : 0;

@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
     int status = 0;
     mvh::register_describe(app, status);
     mvh::register_render(app, status);
+    mvh::register_panel(app, status);
     mvh::register_validate(app, status);
     try {
         app.parse(argc, argv);

@@ -9,6 +9,10 @@
 #include <map>
 #include <sstream>
 
+#ifdef MV_HAVE_PLATFORM
+#include "mvp/scripted_user.h"
+#endif
+
 namespace fs = std::filesystem;
 using nlohmann::json;
 
@@ -52,6 +56,35 @@ const std::vector<std::string> kInstanceKeys = {"name", "module", "gui", "restor
                                                 "null_callback", "pins", "comment"};
 
 }  // namespace
+
+// The scripted user of the patch, installed for the platform stand-in while the patch lives.
+struct PatchRun::UserScript {
+#ifdef MV_HAVE_PLATFORM
+    mvp::ScriptedUser user;
+    mvp::User* previous = nullptr;
+    UserScript() { previous = mvp::set_user(&user); }
+    ~UserScript() { mvp::set_user(previous); }
+#endif
+};
+
+PatchRun::~PatchRun() {
+    // Modules close (and may still ask the user) before the script goes away.
+    m_host.close();
+}
+
+json PatchRun::user_log() const {
+#ifdef MV_HAVE_PLATFORM
+    if (m_user) return m_user->user.log_json();
+#endif
+    return json::array();
+}
+
+std::vector<std::string> PatchRun::user_problems() const {
+#ifdef MV_HAVE_PLATFORM
+    if (m_user) return m_user->user.problems();
+#endif
+    return {};
+}
 
 std::vector<Choice> parse_choices(const std::string& list) {
     std::vector<Choice> out;
@@ -275,6 +308,16 @@ void PatchRun::build(const json& doc) {
         for (size_t i = 0; i < doc["search_path"].size(); ++i)
             if (!doc["search_path"][i].is_string())
                 throw PatchError(where("search_path[" + std::to_string(i) + "]") + "expected a folder name");
+    }
+
+    m_user = std::make_unique<UserScript>();
+    if (doc.contains("user")) {
+#ifdef MV_HAVE_PLATFORM
+        std::string error;
+        if (!m_user->user.load(doc["user"], &error)) throw PatchError(where("user") + error);
+#else
+        throw PatchError(where("user") + "this host was built without the platform stand-in");
+#endif
     }
 
     // Tempo: a constant or a list of changes.

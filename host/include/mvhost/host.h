@@ -251,6 +251,8 @@ public:
     Instance* owner_of(void* record) const;
     const MVTimeInfo* time_info() const { return m_config.time_info ? &m_time_info : nullptr; }
     std::vector<Instance*> order() const;
+    // The patch view's window (a platform window when the platform stand-in is linked).
+    intptr_t patch_window() const { return m_window; }
 
 private:
     friend class Instance;
@@ -271,6 +273,7 @@ private:
     int m_clock = 0;
     bool m_opened = false;
     long m_seq = 0;
+    intptr_t m_window = 0x10;
 };
 
 // The host callback handed to every plug-in.

@@ -2,6 +2,7 @@
 // turned into a running Host. See docs/patch-format.md.
 #pragma once
 
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -45,6 +46,7 @@ public:
     PatchRun(const std::string& path, const std::vector<std::string>& plugin_dirs);
     PatchRun(const nlohmann::json& doc, const std::string& name_for_errors, const std::string& base_dir,
              const std::vector<std::string>& plugin_dirs);
+    ~PatchRun();
 
     Host& host() { return m_host; }
     int total_samples() const { return m_total; }
@@ -59,6 +61,10 @@ public:
     nlohmann::json stored_patch() const;
     // The user-visible form of a pin value (volts for audio pins, choice labels for lists).
     nlohmann::json user_value(const Instance* inst, int pin) const;
+    // What the scripted user was asked and answered (the platform stand-in's log), and the script
+    // entries that did not fit.
+    nlohmann::json user_log() const;
+    std::vector<std::string> user_problems() const;
 
 private:
     void build(const nlohmann::json& doc);
@@ -80,6 +86,8 @@ private:
     size_t m_next_event = 0;
     std::vector<OutputChannel> m_outputs;
     std::string m_format = "float";
+    struct UserScript;
+    std::unique_ptr<UserScript> m_user;
 };
 
 // Choice lists: "label=value,label,..." with values counting on from the last explicit one.

@@ -1,0 +1,94 @@
+// `mvhost panel`: one instance's GUI painted into a PNG as a user would see it at a moment.
+#include <CLI/CLI.hpp>
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+#include "mvhost/commands.h"
+#include "mvhost/patch.h"
+#include "mvhost/render.h"
+
+#ifdef MV_HAVE_PLATFORM
+#include "mvp/gdi.h"
+#endif
+
+namespace mvh {
+
+namespace {
+
+struct PanelOptions {
+    std::string patch;
+    std::string instance;
+    std::string output;
+    std::string size;
+    double at = -1.0;
+    std::vector<std::string> plugin_dirs;
+};
+
+int cmd_panel(const PanelOptions& opt, std::ostream& err) {
+    auto fail = [&](const std::string& msg) {
+        err << "mvhost panel: " << msg << "\n";
+        return 2;
+    };
+#ifndef MV_HAVE_PLATFORM
+    (void)opt;
+    return fail("this host was built without the platform stand-in");
+#else
+    int w = 0, h = 0;
+    if (!opt.size.empty()) {
+        char x = 0;
+        if (std::sscanf(opt.size.c_str(), "%d%c%d", &w, &x, &h) != 3 || (x != 'x' && x != 'X') || w <= 0 || h <= 0 ||
+            w > 4096 || h > 4096)
+            return fail("--size " + opt.size + ": expected WIDTHxHEIGHT, each 1 to 4096");
+    }
+    std::vector<std::string> dirs = opt.plugin_dirs;
+    for (const std::string& d : default_plugin_dirs()) dirs.push_back(d);
+    std::unique_ptr<PatchRun> run;
+    try {
+        run = std::make_unique<PatchRun>(opt.patch, dirs);
+    } catch (const PatchError& e) {
+        return fail(e.what());
+    }
+    Instance* inst = run->host().find(opt.instance);
+    if (!inst) return fail(opt.patch + ": no instance \"" + opt.instance + "\"");
+    if (!inst->gui()) return fail(opt.patch + ": instance \"" + opt.instance + "\" has no GUI object");
+    const double at = opt.at >= 0 ? opt.at : run->total_samples() / run->host().config().sample_rate;
+    run->run_until(static_cast<int>(std::llround(at * run->host().config().sample_rate)));
+    if (w == 0) {
+        w = inst->panel_width > 0 ? inst->panel_width : 100;
+        h = inst->panel_height > 0 ? inst->panel_height : 100;
+    }
+    // The patch view's own background shows where a panel paints nothing.
+    mvp::HDC dc = mvp::create_panel_dc(w, h, 0x00C0C0C0);
+    if (!dc) return fail("cannot create a drawing surface of " + std::to_string(w) + "x" + std::to_string(h));
+    inst->paint(dc, w, h);
+    mvp::GdiFlush();
+    std::string error;
+    const std::string tmp = opt.output + ".part";
+    const bool ok = mvp::write_png(dc, tmp, &error);
+    mvp::delete_panel_dc(dc);
+    if (!ok || std::rename(tmp.c_str(), opt.output.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        return fail(opt.output + ": cannot write the picture" + (error.empty() ? "" : ": " + error));
+    }
+    err << opt.output << ": " << w << "x" << h << " panel of \"" << opt.instance << "\" at " << at << " s\n";
+    return 0;
+#endif
+}
+
+}  // namespace
+
+void register_panel(CLI::App& app, int& status) {
+    auto opt = std::make_shared<PanelOptions>();
+    auto* cmd = app.add_subcommand("panel", "Paint one instance's panel into a PNG");
+    cmd->add_option("patch", opt->patch, "Patch file (.json)")->required();
+    cmd->add_option("--instance", opt->instance, "Instance name")->required();
+    cmd->add_option("-o,--output", opt->output, "PNG file to write")->required();
+    cmd->add_option("--size", opt->size, "Panel size WIDTHxHEIGHT (default: the size the module asks for)");
+    cmd->add_option("--at", opt->at, "Seconds into the patch (default: its end)");
+    cmd->add_option("--plugins", opt->plugin_dirs, "Further folders to search for modules");
+    cmd->callback([opt, &status] { status = cmd_panel(*opt, std::cerr); });
+}
+
+}  // namespace mvh
