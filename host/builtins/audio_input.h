@@ -17,7 +17,8 @@ public:
     // host announces in the middle of a block takes effect exactly there.
     void update() {
         if (!m_pin) return;
-        m_streaming = m_pin->getStatus() == PIN_STREAMING;
+        // Without a buffer there is nothing to stream from; the input then reads as 0.
+        m_streaming = m_pin->getStatus() == PIN_STREAMING && buffer() != nullptr;
         m_value = m_pin->getValue();
     }
 

@@ -37,6 +37,7 @@ void Envelope::gate_off() {
     if (m_stage != Stage::Idle) begin(Stage::Release);
 }
 
+// Rebases m_start when the slope changes, so callers read m_start only after calling it.
 double Envelope::step(double slope) {
     // A segment begins with no slope; a time that changes inside a segment re-bases it at the
     // current level, so the output bends instead of jumping.
@@ -54,7 +55,8 @@ double Envelope::next(const EnvelopeSettings& s) {
     switch (m_stage) {
     case Stage::Idle: m_level = 0.0; break;
     case Stage::Attack: {
-        const double v = m_start + step(slope_of(s.attack));
+        const double d = step(slope_of(s.attack));
+        const double v = m_start + d;
         if (v >= 1.0) {
             m_level = 1.0;
             begin(Stage::Decay);
@@ -64,7 +66,8 @@ double Envelope::next(const EnvelopeSettings& s) {
         break;
     }
     case Stage::Decay: {
-        const double v = m_start - step(slope_of(s.decay));
+        const double d = step(slope_of(s.decay));
+        const double v = m_start - d;
         if (v <= sustain) {
             m_level = sustain;
             m_stage = Stage::Sustain;
@@ -75,7 +78,8 @@ double Envelope::next(const EnvelopeSettings& s) {
     }
     case Stage::Sustain: m_level = sustain; break;
     case Stage::Release: {
-        const double v = m_start - step(slope_of(s.release));
+        const double d = step(slope_of(s.release));
+        const double v = m_start - d;
         if (v <= 0.0) {
             m_level = 0.0;
             m_stage = Stage::Idle;
