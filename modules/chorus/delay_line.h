@@ -7,6 +7,13 @@
 
 namespace chorus {
 
+namespace kernel {
+struct Line;
+struct Loops;
+struct Streams;
+using LoopFn = void (*)(Line&, const Streams&, int count);
+}  // namespace kernel
+
 // Number of "Max Pre Delay(s)" choices; an index outside 0..kChoiceCount-1 is treated as the
 // nearest valid one.
 constexpr int kChoiceCount = 7;
@@ -51,6 +58,10 @@ public:
     uint32_t write_pos() const { return m_write_pos; }
     const float* data() const { return m_line.get(); }
 
+    // The set of inner loops; by default the fastest this processor runs. All sets give the same
+    // results; tests compare them.
+    void use_loops(const kernel::Loops& loops) { m_loops = &loops; }
+
     // The four active loops. Without a buffer they write silence.
     void process_plain(const Block& b);
     void process_echo(const Block& b);
@@ -59,13 +70,14 @@ public:
     void process_streaming_depth(const Block& b, Feedback target);
 
 private:
-    template <Feedback kTarget, bool kDepthPerSample>
-    void run(const Block& b);
+    const kernel::Loops& loops() const;
+    void run(const Block& b, bool with_feedback, kernel::LoopFn loop);
 
     std::unique_ptr<float[]> m_line;
     uint32_t m_size = 0;
     uint32_t m_mask = 0;
     uint32_t m_write_pos = 0;
+    const kernel::Loops* m_loops = nullptr;
 };
 
 // Whole samples of pre-delay, truncated toward zero and wrapped modulo 2^32 (so modulo any buffer
@@ -73,11 +85,7 @@ private:
 uint32_t delay_samples(float pre_delay, float scale);
 
 // Clears values too small to matter (denormals among them) so that a decaying feedback tail ends
-// in exact zeros instead of slow denormal arithmetic.
-// Relies on strict IEEE evaluation: never build this file with -ffast-math.
-inline float flush_tiny(float v) {
-    constexpr float kBias = 1.0e-18f;
-    return (v - kBias) + kBias;
-}
+// in exact zeros instead of slow denormal arithmetic: (v - 1e-18) + 1e-18 in single precision.
+float flush_tiny(float v);
 
 }  // namespace chorus

@@ -1,0 +1,164 @@
+// The delay line's inner loops, included by each kernel_*.cpp and compiled there with that file's
+// instruction set. Everything here has internal linkage so that the copies built for different
+// processors never stand in for one another at link time.
+//
+// The exact loop handles one sample at a time. The chunked loop does the same arithmetic for 16
+// samples at a time in vector registers, and takes that form only when no read of the chunk can
+// observe a write of the same chunk in a different order, so both give bit-identical results.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+#include "delay_line.h"
+#include "kernel.h"
+
+namespace chorus::kernel {
+namespace {
+
+// Beyond this many samples a modulation offset means nothing for any buffer (the largest is
+// 2^22 entries) and would overflow the integer conversion; such offsets, NaN among them, count as
+// no modulation.
+constexpr float kMaxOffset = 1073741824.0f;  // 2^30
+constexpr float kLargest = std::numeric_limits<float>::max();
+constexpr float kTinyBias = 1.0e-18f;
+constexpr uint32_t W = 16;
+
+// Strict IEEE evaluation is required here: never build the kernels with -ffast-math.
+inline float clear_tiny(float v) { return (v - kTinyBias) + kTinyBias; }
+
+// Non-finite samples never enter the line: one NaN would otherwise circulate for ever.
+inline float finite_or_zero(float x) { return __builtin_fabsf(x) <= kLargest ? x : 0.0f; }
+
+inline float offset_of(float modulation, float depth) {
+    const float m = (modulation + 0.5f) * depth;
+    return __builtin_fabsf(m) <= kMaxOffset ? m : 0.0f;
+}
+
+template <Feedback kTarget, bool kDepthPerSample>
+void run_exact(Line& l, const Streams& s, int begin, int end) {
+    float* line = l.data;
+    const uint32_t mask = l.mask;
+    const uint32_t delay = l.delay;
+    uint32_t pos = l.pos;
+    for (int i = begin; i < end; ++i) {
+        const uint32_t p = pos & mask;
+        const float x = finite_or_zero(s.in[i]);
+        line[p] = x;
+        const float depth = kDepthPerSample ? s.depth[i] * s.depth_scale : s.block_depth;
+        const float m = offset_of(s.mod[i], depth);
+        const int32_t k = static_cast<int32_t>(m);
+        const float f = m - static_cast<float>(k);
+        const uint32_t r = (p + delay + static_cast<uint32_t>(k)) & mask;
+        const float y0 = line[r];
+        const float y1 = line[(r + 1) & mask];
+        const float y = y0 + f * (y1 - y0);
+        s.out[i] = y;
+        if constexpr (kTarget == Feedback::kPreDelay) {
+            line[p] = finite_or_zero(x + clear_tiny(y * s.fbk[i]));
+        } else if constexpr (kTarget == Feedback::kChorus) {
+            const uint32_t t = (p + delay) & mask;
+            line[t] = finite_or_zero(line[t] + clear_tiny(y * s.fbk[i]));
+        }
+        pos = p - 1;
+    }
+    l.pos = pos;
+}
+
+// Processes W samples from `begin` and returns true, or returns false having changed nothing when
+// the chunk needs the exact loop.
+//
+// Order of the chunk: the inputs are written first (except with echo feedback, whose writes are
+// final values), then every tap is read, then the feedback is added. With e = the read distance
+// (pre-delay plus whole offset, wrapped) and k = the whole offset, that matches the per-sample
+// order exactly when
+// - no read reaches a slot that a later sample of the chunk writes: e <= size - W - 1;
+// - with echo feedback, no read reaches a slot that this chunk writes at all: W <= e <= size - 2;
+// - with flange feedback, no read reaches a slot that an earlier sample's feedback changed
+//   (k mod size >= W), and no feedback lands on a later sample's input slot (pre-delay mod size
+//   <= size - W);
+// and the chunk's write positions do not wrap around the end of the buffer.
+template <Feedback kTarget, bool kDepthPerSample>
+bool run_chunk(Line& l, const Streams& s, int begin) {
+    const uint32_t mask = l.mask;
+    const uint32_t p0 = l.pos & mask;
+    const uint32_t dm = l.delay & mask;
+    const uint32_t t0 = (p0 + dm) & mask;
+    if (p0 < W - 1) return false;
+    if (kTarget == Feedback::kChorus && (dm > mask + 1 - W || t0 < W - 1)) return false;
+
+    const float* in = s.in + begin;
+    const float* mod = s.mod + begin;
+    const float* depth_in = s.depth + begin;
+    const float* fbk = kTarget != Feedback::kNone ? s.fbk + begin : nullptr;
+    float* out = s.out + begin;
+
+    float frac[W];
+    uint32_t tap[W];
+    uint32_t unsafe = 0;
+    for (uint32_t j = 0; j < W; ++j) {
+        const float depth = kDepthPerSample ? depth_in[j] * s.depth_scale : s.block_depth;
+        const float m = offset_of(mod[j], depth);
+        const int32_t k = static_cast<int32_t>(m);
+        frac[j] = m - static_cast<float>(k);
+        const uint32_t e = (dm + static_cast<uint32_t>(k)) & mask;
+        if constexpr (kTarget == Feedback::kPreDelay) {
+            unsafe |= static_cast<uint32_t>(e - W > mask - 1 - W);
+        } else {
+            unsafe |= static_cast<uint32_t>(e > mask - W);
+            if constexpr (kTarget == Feedback::kChorus)
+                unsafe |= static_cast<uint32_t>((static_cast<uint32_t>(k) & mask) < W);
+        }
+        tap[j] = (p0 - j + e) & mask;
+    }
+    if (unsafe) return false;
+
+    float* line = l.data;
+    float* slots = line + (p0 - (W - 1));  // sample j writes slots[W - 1 - j]
+    if constexpr (kTarget != Feedback::kPreDelay)
+        for (uint32_t j = 0; j < W; ++j) slots[W - 1 - j] = finite_or_zero(in[j]);
+
+    float y0[W], y1[W];
+    for (uint32_t j = 0; j < W; ++j) {
+        y0[j] = line[tap[j]];
+        y1[j] = line[(tap[j] + 1) & mask];
+    }
+
+    float back[W];
+    for (uint32_t j = 0; j < W; ++j) {
+        const float y = y0[j] + frac[j] * (y1[j] - y0[j]);
+        out[j] = y;
+        if constexpr (kTarget != Feedback::kNone) back[j] = clear_tiny(y * fbk[j]);
+    }
+
+    if constexpr (kTarget == Feedback::kPreDelay) {
+        for (uint32_t j = 0; j < W; ++j) slots[W - 1 - j] = finite_or_zero(finite_or_zero(in[j]) + back[j]);
+    } else if constexpr (kTarget == Feedback::kChorus) {
+        float* target = line + (t0 - (W - 1));
+        for (uint32_t j = 0; j < W; ++j) target[W - 1 - j] = finite_or_zero(target[W - 1 - j] + back[j]);
+    }
+    l.pos = p0 - W;
+    return true;
+}
+
+template <Feedback kTarget, bool kDepthPerSample>
+void run_chunked(Line& l, const Streams& s, int count) {
+    int i = 0;
+    for (; i + static_cast<int>(W) <= count; i += W)
+        if (!run_chunk<kTarget, kDepthPerSample>(l, s, i)) run_exact<kTarget, kDepthPerSample>(l, s, i, i + W);
+    run_exact<kTarget, kDepthPerSample>(l, s, i, count);
+}
+
+template <Feedback kTarget, bool kDepthPerSample>
+void run_whole(Line& l, const Streams& s, int count) {
+    run_exact<kTarget, kDepthPerSample>(l, s, 0, count);
+}
+
+constexpr Loops kChunkedLoops = {
+    &run_chunked<Feedback::kNone, false>,     &run_chunked<Feedback::kPreDelay, false>,
+    &run_chunked<Feedback::kChorus, false>,   &run_chunked<Feedback::kPreDelay, true>,
+    &run_chunked<Feedback::kChorus, true>,
+};
+
+}  // namespace
+}  // namespace chorus::kernel
