@@ -32,7 +32,7 @@ EditorUi* default_ui() {
 }  // namespace
 
 EditorCore::EditorCore(EditorUi* ui) : m_bank(std::make_unique<WaveformBank>()), m_ui(ui ? ui : default_ui()) {
-    std::strncpy(m_table_text, format_address(&m_bank->levels).c_str(), sizeof m_table_text - 1);
+    copy_text(m_table_text, sizeof m_table_text, format_address(&m_bank->levels).c_str());
     shared_clipboard().paste_grayed = true;
 }
 
@@ -243,10 +243,10 @@ void EditorCore::pin_changed(int pin) {
     case kPinWaveform: handle_waveform_pin(); break;
     case kPinMorphSwitch: handle_morph_switch_pin(); break;
     case kPinTablePtr: write_table_pointer(); break;
+    case kPinWbfPath: handle_wbf_path_pin(); break;
     case kPinMenuCaption: {
         const std::string caption = read_pin_text(kPinMenuCaption);
-        std::strncpy(m_settings.caption, caption.c_str(), sizeof m_settings.caption - 1);
-        m_settings.caption[sizeof m_settings.caption - 1] = '\0';
+        copy_text(m_settings.caption, sizeof m_settings.caption, caption.c_str());
         request_repaint();
         break;
     }
@@ -266,14 +266,17 @@ void EditorCore::connected(int pin) {
 }
 
 void EditorCore::initialise(bool flag) {
+    std::string path = read_pin_text(kPinWbfPath);
+    if (path.size() > kPathSize - 1) path.resize(kPathSize - 1);
+    if (!path.empty()) load_bank(path.c_str());
+    write_pin_text(kPinWbfPath, path.c_str());
     int32_t n = read_pin_int(kPinWaveform);
     if (n < 0 || n >= kWaveCount) n = 0;
     m_morph_switch = read_pin_int(kPinMorphSwitch);
     load_edit_from(n);
     write_table_pointer();
     const std::string caption = read_pin_text(kPinMenuCaption);
-    std::strncpy(m_settings.caption, caption.c_str(), sizeof m_settings.caption - 1);
-    m_settings.caption[sizeof m_settings.caption - 1] = '\0';
+    copy_text(m_settings.caption, sizeof m_settings.caption, caption.c_str());
     request_repaint();
     if (!flag) {
         std::strcpy(m_settings.caption, "Options");

@@ -4,6 +4,7 @@
 // tests derive from it with a scripted host.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -79,6 +80,26 @@ public:
     void undo();
     void rename(const char* text);
 
+    // ---- bank files (the path, or the file dialog when none)
+    bool save_bank(const char* path = nullptr);
+    void load_bank(const char* path = nullptr);
+    void new_bank();
+    void menu_load_bank();  // "Load bank": the save question first
+    void reload_bank();
+    void confirm_save_on_close();
+
+    // ---- imports into the edit buffer (file dialog, read, refresh, modified)
+    void import_wav();
+    void import_bmp();
+    // The same without the dialog, for a chosen path.
+    void import_wav_file(const std::string& path);
+    void import_bmp_file(const std::string& path);
+
+    // ---- expressions: "Process" of the evaluator dialog with its seven texts (v1..v6, output)
+    void process_expressions(const std::array<std::string, 7>& texts);
+    void show_expression_help();
+    std::string expression_text(int slot) const { return m_bank->text.expressions[slot]; }
+
     // ---- host events
     void initialise(bool flag);
     void pin_changed(int pin);
@@ -121,6 +142,10 @@ private:
     void handle_waveform_pin();
     void handle_morph_switch_pin();
     void write_table_pointer();
+    void handle_wbf_path_pin();
+    void set_bank_path(const std::string& path);
+    void after_import(bool ok);
+    bool ask_save(const char* text, const char* caption);
 
     std::unique_ptr<WaveformBank> m_bank;
     RealFft m_fft;

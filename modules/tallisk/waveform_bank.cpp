@@ -15,11 +15,14 @@ WaveformBank::WaveformBank() {
     reset_names();
 }
 
-void WaveformBank::set_name(int w, const char* text_in) {
-    char* dst = text.names[w];
-    std::memset(dst, 0, kNameSize);
-    if (text_in) std::strncpy(dst, text_in, kNameSize - 1);
+void copy_text(char* dst, size_t size, const char* src) {
+    std::memset(dst, 0, size);
+    if (!src) return;
+    const size_t n = strnlen(src, size - 1);
+    std::memcpy(dst, src, n);
 }
+
+void WaveformBank::set_name(int w, const char* text_in) { copy_text(text.names[w], kNameSize, text_in); }
 
 void WaveformBank::reset_names() {
     for (int w = 0; w < kWaveCount; ++w) std::snprintf(text.names[w], kNameSize, "Untitled %i", w + 1);

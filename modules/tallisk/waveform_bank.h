@@ -24,6 +24,9 @@ static_assert(offsetof(TextStore, bank_folder) == 1024);
 static_assert(offsetof(TextStore, bank_path) == 1024 + 4 * kPathSize);
 static_assert(sizeof(TextStore) == 1024 + 5 * kPathSize + 7 * 600);
 
+// Copies src into a fixed text field of `size` bytes, cut to size - 1 characters and terminated.
+void copy_text(char* dst, size_t size, const char* src);
+
 struct WaveformBank {
     WaveformBank();
 

@@ -12,7 +12,7 @@ WavetableEditor::WavetableEditor(MVHostCallback callback, intptr_t host_value)
     CallHost(GM_PANEL_SETUP_11);
 }
 
-WavetableEditor::~WavetableEditor() = default;
+WavetableEditor::~WavetableEditor() { confirm_save_on_close(); }
 
 void WavetableEditor::guiOpen(bool flag) { initialise(flag); }
 
@@ -42,8 +42,30 @@ void WavetableEditor::send_to_audio(int id, int length, const void* data) {
 std::string WavetableEditor::host_folder() {
     char16_t wide[kPathSize + 1] = {};
     CallHost(GM_HOST_FOLDER, 0, kPathSize, wide);
+    // This platform's local code page is UTF-8.
     std::string text;
-    for (int i = 0; i < kPathSize && wide[i]; ++i) text += wide[i] < 0x80 ? static_cast<char>(wide[i]) : '?';
+    for (int i = 0; i < kPathSize && wide[i]; ++i) {
+        uint32_t c = wide[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < kPathSize && wide[i + 1] >= 0xDC00 && wide[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else if (c < 0x800) {
+            text += static_cast<char>(0xC0 | (c >> 6));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            text += static_cast<char>(0xE0 | (c >> 12));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | (c >> 18));
+            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
     return text;
 }
 

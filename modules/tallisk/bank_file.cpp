@@ -1,0 +1,80 @@
+// Encoding, all-or-nothing decoding and the safe save of bank files.
+#include "bank_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "waveform_bank.h"
+
+namespace tallisk {
+
+static_assert(std::endian::native == std::endian::little, "bank files hold little-endian floats as in memory");
+
+BankReadError decode_bank(const uint8_t* data, size_t size, BankImage* image) {
+    if (size < 4) return BankReadError::TooShortForMagic;
+    int count = 0;
+    if (std::memcmp(data, "WB1 ", 4) == 0) count = kWaveCount;
+    else if (std::memcmp(data, "WBF ", 4) == 0) count = 16;
+    else return BankReadError::BadMagic;
+    const size_t sample_bytes = size_t{static_cast<size_t>(count)} * kWaveLength * 4;
+    const size_t name_bytes = size_t{static_cast<size_t>(count)} * kNameSize;
+    if (size < 4 + sample_bytes + name_bytes) return BankReadError::ShortData;
+    image->count = count;
+    image->samples.resize(size_t{static_cast<size_t>(count)} * kWaveLength);
+    std::memcpy(image->samples.data(), data + 4, sample_bytes);
+    image->names.assign(data + 4 + sample_bytes, data + 4 + sample_bytes + name_bytes);
+    return BankReadError::None;
+}
+
+void store_bank_image(const BankImage& image, int first, WaveformBank& bank) {
+    const int start = image.count == kWaveCount ? 0 : first;
+    for (int k = 0; k < image.count && start + k < kWaveCount; ++k) {
+        std::memcpy(bank.waveform(start + k), image.samples.data() + size_t{static_cast<size_t>(k)} * kWaveLength,
+                    sizeof(float) * kWaveLength);
+        char* name = bank.name(start + k);
+        std::memcpy(name, image.names.data() + size_t{static_cast<size_t>(k)} * kNameSize, kNameSize);
+        // Names are shown as C texts: a file without a terminator must not run past its 16 bytes.
+        name[kNameSize - 1] = '\0';
+    }
+}
+
+std::vector<uint8_t> encode_wb1(const WaveformBank& bank) {
+    std::vector<uint8_t> bytes(kWb1Bytes);
+    std::memcpy(bytes.data(), "WB1 ", 4);
+    std::memcpy(bytes.data() + 4, bank.waves, sizeof bank.waves);
+    std::memcpy(bytes.data() + 4 + sizeof bank.waves, bank.text.names, sizeof bank.text.names);
+    return bytes;
+}
+
+SaveError write_file_atomically(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::string temp = path + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) return SaveError::CannotOpen;
+    bool ok = true;
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = false;
+        else done += static_cast<size_t>(n);
+    }
+    if (ok && ::fsync(fd) != 0) ok = false;
+    if (::close(fd) != 0) ok = false;
+    // mkstemp makes the file private: give it the mode of the file it replaces, or the usual one.
+    struct stat old {};
+    if (ok) ::chmod(temp.c_str(), ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return SaveError::WriteFailed;
+    }
+    return SaveError::None;
+}
+
+}  // namespace tallisk

@@ -1,0 +1,147 @@
+// tallisk through the reference host: description, table hand-over, sound at pitch from the
+// editor's tables, and the pins that steer it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "generators.h"
+#include "host_fixture.h"
+#include "level_store.h"
+#include "view_link.h"
+
+using namespace tallisk;
+using tallisk::test::HostedTallisk;
+using tallisk::test::measured_frequency;
+using tallisk::test::peak;
+
+namespace {
+
+// The test as view: write a sawtooth into the editor's buffer and commit it.
+void commit_sawtooth(HostedTallisk& t) {
+    float* edit = t.edit_buffer();
+    ASSERT_NE(edit, nullptr);
+    generate(Shape::Sawtooth, edit);
+    t.send_wave("13,0");
+}
+
+}  // namespace
+
+TEST(TalliskModule, DescribesItselfAndItsSixteenPins) {
+    HostedTallisk t;
+    ASSERT_NE(t.osc, nullptr);
+    mvh::Plugin& p = t.osc->plugin();
+    EXPECT_EQ(p.name(), "QB_TKMAIN");
+    EXPECT_EQ(p.id(), "QB_Tallisk_Wavetable_64");
+    EXPECT_EQ(p.module_flags(), 384);
+    EXPECT_EQ(p.sdk_version(), 2230);
+    const auto& pins = t.osc->pins();
+    ASSERT_EQ(pins.size(), 16u);
+    const char* names[] = {"wbf_path", "Pitch",   "Morph",     "Wave in",  "FFT in",  "Text In",  "Freq Scale", "Waveform",
+                           "Morph Sw.", "Output", "table_ptr", "Wave out", "FFT out", "Text Out", "Settings",   "Menu Caption"};
+    const int flags[] = {0x18500, 0x1, 0x1, 0x400, 0x400, 0x400, 0, 0x18400, 0x18400, 0, 0x8500, 0x400, 0x400, 0x400, 0x10500, 0x10400};
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(pins[i].name, names[i]);
+        EXPECT_EQ(pins[i].flags, flags[i]) << names[i];
+    }
+    EXPECT_EQ(t.osc->audio_pin_count(), 8);
+    EXPECT_EQ(pins[7].extra.substr(0, 22), "Waveform 1,Waveform 2,");
+    EXPECT_EQ(pins[7].extra.substr(pins[7].extra.size() - 12), "Waveform 64,");
+    EXPECT_EQ(pins[1].default_value, "5");
+    EXPECT_EQ(pins[1].extra, "10,0.01,10,0.01");
+    EXPECT_EQ(pins[6].extra, "Volt/Octave,Volt/KHz");
+}
+
+TEST(TalliskModule, OpensWithTheTableAddressAndAStreamingOutput) {
+    HostedTallisk t;
+    t.host.open();
+    t.host.run_block();
+    EXPECT_FALSE(t.osc->value(t.pin("table_ptr")).text.empty());
+    EXPECT_EQ(t.osc->panel_width, 50);
+    EXPECT_EQ(t.osc->panel_height, 50);
+    bool streaming = false;
+    for (const auto& s : t.osc->status_log)
+        if (s.pin == 6 && s.state == PIN_STREAMING) streaming = true;
+    EXPECT_TRUE(streaming);
+    // A zero bank plays silence.
+    EXPECT_EQ(peak(t.render(4096)), 0.0f);
+}
+
+TEST(TalliskModule, PlaysACommittedSawtoothAt440HertzAt5Volts) {
+    HostedTallisk t;
+    t.host.open();
+    t.host.run_block();
+    commit_sawtooth(t);
+    const std::vector<float> out = t.render(44100);
+    EXPECT_LE(peak(out), 0.5f);
+    EXPECT_GT(peak(out), 0.49f);
+    EXPECT_NEAR(measured_frequency(out, 44100.0), 440.0, 0.01);
+}
+
+TEST(TalliskModule, StaticPitchOf10VoltsPlaysAt9Volts) {
+    HostedTallisk t;
+    t.osc->set_float(t.pin("Pitch"), 1.0f);
+    t.host.open();
+    t.host.run_block();
+    commit_sawtooth(t);
+    // 9 V is table index round(0.9f * 16384) = 14746: 13.75 Hz * 2^(10 * 14746 / 16384).
+    EXPECT_NEAR(measured_frequency(t.render(44100), 44100.0), 13.75 * std::pow(2.0, 10.0 * 14746 / 16384), 0.05);
+}
+
+TEST(TalliskModule, VoltPerKilohertzLawAndOtherFreqScaleValuesKeepIt) {
+    HostedTallisk t;
+    t.osc->set_float(t.pin("Pitch"), 0.1f);
+    t.osc->set_int(t.pin("Freq Scale"), 1);
+    t.host.open();
+    t.host.run_block();
+    commit_sawtooth(t);
+    // 1 V is table index round(0.1f * 16384) = 1638.
+    const double khz = 10.0 * 1638 / 16384 * 1000.0;
+    EXPECT_NEAR(measured_frequency(t.render(44100), 44100.0), khz, 0.02);
+    t.osc->set_int(t.pin("Freq Scale"), 2);
+    EXPECT_NEAR(measured_frequency(t.render(44100), 44100.0), khz, 0.02);
+    t.osc->set_int(t.pin("Freq Scale"), 0);
+    EXPECT_NEAR(measured_frequency(t.render(44100), 44100.0), 13.75 * std::pow(2.0, 10.0 * 1638 / 16384), 0.01);
+}
+
+TEST(TalliskModule, WaveformChangesReachTheSoundAndRestartThePhase) {
+    HostedTallisk t;
+    t.host.open();
+    t.host.run_block();
+    commit_sawtooth(t);
+    EXPECT_GT(peak(t.render(2048)), 0.4f);
+    t.osc->set_int(t.pin("Waveform"), 1);  // an empty waveform
+    t.host.run_block();
+    EXPECT_EQ(peak(t.render(4096)), 0.0f);
+    t.osc->set_int(t.pin("Waveform"), 0);  // back: the editor stored the sawtooth on the way out
+    const std::vector<float> out = t.render(1024);
+    EXPECT_GT(peak(out), 0.4f);
+    // The phase restarted at 0 with the switch: the first sample is the level's sample 0, the
+    // same as a fresh start plays.
+    const auto* store = reinterpret_cast<const LevelStore*>(parse_address(t.osc->value(t.pin("table_ptr")).text.c_str()));
+    ASSERT_NE(store, nullptr);
+    EXPECT_EQ(out[0], store->published(0)[11272]);
+    EXPECT_NE(out[0], out[1]);
+    t.osc->set_int(t.pin("Waveform"), 64);  // outside the bank: silence
+    t.host.run_block();
+    EXPECT_EQ(peak(t.render(2048)), 0.0f);
+}
+
+TEST(TalliskModule, MorphCrossFadesAcrossTheBank) {
+    HostedTallisk t;
+    t.osc->set_float(t.pin("Morph"), 0.0f);
+    t.host.open();
+    t.host.run_block();
+    commit_sawtooth(t);  // waveform 1: sawtooth; waveform 2: silence
+    t.osc->set_int(t.pin("Morph Sw."), 1);
+    t.host.run_block();
+    // Morph 0 V: the even mix of waveforms 1 and 2, half the sawtooth.
+    const std::vector<float> half = t.render(8192);
+    EXPECT_LE(peak(half), 0.25f);
+    EXPECT_GT(peak(half), 0.245f);
+    EXPECT_NEAR(measured_frequency(half, 44100.0), 440.0, 0.05);
+    // 10 V glides to waveform 64 alone: silence once settled.
+    t.osc->set_float(t.pin("Morph"), 1.0f);
+    t.render(4096);
+    EXPECT_EQ(peak(t.render(4096)), 0.0f);
+}

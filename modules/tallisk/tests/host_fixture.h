@@ -1,0 +1,90 @@
+// tallisk loaded through the reference host, with a view probe wired to its view-link pins the way
+// a wave view would be.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "mvhost/host.h"
+
+namespace tallisk::test {
+
+class HostedTallisk {
+public:
+    explicit HostedTallisk(mvh::HostConfig config = {}, mvh::InstanceOptions options = {}) : host(config) {
+        std::string error;
+        osc = host.add(std::string(MV_PLUGIN_DIR) + "/tallisk.so", "osc", options, &error);
+        EXPECT_NE(osc, nullptr) << error;
+        probe = host.add(std::string(TALLISK_PROBE), "view", {}, &error);
+        EXPECT_NE(probe, nullptr) << error;
+        if (!osc || !probe) return;
+        host.connect(osc, pin("Wave out"), probe, probe->find_pin("Wave in"));
+        host.connect(probe, probe->find_pin("Wave out"), osc, pin("Wave in"));
+        host.connect(osc, pin("FFT out"), probe, probe->find_pin("FFT in"));
+        host.connect(probe, probe->find_pin("FFT out"), osc, pin("FFT in"));
+        host.after_block = [this](mvh::Host&, int, int n) {
+            const float* out = osc->buffer(pin("Output"));
+            if (out) captured.insert(captured.end(), out, out + n);
+        };
+    }
+
+    int pin(const std::string& name) const { return osc->find_pin(name); }
+
+    // The probe as view: send a message to the editor and read what came back.
+    void send_wave(const std::string& text) { probe->set_text(probe->find_pin("Send wave"), text); }
+    void send_fft(const std::string& text) { probe->set_text(probe->find_pin("Send fft"), text); }
+    std::vector<std::string> log() const {
+        std::vector<std::string> lines;
+        std::istringstream in(probe->value(probe->find_pin("Log")).text);
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    // The edit buffer's address from the "9,ADDR" answer to a request.
+    float* edit_buffer() {
+        send_wave("11,0");
+        for (const std::string& line : log())
+            if (line.rfind("wave 9,", 0) == 0)
+                return reinterpret_cast<float*>(static_cast<intptr_t>(std::strtoll(line.c_str() + 7, nullptr, 10)));
+        return nullptr;
+    }
+
+    std::vector<float> render(int samples) {
+        captured.clear();
+        host.run(samples);
+        return captured;
+    }
+
+    mvh::Host host;
+    mvh::Instance* osc = nullptr;
+    mvh::Instance* probe = nullptr;
+    std::vector<float> captured;
+};
+
+// Frequency from the rising zero crossings (interpolated between samples).
+inline double measured_frequency(const std::vector<float>& x, double sample_rate) {
+    double first = -1, last = -1;
+    int crossings = 0;
+    for (size_t i = 1; i < x.size(); ++i) {
+        if (x[i - 1] < 0.0f && x[i] >= 0.0f) {
+            const double t = (i - 1) + x[i - 1] / (x[i - 1] - x[i]);
+            if (first < 0) first = t;
+            last = t;
+            ++crossings;
+        }
+    }
+    if (crossings < 2) return 0.0;
+    return (crossings - 1) * sample_rate / (last - first);
+}
+
+inline float peak(const std::vector<float>& x) {
+    float p = 0.0f;
+    for (float v : x) p = std::fmax(p, std::fabs(v));
+    return p;
+}
+
+}  // namespace tallisk::test
