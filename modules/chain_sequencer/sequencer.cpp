@@ -45,6 +45,8 @@ public:
     }
 
     bool pin_description(int index, MVPinProperties* p) override {
+        // A refused index leaves the host's record untouched.
+        if (index < kIndexPin || index > kOutputPin) return false;
         p->flags = 0;
         p->datatype_extra = nullptr;
         p->default_value = nullptr;

@@ -155,11 +155,14 @@ TEST_F(V1Framework, DescribesModuleAndPins) {
     EXPECT_EQ(p.direction, DR_OUT);
     EXPECT_EQ(p.flags, 0);
 
-    std::memset(&p, 0, sizeof p);
+    // A refused query leaves the record as the host passed it.
+    MVPinProperties before;
+    std::memset(&before, 0x5A, sizeof before);
+    p = before;
     EXPECT_EQ(dispatch(v1::kPinDescription, kPins, 0, &p), 0);
     EXPECT_EQ(dispatch(v1::kPinDescription, -1, 0, &p), 0);
+    EXPECT_EQ(std::memcmp(&p, &before, sizeof p), 0);
     EXPECT_EQ(dispatch(v1::kPinDescription, 0, 0, nullptr), 0);
-    EXPECT_EQ(p.name, nullptr);
 }
 
 TEST_F(V1Framework, OtherOpcodesAnswerZero) {
