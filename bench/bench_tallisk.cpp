@@ -1,0 +1,136 @@
+// tallisk: oscillator cost per sample at block 64, and the editor's table rebuilds on the UI thread.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <vector>
+
+#include "editor_core.h"
+#include "oscillator.h"
+
+using namespace tallisk;
+
+namespace {
+
+constexpr int kBlock = 64;
+
+class BenchEditor : public EditorCore {
+public:
+    BenchEditor() : EditorCore(nullptr) {}
+
+protected:
+    void write_pin_text(int, const char*) override {}
+    std::string read_pin_text(int) override { return {}; }
+    int32_t read_pin_int(int) override { return 0; }
+    void write_pin_int(int, int32_t) override {}
+    void request_repaint() override {}
+    void send_to_audio(int, int, const void*) override {}
+    std::string host_folder() override { return {}; }
+};
+
+// An editor whose 64 waveforms hold sawtooth, square and sine, levels built.
+std::unique_ptr<BenchEditor> filled_editor() {
+    auto e = std::make_unique<BenchEditor>();
+    for (int w = 0; w < kWaveCount; ++w) generate(static_cast<Shape>(1 + w % 6), e->bank().waveform(w));
+    e->select_waveform(0);
+    e->rebuild_all();
+    return e;
+}
+
+void per_sample(benchmark::State& state) {
+    // Shown as seconds per sample with an SI prefix (e.g. 950ps).
+    state.counters["per_sample"] = benchmark::Counter(static_cast<double>(state.iterations()) * kBlock,
+                                                      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_OscillatorStaticPitch(benchmark::State& state) {
+    auto e = filled_editor();
+    auto osc = std::make_unique<Oscillator>();
+    osc->build_increment_tables(44100.0f);
+    osc->set_store(e->level_store());
+    osc->static_pitch_update(0.5f);
+    std::vector<float> out(kBlock);
+    for (auto _ : state) {
+        osc->render_static(out.data(), kBlock);
+        benchmark::DoNotOptimize(out.data());
+    }
+    per_sample(state);
+}
+BENCHMARK(BM_OscillatorStaticPitch);
+
+void BM_OscillatorStreamingPitch(benchmark::State& state) {
+    auto e = filled_editor();
+    auto osc = std::make_unique<Oscillator>();
+    osc->build_increment_tables(44100.0f);
+    osc->set_store(e->level_store());
+    // A slow sweep: every sample a new pitch, so every sample runs the pitch update.
+    std::vector<float> pitch(kBlock * 64);
+    for (size_t i = 0; i < pitch.size(); ++i) pitch[i] = 0.3f + 0.4f * static_cast<float>(i) / pitch.size();
+    std::vector<float> out(kBlock);
+    size_t at = 0;
+    for (auto _ : state) {
+        osc->render_streaming(pitch.data() + at, out.data(), kBlock);
+        at = (at + kBlock) % pitch.size();
+        benchmark::DoNotOptimize(out.data());
+    }
+    per_sample(state);
+}
+BENCHMARK(BM_OscillatorStreamingPitch);
+
+void BM_OscillatorMorph(benchmark::State& state) {
+    const bool gliding = state.range(0) != 0;
+    auto e = filled_editor();
+    auto osc = std::make_unique<Oscillator>();
+    osc->build_increment_tables(44100.0f);
+    osc->set_store(e->level_store());
+    osc->static_pitch_update(0.5f);
+    std::vector<float> morph(kBlock, 0.37f), out(kBlock);
+    // Settle first; a gliding run alternates its target every block so it never settles.
+    for (int i = 0; i < 64; ++i) osc->render_morph_static(morph.data(), out.data(), kBlock);
+    float target = 0.37f;
+    for (auto _ : state) {
+        if (gliding) {
+            target = target > 0.5f ? 0.2f : 0.8f;
+            std::fill(morph.begin(), morph.end(), target);
+        }
+        osc->render_morph_static(morph.data(), out.data(), kBlock);
+        benchmark::DoNotOptimize(out.data());
+    }
+    per_sample(state);
+}
+BENCHMARK(BM_OscillatorMorph)->Arg(0)->Arg(1)->ArgNames({"gliding"});
+
+void BM_BuildLevelsOneWaveform(benchmark::State& state) {
+    auto e = filled_editor();
+    for (auto _ : state) e->build_levels(0, 0);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_BuildLevelsOneWaveform)->Unit(benchmark::kMicrosecond);
+
+void BM_RebuildAll(benchmark::State& state) {
+    auto e = filled_editor();
+    for (auto _ : state) e->rebuild_all();
+}
+BENCHMARK(BM_RebuildAll)->Unit(benchmark::kMillisecond);
+
+void BM_SelectWaveform(benchmark::State& state) {
+    auto e = filled_editor();
+    int n = 0;
+    for (auto _ : state) {
+        n = (n + 1) % kWaveCount;
+        e->select_waveform(n);
+    }
+}
+BENCHMARK(BM_SelectWaveform)->Unit(benchmark::kMicrosecond);
+
+void BM_EditorConstruction(benchmark::State& state) {
+    auto first = std::make_unique<BenchEditor>();  // the plans exist from here on
+    for (auto _ : state) {
+        auto e = std::make_unique<BenchEditor>();
+        benchmark::DoNotOptimize(e.get());
+    }
+}
+BENCHMARK(BM_EditorConstruction)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
