@@ -1,7 +1,5 @@
 // What each built-in module shows the host: names, identifiers, pins; and a host that gives it
 // no callback.
-#include <set>
-
 #include "builtin_rig.h"
 
 namespace {
@@ -48,18 +46,6 @@ TEST(BuiltinDescription, NamesIdentifiersAndPins) {
         EXPECT_EQ(inst->dispatch(MD_PIN_PROPERTIES, -1, 0, &p), 0);
         EXPECT_EQ(inst->dispatch(MD_PIN_PROPERTIES, 0, 0, nullptr), 0);
     }
-}
-
-TEST(BuiltinDescription, MagicsAreDistinct) {
-    std::set<uint32_t> magics;
-    for (const Expected& m : kModules) {
-        mvh::Host host;
-        std::string err;
-        mvh::Instance* inst = host.add(builtin_path(m.file), "x", {}, &err);
-        ASSERT_NE(inst, nullptr) << err;
-        magics.insert(inst->audio()->magic);
-    }
-    EXPECT_EQ(magics.size(), kModules.size());
 }
 
 TEST(BuiltinDescription, ChoiceListsAndDefaultsAreInVolts) {
@@ -118,7 +104,8 @@ TEST(BuiltinLifecycle, SleepingModulesWakeForEventsAndKeepTheirBuffers) {
     rig.set_volts(c, "Value", 2.5, 1100);
     rig.host.run(256);
     EXPECT_EQ(out[1099], 0.15f);
-    EXPECT_EQ(out[1100], 0.25f);
+    // Asleep again only once the whole buffer holds the new value.
+    for (int k = 1100; k < 1280; ++k) ASSERT_EQ(out[k], 0.25f) << k;
 }
 
 }  // namespace

@@ -17,41 +17,6 @@ EnvelopeSettings settings(double a, double d, double s, double r) {
     return e;
 }
 
-TEST(EnvelopeCore, SegmentsFollowTheirLinearLawToTheTarget) {
-    Envelope env;
-    const EnvelopeSettings s = settings(10, 16, 0.5, 64);
-    env.gate_on();
-    for (int k = 0; k < 10; ++k) ASSERT_EQ(env.next(s), std::min(1.0, (k + 1) * (1.0 / 10))) << k;
-    EXPECT_EQ(env.stage(), Envelope::Stage::Decay);
-    for (int k = 0; k < 7; ++k) ASSERT_EQ(env.next(s), 1.0 - (k + 1) / 16.0) << k;
-    EXPECT_EQ(env.next(s), 0.5);
-    EXPECT_EQ(env.stage(), Envelope::Stage::Sustain);
-    EXPECT_TRUE(env.steady());
-    EXPECT_EQ(env.next(s), 0.5);
-    env.gate_off();
-    int k = 0;
-    for (; env.stage() == Envelope::Stage::Release; ++k) {
-        const double v = env.next(s);
-        ASSERT_EQ(v, std::max(0.0, 0.5 - (k + 1) / 64.0)) << k;
-    }
-    EXPECT_EQ(k, 32);
-    EXPECT_EQ(env.level(), 0.0);
-}
-
-TEST(EnvelopeCore, ANewGateRestartsTheAttackFromTheCurrentLevel) {
-    Envelope env;
-    const EnvelopeSettings s = settings(100, 100, 0.8, 100);
-    env.gate_on();
-    for (int k = 0; k < 30; ++k) env.next(s);
-    env.gate_off();
-    for (int k = 0; k < 10; ++k) env.next(s);
-    const double from = env.level();
-    EXPECT_DOUBLE_EQ(from, 0.3 - 0.1);
-    env.gate_on();
-    EXPECT_EQ(env.next(s), from + 0.01);
-    EXPECT_EQ(env.next(s), from + 2 * 0.01);
-}
-
 TEST(EnvelopeCore, ZeroTimesJumpInOneSample) {
     Envelope env;
     const EnvelopeSettings s = settings(0, 0, 0.25, 0);
