@@ -24,6 +24,7 @@ public:
     // The whole check did not apply; the validator reports it as skipped, not passed.
     void skip(const std::string& reason);
     int failures() const { return m_failures; }
+    int out_fd() const { return m_fd; }
 
     // Random helpers.
     int uniform(int lo, int hi);  // inclusive

@@ -88,6 +88,9 @@ public:
     intptr_t gui_dispatch(int opcode, int index = 0, intptr_t value = 0, void* ptr = nullptr, float opt = 0.0f);
     intptr_t dispatch(int opcode, int index = 0, intptr_t value = 0, void* ptr = nullptr, float opt = 0.0f);
     PinValue gui_value(int pin) const;
+    void set_gui_value(int pin, const PinValue& v) { m_gui_values.at(pin) = v; }
+    // Where GUI-side failures go when the GUI runs on its own thread with its own context.
+    void set_gui_context(CheckContext* ctx) { m_gui_ctx = ctx; }
 
     // Counters the checks read.
     int process_calls = 0, event_calls = 0, status_calls = 0, midi_sent = 0, sleeps = 0;
@@ -110,11 +113,15 @@ private:
     void before_call();
     void after_process(int offset, int n);
     void report_rt(const std::string& violations, const char* where);
+    // Reports a fault of a kind once per pin; repeats would bury the other faults.
+    void report_once(const HarnessPin& pin, const char* kind, const std::string& message);
     HarnessPin* audio_pin(int audio_index);
 
     std::shared_ptr<Plugin> m_plugin;
     HarnessConfig m_config;
     CheckContext& m_ctx;
+    CheckContext* m_gui_ctx = nullptr;
+    CheckContext& gui_ctx() { return m_gui_ctx ? *m_gui_ctx : m_ctx; }
     MVModStruct* m_audio = nullptr;
     MVModStructV1* m_v1 = nullptr;
     MVGuiStruct* m_gui = nullptr;
@@ -135,6 +142,7 @@ private:
     float m_constant = 0.0f;
     MVTimeInfo m_time{};
     std::vector<std::string> m_rt_seen;  // distinct violations already reported
+    std::vector<PlannedEvent> m_initial;  // first pin states, delivered with the first block
 };
 
 }  // namespace mvh::validate
