@@ -63,6 +63,20 @@ TEST(Vca, StreamsTheProductOfAModulatedSignal) {
     EXPECT_FALSE(vca->sleeping());
 }
 
+TEST(Vca, FollowsASourceThatAnnouncesStreamingFromItsOpen) {
+    Rig rig(48000.0f, 256);
+    std::string err;
+    auto* ramp = rig.host.add(std::string(MV_BINARY_DIR) + "/tests/plugins/builtin_open_announcer.so", "ramp", {}, &err);
+    ASSERT_NE(ramp, nullptr) << err;
+    auto* vca = rig.add("vca", "vca");
+    rig.set_volts(vca, "Gain", 5.0);
+    rig.wire(ramp, "Out", vca, "Signal");
+    const auto& out = rig.record(vca, "Out");
+    rig.host.run(512);
+    for (int k = 0; k < 512; ++k) ASSERT_EQ(out[k], static_cast<float>(k % 100) / 128.0f * 0.5f) << k;
+    EXPECT_EQ(Rig::states(vca, "Out").back().state, PIN_STREAMING);
+}
+
 TEST(Vca, AStaticZeroGainSilencesAStreamingSignalAndSleeps) {
     Rig rig(1280.0f, 128);
     auto* lfo = rig.add("lfo", "lfo");
