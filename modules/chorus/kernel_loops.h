@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "delay_line.h"
@@ -77,7 +78,7 @@ void run_exact(Line& l, const Streams& s, int begin, int end) {
 // - with flange feedback, no read reaches a slot that an earlier sample's feedback changed
 //   (k mod size >= W), and no feedback lands on a later sample's input slot (pre-delay mod size
 //   <= size - W);
-// and the chunk's write positions do not wrap around the end of the buffer.
+// and neither the chunk's write positions nor a pair of taps wrap around the end of the buffer.
 template <Feedback kTarget, bool kDepthPerSample>
 bool run_chunk(Line& l, const Streams& s, int begin) {
     const uint32_t mask = l.mask;
@@ -87,11 +88,11 @@ bool run_chunk(Line& l, const Streams& s, int begin) {
     if (p0 < W - 1) return false;
     if (kTarget == Feedback::kChorus && (dm > mask + 1 - W || t0 < W - 1)) return false;
 
-    const float* in = s.in + begin;
-    const float* mod = s.mod + begin;
-    const float* depth_in = s.depth + begin;
-    const float* fbk = kTarget != Feedback::kNone ? s.fbk + begin : nullptr;
-    float* out = s.out + begin;
+    const float* __restrict in = s.in + begin;
+    const float* __restrict mod = s.mod + begin;
+    const float* __restrict depth_in = s.depth + begin;
+    const float* __restrict fbk = kTarget != Feedback::kNone ? s.fbk + begin : nullptr;
+    float* __restrict out = s.out + begin;
 
     float frac[W];
     uint32_t tap[W];
@@ -110,6 +111,7 @@ bool run_chunk(Line& l, const Streams& s, int begin) {
                 unsafe |= static_cast<uint32_t>((static_cast<uint32_t>(k) & mask) < W);
         }
         tap[j] = (p0 - j + e) & mask;
+        unsafe |= static_cast<uint32_t>(tap[j] == mask);
     }
     if (unsafe) return false;
 
@@ -118,10 +120,13 @@ bool run_chunk(Line& l, const Streams& s, int begin) {
     if constexpr (kTarget != Feedback::kPreDelay)
         for (uint32_t j = 0; j < W; ++j) slots[W - 1 - j] = finite_or_zero(in[j]);
 
+    // The two taps are adjacent (the check above keeps them from wrapping): one 8-byte load.
+    float pairs[2 * W];
+    for (uint32_t j = 0; j < W; ++j) std::memcpy(&pairs[2 * j], &line[tap[j]], 2 * sizeof(float));
     float y0[W], y1[W];
     for (uint32_t j = 0; j < W; ++j) {
-        y0[j] = line[tap[j]];
-        y1[j] = line[(tap[j] + 1) & mask];
+        y0[j] = pairs[2 * j];
+        y1[j] = pairs[2 * j + 1];
     }
 
     float back[W];
