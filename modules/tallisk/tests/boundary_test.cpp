@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "generators.h"
 #include "host_fixture.h"
@@ -144,4 +146,80 @@ TEST(TalliskModule, MorphCrossFadesAcrossTheBank) {
     t.osc->set_float(t.pin("Morph"), 1.0f);
     t.render(4096);
     EXPECT_EQ(peak(t.render(4096)), 0.0f);
+}
+
+namespace {
+
+// A 16-waveform bank: sawtooth, then a square twice, the rest silent.
+std::string write_wbf(const std::string& path) {
+    std::vector<float> samples(16 * 1024, 0.0f);
+    generate(Shape::Sawtooth, samples.data());
+    generate(Shape::Square, samples.data() + 1024);
+    generate(Shape::Square, samples.data() + 2048);
+    std::vector<char> names(16 * 16, 0);
+    std::strcpy(names.data(), "Saw");
+    std::strcpy(names.data() + 16, "Square");
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite("WBF ", 1, 4, f);
+    std::fwrite(samples.data(), 4, samples.size(), f);
+    std::fwrite(names.data(), 1, names.size(), f);
+    std::fclose(f);
+    return path;
+}
+
+std::string temp_dir(const char* name) {
+    const std::string dir = std::string(MV_BINARY_DIR) + "/tallisk_" + name;
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+}  // namespace
+
+TEST(TalliskModule, WbfPathLoadsTheBankOnRecall) {
+    const std::string bank = write_wbf(temp_dir("recall") + "/two.wbf");
+    HostedTallisk t;
+    t.osc->set_text(t.pin("wbf_path"), bank);
+    t.host.open();
+    t.host.run_block();
+    EXPECT_EQ(t.osc->value(t.pin("Text Out")).text, "Saw");
+    EXPECT_EQ(t.osc->value(t.pin("wbf_path")).text, bank);
+    const std::vector<float> out = t.render(44100);
+    EXPECT_GT(peak(out), 0.49f);
+    EXPECT_NEAR(measured_frequency(out, 44100.0), 440.0, 0.01);
+    // The second waveform of the file is the square.
+    t.osc->set_int(t.pin("Waveform"), 1);
+    EXPECT_EQ(t.osc->value(t.pin("Text Out")).text, "Square");
+}
+
+TEST(TalliskModule, MovedBankIsFoundInTheHostFolder) {
+    const std::string dir = temp_dir("moved");
+    write_wbf(dir + "/moved.wbf");
+    mvh::HostConfig config;
+    config.host_folder = dir;
+    HostedTallisk t(config);
+    t.osc->set_text(t.pin("wbf_path"), "D:\\old\\place\\moved.wbf");
+    t.host.open();
+    t.host.run_block();
+    EXPECT_EQ(t.osc->value(t.pin("Text Out")).text, "Saw");
+    EXPECT_GT(peak(t.render(4096)), 0.49f);
+}
+
+TEST(TalliskModule, MorphSettledOnAWaveformPlaysItExactly) {
+    const std::string bank = write_wbf(temp_dir("morph") + "/two.wbf");
+    HostedTallisk plain, morph;
+    plain.osc->set_text(plain.pin("wbf_path"), bank);
+    morph.osc->set_text(morph.pin("wbf_path"), bank);
+    // Position 1.5 (Morph = 1.5 / 64): k = 2 (ties to even) with fm = 0, the third waveform alone.
+    morph.osc->set_float(morph.pin("Morph"), 1.5f / 64.0f);
+    plain.host.open();
+    morph.host.open();
+    plain.host.run_block();
+    morph.host.run_block();
+    plain.osc->set_int(plain.pin("Waveform"), 2);
+    morph.osc->set_int(morph.pin("Morph Sw."), 1);
+    const std::vector<float> a = plain.render(4096);
+    const std::vector<float> b = morph.render(4096);
+    // After the glide has settled the two play the same samples.
+    for (size_t i = 2048; i < a.size(); ++i) ASSERT_EQ(a[i], b[i]) << i;
+    EXPECT_GT(peak(a), 0.49f);
 }

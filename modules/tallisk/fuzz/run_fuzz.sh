@@ -1,0 +1,34 @@
+#!/bin/sh
+# Builds the reader fuzz targets with clang (libFuzzer, ASan, UBSan) and runs each for a few seconds
+# from its seed corpus. Usage: run_fuzz.sh BUILD_DIR [SECONDS]
+set -e
+here=$(cd "$(dirname "$0")" && pwd)
+src="$here/.."
+out="$1"
+secs="${2:-20}"
+mkdir -p "$out"
+CXX="${FUZZ_CXX:-clang++}"
+if ! command -v "$CXX" >/dev/null 2>&1; then
+  echo "run_fuzz: $CXX not found"
+  exit 1
+fi
+flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$src"
+build() {
+  name=$1; shift
+  files=""
+  for f in "$@"; do files="$files $src/$f"; done
+  $CXX $flags -o "$out/fuzz_$name" "$here/fuzz_$name.cpp" $files
+}
+build bank bank_file.cpp waveform_bank.cpp level_store.cpp
+build wav wav_reader.cpp file_bytes.cpp resample.cpp
+build bmp bmp_reader.cpp file_bytes.cpp resample.cpp
+for name in bank wav bmp; do
+  work="$out/corpus_$name"
+  rm -rf "$work"
+  mkdir -p "$work"
+  cp "$here/corpus/$name"/* "$work"/
+  echo "run_fuzz: $name for ${secs}s"
+  "$out/fuzz_$name" -max_total_time="$secs" -max_len=300000 -rss_limit_mb=1024 -print_final_stats=0 "$work" \
+    >"$out/fuzz_$name.log" 2>&1 || { tail -40 "$out/fuzz_$name.log"; exit 1; }
+done
+echo "run_fuzz: no findings"
