@@ -1,6 +1,6 @@
 // The editor's and the oscillator's way to the person: message boxes and file choosers of the
-// platform stand-ins. Until the platform's user-interface calls are wired in, boxes answer their
-// default button and choosers cancel, as an unattended platform does.
+// platform stand-ins (MessageBoxA, GetOpenFileNameA, GetSaveFileNameA), whose installed user
+// answers them.
 #pragma once
 
 #include "editor_ui.h"

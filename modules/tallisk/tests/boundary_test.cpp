@@ -223,3 +223,39 @@ TEST(TalliskModule, MorphSettledOnAWaveformPlaysItExactly) {
     for (size_t i = 2048; i < a.size(); ++i) ASSERT_EQ(a[i], b[i]) << i;
     EXPECT_GT(peak(a), 0.49f);
 }
+
+#if __has_include("mvp/scripted_user.h")
+#include "mvp/message_box.h"
+#include "mvp/scripted_user.h"
+
+TEST(TalliskModule, OldHostVersionIsToldOnceAndConstructionGoesOn) {
+    mvp::ScriptedUser user;
+    mvp::ScopedUser scope(&user);
+    mvh::HostConfig config;
+    config.host_version = 95989;
+    HostedTallisk t(config);
+    ASSERT_NE(t.osc, nullptr);
+    const auto boxes = user.log_of("message_box");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0]["text"], "Your Morvane version is too old\nfor this version of tallisk!\nPlease update Morvane!");
+    EXPECT_EQ(boxes[0]["caption"], "Tallisk");
+    user.clear_log();
+    mvh::HostConfig current;
+    HostedTallisk fine(current);
+    EXPECT_TRUE(user.log_of("message_box").empty());
+}
+
+TEST(TalliskModule, EditorMessagesReachThePersonThroughThePlatform) {
+    mvp::ScriptedUser user;
+    mvp::ScopedUser scope(&user);
+    HostedTallisk t;
+    t.osc->set_text(t.pin("wbf_path"), "/no/such/bank.wb1");
+    user.answer_message_box(mvp::IDNO);
+    t.host.open();
+    const auto boxes = user.log_of("message_box");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0]["text"], "Could not find file /no/such/bank.wb1.\nWould you like to search manually ?");
+    EXPECT_EQ(boxes[0]["caption"], "Error");
+    EXPECT_TRUE(user.log_of("open_file").empty());
+}
+#endif
