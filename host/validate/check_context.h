@@ -26,6 +26,11 @@ public:
     int failures() const { return m_failures; }
     int out_fd() const { return m_fd; }
 
+    // Checks that drive audio to look for real-time faults report them; the others leave that to
+    // them, so one fault is not counted once per check.
+    void watch_realtime() { m_watch_realtime = true; }
+    bool watching_realtime() const { return m_watch_realtime; }
+
     // Random helpers.
     int uniform(int lo, int hi);  // inclusive
     double uniform_real(double lo, double hi);
@@ -42,6 +47,7 @@ private:
     std::mt19937 m_rng;
     int m_fd;
     int m_failures = 0;
+    bool m_watch_realtime = false;
 };
 
 }  // namespace mvh::validate

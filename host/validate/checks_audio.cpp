@@ -16,6 +16,7 @@ bool open_harness(Harness& h) {
 }  // namespace
 
 void check_sample_rates(CheckContext& ctx) {
+    ctx.watch_realtime();
     auto plugin = load_plugin(ctx);
     if (!plugin) return;
     const float kRates[] = {8000, 11025, 22050, 32000, 44100, 48000, 88200, 96000, 176400, 192000, 384000};
@@ -39,6 +40,7 @@ void check_sample_rates(CheckContext& ctx) {
 }
 
 void check_block_sizes(CheckContext& ctx) {
+    ctx.watch_realtime();
     auto plugin = load_plugin(ctx);
     if (!plugin) return;
     HarnessConfig c;
@@ -46,7 +48,7 @@ void check_block_sizes(CheckContext& ctx) {
     Harness h(plugin, c, ctx);
     if (!open_harness(h)) return;
     FuzzPlan plan;
-    plan.blocks = scaled(ctx, 8);
+    plan.blocks = scaled(ctx, 30);
     plan.random_sizes = true;
     plan.zero_calls = true;
     plan.pin_change = 0.3;
@@ -58,6 +60,7 @@ void check_block_sizes(CheckContext& ctx) {
 }
 
 void check_pin_fuzz(CheckContext& ctx) {
+    ctx.watch_realtime();
     auto plugin = load_plugin(ctx);
     if (!plugin) return;
     for (int round = 0; round < 3; ++round) {
@@ -69,7 +72,7 @@ void check_pin_fuzz(CheckContext& ctx) {
         h.set_connected(round != 1);
         h.set_input_signal(round == 2 && ctx.strictness() >= 6 ? Harness::InputSignal::Wild : Harness::InputSignal::Noise);
         FuzzPlan plan;
-        plan.blocks = scaled(ctx, 10);
+        plan.blocks = scaled(ctx, 40);
         plan.random_sizes = round == 2;
         plan.pin_change = 0.8;
         plan.wild = ctx.strictness() >= 4 ? 0.3 : 0.0;
@@ -79,6 +82,7 @@ void check_pin_fuzz(CheckContext& ctx) {
 }
 
 void check_midi_fuzz(CheckContext& ctx) {
+    ctx.watch_realtime();
     auto plugin = load_plugin(ctx);
     if (!plugin) return;
     HarnessConfig c;
@@ -86,7 +90,7 @@ void check_midi_fuzz(CheckContext& ctx) {
     Harness h(plugin, c, ctx);
     if (!open_harness(h)) return;
     FuzzPlan plan;
-    plan.blocks = scaled(ctx, 20);
+    plan.blocks = scaled(ctx, 60);
     plan.midi = 0.9;
     plan.midi_flood = 64 * ctx.strictness();
     plan.pin_change = 0.2;
@@ -99,6 +103,7 @@ void check_midi_fuzz(CheckContext& ctx) {
 }
 
 void check_time_info(CheckContext& ctx) {
+    ctx.watch_realtime();
     auto plugin = load_plugin(ctx);
     if (!plugin) return;
     struct Case {
@@ -127,6 +132,7 @@ void check_time_info(CheckContext& ctx) {
 }
 
 void check_realtime(CheckContext& ctx) {
+    ctx.watch_realtime();
     if (!rt_available()) {
         ctx.skip("the real-time shim is not loaded (sanitizer build or shim not found)");
         return;
@@ -139,7 +145,7 @@ void check_realtime(CheckContext& ctx) {
     Harness h(plugin, c, ctx);
     if (!open_harness(h)) return;
     FuzzPlan plan;
-    plan.blocks = scaled(ctx, 10);
+    plan.blocks = scaled(ctx, 40);
     plan.random_sizes = true;
     plan.pin_change = 0.7;
     plan.midi = 0.7;

@@ -74,6 +74,8 @@ bool parse_choices(const std::string& text, ChoiceList* out, std::string* error)
         out->values.push_back(value);
         if (comma == std::string::npos) break;
         start = comma + 1;
+        // Lists built by appending "label," end with a comma; the host reads no item after it.
+        if (start == text.size()) break;
     }
     return true;
 }

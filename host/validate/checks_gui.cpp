@@ -120,7 +120,7 @@ void check_gui(CheckContext& ctx) {
     if (!make_gui_harness(h, ctx)) return;
     h.open();
     for (int round = 0; round < 4; ++round) {
-        gui_session(h, ctx, scaled(ctx, 6));
+        gui_session(h, ctx, scaled(ctx, 15));
         // The host runs audio between GUI calls in its single-threaded mode.
         FuzzPlan plan;
         plan.blocks = 2;
@@ -130,6 +130,7 @@ void check_gui(CheckContext& ctx) {
 }
 
 void check_gui_threaded(CheckContext& ctx) {
+    ctx.watch_realtime();
     auto plugin = load_plugin(ctx);
     if (!plugin) return;
     if (plugin->is_v1()) {
@@ -144,9 +145,9 @@ void check_gui_threaded(CheckContext& ctx) {
     h.open();
     CheckContext gui_ctx(ctx.path(), ctx.strictness(), ctx.seed() ^ 0x9E3779B9u, ctx.out_fd());
     h.set_gui_context(&gui_ctx);
-    std::thread gui_thread([&] { gui_session(h, gui_ctx, scaled(ctx, 30)); });
+    std::thread gui_thread([&] { gui_session(h, gui_ctx, scaled(ctx, 60)); });
     FuzzPlan plan;
-    plan.blocks = scaled(ctx, 30);
+    plan.blocks = scaled(ctx, 60);
     plan.random_sizes = true;
     plan.pin_change = 0.5;
     plan.midi = 0.5;

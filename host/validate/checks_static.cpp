@@ -215,6 +215,8 @@ void check_one_pin(CheckContext& ctx, const MVPinProperties& p, int index, bool 
     case DT_ENUM: {
         ChoiceList list;
         std::string error;
+        // An index output drives other modules' choice inputs, whose lists decide its meaning.
+        if (extra.empty() && p.direction == DR_OUT) break;
         if (!parse_choices(extra, &list, &error)) {
             ctx.fail(label + ": the choice list \"" + extra + "\" does not parse: " + error);
             break;
@@ -254,9 +256,10 @@ void check_one_pin(CheckContext& ctx, const MVPinProperties& p, int index, bool 
     }
     case DT_INT:
     case DT_BOOL: {
-        long d;
-        if (!def.empty() && !parse_integer(def, &d)) ctx.fail(label + ": the default \"" + def + "\" is not an integer");
-        else if (p.datatype == DT_BOOL && !def.empty() && d != 0 && d != 1)
+        long d = 0;
+        if (def.empty()) break;
+        if (!parse_integer(def, &d)) ctx.fail(label + ": the default \"" + def + "\" is not an integer");
+        else if (p.datatype == DT_BOOL && d != 0 && d != 1)
             ctx.fail(label + ": the default " + def + " is not a truth value");
         else if (p.datatype == DT_INT && (d < INT32_MIN || d > INT32_MAX))
             ctx.fail(label + ": the default " + def + " does not fit 32 bits");

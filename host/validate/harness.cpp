@@ -87,6 +87,13 @@ Harness* find_record(void* record, bool* gui) {
     return t_constructing;
 }
 
+// Faults already reported by this check (its process), from any of its harnesses: a check that
+// makes forty instances reports a fault once, not forty times. Audio thread only.
+std::vector<std::string>& reported() {
+    static std::vector<std::string> keys;
+    return keys;
+}
+
 std::string pin_label(const HarnessPin& p) { return "pin " + std::to_string(p.index) + " \"" + p.name + "\""; }
 
 }  // namespace
@@ -366,10 +373,14 @@ void Harness::before_call() {
 }
 
 void Harness::report_rt(const std::string& violations, const char* where) {
-    if (violations.empty()) return;
-    const std::string key = std::string(where) + ": " + violations.substr(violations.find(" (") == std::string::npos ? 0 : violations.find(" ("));
-    if (std::find(m_rt_seen.begin(), m_rt_seen.end(), key) != m_rt_seen.end()) return;
-    m_rt_seen.push_back(key);
+    if (violations.empty() || !m_ctx.watching_realtime()) return;
+    // One report per place and kind of call: "state 0 of pin 6" and "state 1 of pin 6" are one.
+    std::string place = where;
+    if (const size_t s = place.find("(state "); s != std::string::npos) place.erase(s + 1, place.find(" of ", s) + 4 - s - 1);
+    const size_t first = violations.find(" (first: ");
+    const std::string key = place + ": " + (first == std::string::npos ? violations : violations.substr(first));
+    if (std::find(reported().begin(), reported().end(), key) != reported().end()) return;
+    reported().push_back(key);
     m_ctx.fail(std::string("real-time: ") + violations + " inside " + where + " at clock " + std::to_string(m_clock) +
                " (block size " + std::to_string(m_config.block_size) + ", rate " +
                std::to_string(static_cast<int>(m_config.sample_rate)) + ")");
@@ -377,8 +388,8 @@ void Harness::report_rt(const std::string& violations, const char* where) {
 
 void Harness::report_once(const HarnessPin& pin, const char* kind, const std::string& message) {
     const std::string key = std::to_string(pin.index) + ":" + kind;
-    if (std::find(m_rt_seen.begin(), m_rt_seen.end(), key) != m_rt_seen.end()) return;
-    m_rt_seen.push_back(key);
+    if (std::find(reported().begin(), reported().end(), key) != reported().end()) return;
+    reported().push_back(key);
     m_ctx.fail(message);
 }
 
@@ -487,7 +498,11 @@ void Harness::deliver(const PlannedEvent& pe) {
     } catch (...) {
         m_ctx.fail("an exception escaped the event function (type " + std::to_string(pe.type) + ")");
     }
-    report_rt(violations, "event_function");
+    std::string where = "event_function (";
+    if (pe.type == EV_PIN_STATE) where += "state " + std::to_string(pe.state) + " of " + pin_label(m_pins.at(pe.pin)) + ")";
+    else if (pe.type == EV_MIDI) where += "MIDI)";
+    else where += "event type " + std::to_string(pe.type) + ")";
+    report_rt(violations, where.c_str());
 }
 
 void Harness::queue_v1(const PlannedEvent& pe) {
@@ -504,6 +519,15 @@ void Harness::queue_v1(const PlannedEvent& pe) {
     } else {
         e.int_parm1 = pe.word1;
         e.int_parm2 = pe.word2;
+    }
+    if (m_sleeping) {
+        // The older entry resumes before it is given the event: it rereads the clock and
+        // restamps what it still holds.
+        m_sleeping = false;
+        m_wake_pending = false;
+        RtScope rt;
+        dispatch(8);
+        report_rt(rt.take(), "the resume call (dispatcher opcode 8)");
     }
     ++event_calls;
     RtScope rt;

@@ -141,7 +141,6 @@ private:
     InputSignal m_signal = InputSignal::Noise;
     float m_constant = 0.0f;
     MVTimeInfo m_time{};
-    std::vector<std::string> m_rt_seen;  // distinct violations already reported
     std::vector<PlannedEvent> m_initial;  // first pin states, delivered with the first block
 };
 
