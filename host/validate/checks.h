@@ -63,6 +63,7 @@ void check_midi_fuzz(CheckContext& ctx);
 void check_time_info(CheckContext& ctx);
 void check_realtime(CheckContext& ctx);
 void check_gui(CheckContext& ctx);
+void check_gui_state(CheckContext& ctx);
 void check_gui_threaded(CheckContext& ctx);
 
 }  // namespace mvh::validate

@@ -22,6 +22,7 @@ const std::vector<Check>& all_checks() {
         {"sample_rates", 2, check_sample_rates},
         {"block_sizes", 2, check_block_sizes},
         {"gui", 2, check_gui},
+        {"gui_state", 2, check_gui_state},
         {"pin_fuzz", 3, check_pin_fuzz},
         {"midi_fuzz", 3, check_midi_fuzz},
         {"time_info", 3, check_time_info},

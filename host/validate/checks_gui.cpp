@@ -42,7 +42,7 @@ PinValue gui_random_value(const HarnessPin& pin, CheckContext& ctx, bool wild) {
     return v;
 }
 
-void gui_session(Harness& h, CheckContext& ctx, int actions) {
+void gui_session(Harness& h, CheckContext& ctx, int actions, bool wild = true) {
     MVGuiStruct* g = h.gui();
     for (size_t i = 0; i < h.pins().size(); ++i) {
         MVPinChangedRecord rec{static_cast<int32_t>(i), g->object};
@@ -69,7 +69,7 @@ void gui_session(Harness& h, CheckContext& ctx, int actions) {
         case 4:
             if (npins > 0) {
                 const int pin = ctx.uniform(0, npins - 1);
-                h.set_gui_value(pin, gui_random_value(h.pins()[pin], ctx, ctx.strictness() >= 4 && ctx.chance(0.3)));
+                h.set_gui_value(pin, gui_random_value(h.pins()[pin], ctx, wild && ctx.strictness() >= 4 && ctx.chance(0.3)));
                 MVPinChangedRecord rec{pin, g->object};
                 h.gui_dispatch(GD_PIN_CHANGED, 0, 0, &rec);
             }
@@ -127,6 +127,70 @@ void check_gui(CheckContext& ctx) {
         plan.pin_change = 0.5;
         run_fuzz(h, ctx, plan);
     }
+}
+
+namespace {
+
+bool same_gui_value(const HarnessPin& pin, const PinValue& a, const PinValue& b) {
+    switch (pin.datatype) {
+    case DT_TEXT: return a.text == b.text;
+    case DT_FLOAT:
+    case DT_FSAMPLE: return a.f == b.f;
+    case DT_MIDI: return true;
+    default: return a.i == b.i;
+    }
+}
+
+std::string show_gui_value(const HarnessPin& pin, const PinValue& v) {
+    if (pin.datatype == DT_TEXT) return "\"" + v.text.substr(0, 60) + (v.text.size() > 60 ? "...\"" : "\"");
+    if (pin.datatype == DT_FLOAT || pin.datatype == DT_FSAMPLE) return std::to_string(v.f);
+    return std::to_string(v.i);
+}
+
+}  // namespace
+
+void check_gui_state(CheckContext& ctx) {
+    auto plugin = load_plugin(ctx);
+    if (!plugin) return;
+    if (plugin->is_v1()) {
+        ctx.skip("the older entry has no GUI object");
+        return;
+    }
+    HarnessConfig c;
+    c.with_gui = true;
+    c.block_size = 256;
+    Harness a(plugin, c, ctx);
+    if (!make_gui_harness(a, ctx)) return;
+    a.open();
+    gui_session(a, ctx, scaled(ctx, 10), false);
+    std::vector<int> stored;
+    for (size_t i = 0; i < a.pins().size(); ++i)
+        if ((a.pins()[i].flags & IO_PATCH_STORE) && (a.pins()[i].flags & IO_UI_COMMUNICATION)) stored.push_back(static_cast<int>(i));
+    if (stored.empty()) {
+        ctx.note("no GUI-side stored pins");
+        return;
+    }
+    // The patch is saved, closed and opened again: a fresh instance gets the stored values
+    // before it opens and must keep them.
+    c.restored = true;
+    Harness b(plugin, c, ctx);
+    if (!make_gui_harness(b, ctx)) return;
+    for (int i : stored) b.set_gui_value(i, a.gui_value(i));
+    b.open();
+    for (size_t i = 0; i < b.pins().size(); ++i) {
+        MVPinChangedRecord rec{static_cast<int32_t>(i), b.gui()->object};
+        b.gui_dispatch(GD_PIN_CHANGED, 0, 0, &rec);
+    }
+    paint_once(b, ctx, b.panel_width > 0 ? b.panel_width : 50, b.panel_height > 0 ? b.panel_height : 50);
+    for (int k = 0; k < 5; ++k) b.gui_dispatch(GD_IDLE);
+    b.run_block(256);
+    for (int i : stored) {
+        const HarnessPin& pin = b.pins()[i];
+        if (!same_gui_value(pin, a.gui_value(i), b.gui_value(i)))
+            ctx.fail("stored pin " + std::to_string(i) + " \"" + pin.name + "\" was " + show_gui_value(pin, a.gui_value(i)) +
+                     " but the restored instance made it " + show_gui_value(pin, b.gui_value(i)));
+    }
+    ctx.note(std::to_string(stored.size()) + " GUI-side stored pins round-tripped");
 }
 
 void check_gui_threaded(CheckContext& ctx) {

@@ -283,7 +283,7 @@ void Harness::open() {
         dispatch(MD_OPEN);
     }
     m_open = true;
-    if (m_gui) gui_dispatch(GD_OPEN, 0);
+    if (m_gui) gui_dispatch(GD_OPEN, m_config.restored ? 1 : 0);
     std::vector<PlannedEvent> initial;
     for (size_t i = 0; i < m_pins.size(); ++i) {
         const HarnessPin& pin = m_pins[i];

@@ -21,6 +21,7 @@ struct HarnessConfig {
     double tempo = 120.0;
     int extra_duplicates = 0;
     bool with_gui = false;
+    bool restored = false;  // GUI opcode 0 says the instance comes with stored values
 };
 
 struct HarnessPin {

@@ -1,6 +1,6 @@
 // A small gain module that the validator's tests build in several variants, each breaking one
 // rule on purpose (MISBEHAVE_* below); built without any of them it follows every rule and must
-// pass. One input, one gain parameter, one output, a MIDI input.
+// pass. One input, one gain choice, a MIDI input, one output, and a panel colour kept with the patch.
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
@@ -57,6 +57,14 @@ public:
             p->direction = DR_OUT;
             p->datatype = DT_FSAMPLE;
             p->name = "Signal Out";
+            return true;
+        case 4:
+            // The panel's colour, kept with the patch; the audio side never sees it.
+            p->direction = DR_IN;
+            p->datatype = DT_INT;
+            p->name = "Colour";
+            p->default_value = "7";
+            p->flags = IO_UI_COMMUNICATION | IO_PATCH_STORE | IO_PRIVATE;
             return true;
         default: return false;
         }
@@ -116,6 +124,31 @@ private:
 #endif
 };
 
+class Panel : public MVGUI_base {
+public:
+    using MVGUI_base::MVGUI_base;
+
+    void guiOpen(bool restored) override {
+#if MISBEHAVE_FORGETS_STATE
+        (void)restored;
+        setPinInt(kColourPin, 7);
+#else
+        if (!restored) setPinInt(kColourPin, 7);
+#endif
+        m_colour = getPinInt(kColourPin);
+    }
+    void pinChanged(MVPinChangedRecord* record) override {
+        if (record && record->pin_index == kColourPin) m_colour = getPinInt(kColourPin);
+    }
+    void pointerDown(MVPanelRecord*, float, int x, int y) override {
+        if (x >= 0 && y >= 0) setPinInt(kColourPin, (m_colour + 1) & 0xFFFFFF);
+    }
+
+private:
+    static constexpr int kColourPin = 4;
+    int32_t m_colour = 7;
+};
+
 }  // namespace
 
 extern "C" MV_EXPORT int32_t MV_CDECL getModuleProperties(int32_t index, MVModuleProperties* p) {
@@ -124,4 +157,4 @@ extern "C" MV_EXPORT int32_t MV_CDECL getModuleProperties(int32_t index, MVModul
     return 1;
 }
 
-MV_DEFINE_MAKE_MODULE(Module, MVEmptyGui)
+MV_DEFINE_MAKE_MODULE(Module, Panel)

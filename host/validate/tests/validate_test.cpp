@@ -80,7 +80,7 @@ TEST(Validate, WellBehavedPluginPassesEveryCheck) {
         if (!kShimExpected && (c["name"] == "realtime" || c["name"] == "leaks")) EXPECT_EQ(c["status"], "skip");
         else EXPECT_EQ(c["status"], "pass") << c.dump();
     }
-    EXPECT_EQ(ran, 16);
+    EXPECT_EQ(ran, 17);
 }
 
 TEST(Validate, AllocationInProcessIsARealTimeViolation) {
@@ -126,6 +126,17 @@ TEST(Validate, MalformedPinTableIsReportedPinByPin) {
     EXPECT_TRUE(any_failure_contains(c, "pin 1 \"Gain\": IO_PATCH_STORE without")) << c.dump();
     EXPECT_TRUE(any_failure_contains(c, "IO_DUPLICATES on a pin that is not the last")) << c.dump();
     EXPECT_TRUE(any_failure_contains(c, "does not parse")) << c.dump();
+}
+
+TEST(Validate, GuiThatForgetsItsStoredValuesFailsTheRoundTrip) {
+    const ValidateRun good = validate(plugin("vt_good") + " --strictness 3 --seed 4 --check gui_state");
+    EXPECT_EQ(good.status, 0) << good.output;
+    EXPECT_TRUE(check(good, "gui_state")["notes"][0].get<std::string>().find("1 GUI-side stored pins") != std::string::npos)
+        << good.output;
+    const ValidateRun r = validate(plugin("vt_forgets_state") + " --strictness 3 --seed 4 --check gui_state");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_TRUE(any_failure_contains(check(r, "gui_state"), "stored pin 4 \"Colour\" was")) << r.output;
+    EXPECT_TRUE(any_failure_contains(check(r, "gui_state"), "the restored instance made it 7")) << r.output;
 }
 
 TEST(Validate, ExtraExportIsNamed) {
