@@ -1,6 +1,7 @@
 // Generators and edits of the edit buffer.
 #include "generators.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "bank_layout.h"
@@ -57,7 +58,7 @@ void mirror(float* x) {
 
 bool normalise(float* x, int count, float target) {
     float peak = 0.0f;
-    for (int i = 0; i < count; ++i) peak = std::fmax(peak, std::fabs(x[i]));
+    for (int i = 0; i < count; ++i) peak = std::max(peak, std::fabs(x[i]));
     if (!(peak >= kSilencePeak)) return false;
     const float gain = target / peak;
     for (int i = 0; i < count; ++i) x[i] *= gain;

@@ -12,6 +12,11 @@ namespace {
 constexpr double kTwo32 = 4294967296.0;
 constexpr float kIndexScale = 16384.0f;
 
+// Round to nearest, ties to even, for 0 <= x < 2^23: the sum with 2^23 has no fraction bits, so
+// the addition itself rounds (in the default rounding mode) as nearbyint would, without a library
+// call. Without -ffast-math the compiler keeps the two operations.
+inline float round_even_small(float x) { return (x + 8388608.0f) - 8388608.0f; }
+
 int32_t to_increment(double value) {
     const double r = std::nearbyint(value);
     // Too fast for a signed 32-bit step: half the sample rate.
@@ -53,13 +58,17 @@ void Oscillator::pitch_update(float pitch) {
     // A pitch that is not a number, or so large that its table index is not a number, plays 0 V.
     if (!std::isfinite(a * kIndexScale)) a = 0.0f;
 
-    const int index = static_cast<int>(std::fmod(std::nearbyint(a * kIndexScale), kIndexScale));
+    const float scaled = a * kIndexScale;
+    const int index = scaled < 8388608.0f ? static_cast<int>(round_even_small(scaled)) & (kTableSize - 1)
+                                          : static_cast<int>(std::fmod(std::nearbyint(scaled), kIndexScale));
     m_index = index;
     const int32_t* table = m_law == PitchLaw::VoltPerOctave ? m_expo : m_lin;
     m_increment = static_cast<uint32_t>(table[index]);
 
     if (m_law == PitchLaw::VoltPerOctave) {
-        m_octave = static_cast<int>(std::fmod(std::nearbyint(a * 10.0f), 16.0f));
+        const float tenth = a * 10.0f;
+        m_octave = tenth < 8388608.0f ? static_cast<int>(round_even_small(tenth)) & 15
+                                      : static_cast<int>(std::fmod(std::nearbyint(tenth), 16.0f));
     } else {
         // Choose the level from the frequency actually played, as Volt/Octave would for it; the
         // voltage itself says nothing about the harmonics that fit under this law.
@@ -141,20 +150,61 @@ void Oscillator::render_streaming(const float* pitch, float* out, int count) {
     }
 }
 
-void Oscillator::advance_morph(float morph) {
+void Oscillator::advance_morph(float morph) { m_morph_pos = next_morph_pos(m_morph_pos, morph); }
+
+inline float Oscillator::next_morph_pos(float pos, float morph) {
     float m = std::fabs(morph) * 64.0f;
     // The position lives in 0..64; anything past the last waveform plays it alone anyway.
     if (!(m <= 64.0f)) m = std::isnan(m) ? 0.0f : 64.0f;
-    const float t = static_cast<float>(m_morph_pos + 0.1 * (m - m_morph_pos));
-    m_morph_pos = std::fabs(m - t) < 0.001 ? m : t;
+    const float t = static_cast<float>(pos + 0.1 * (m - pos));
+    return std::fabs(m - t) < 0.001 ? m : t;
 }
 
 inline float Oscillator::morph_sample(const LevelReader& reader) {
-    const int k = std::min(static_cast<int>(std::nearbyint(m_morph_pos)), kWaveCount - 1);
+    const int k = std::min(static_cast<int>(round_even_small(m_morph_pos)), kWaveCount - 1);
     const float fm = static_cast<float>((m_morph_pos + 0.5) - k);
     const float a = sample_at(reader.waveform(k) + m_level_offset);
     const float b = k < kWaveCount - 1 ? sample_at(reader.waveform(k + 1) + m_level_offset) : a;
     return a + fm * (b - a);
+}
+
+// The morph loop with its state in locals (the output stores cannot alias them). Once the position
+// has reached its target it stays there exactly, so the waveform pair and fraction are kept until
+// the input moves.
+void Oscillator::morph_loop(const LevelReader& reader, const float* morph, float* out, int count) {
+    uint32_t phase = m_phase;
+    const uint32_t increment = m_increment;
+    const uint32_t shift = static_cast<uint32_t>(m_shift);
+    const uint32_t mask = m_mask;
+    const float scale = m_scale;
+    const int offset = m_level_offset;
+    float pos = m_morph_pos;
+    float target = -1.0f;  // no target seen yet: the first sample computes the pair
+    int k = 0;
+    float fm = 0.0f;
+    const float* wa = nullptr;
+    const float* wb = nullptr;
+    for (int i = 0; i < count; ++i) {
+        float m = std::fabs(morph[i]) * 64.0f;
+        if (!(m <= 64.0f)) m = std::isnan(m) ? 0.0f : 64.0f;
+        if (m != target || pos != m) {
+            target = m;
+            const float t = static_cast<float>(pos + 0.1 * (m - pos));
+            pos = std::fabs(m - t) < 0.001 ? m : t;
+            k = std::min(static_cast<int>(round_even_small(pos)), kWaveCount - 1);
+            fm = static_cast<float>((pos + 0.5) - k);
+            wa = reader.waveform(k) + offset;
+            wb = k < kWaveCount - 1 ? reader.waveform(k + 1) + offset : wa;
+        }
+        const uint32_t j = phase >> shift;
+        const float f = static_cast<float>(phase & mask) * scale;
+        const float a = wa[j] + (wa[j + 1] - wa[j]) * f;
+        const float b = wb[j] + (wb[j + 1] - wb[j]) * f;
+        out[i] = a + fm * (b - a);
+        phase += increment;
+    }
+    m_phase = phase;
+    m_morph_pos = pos;
 }
 
 void Oscillator::render_morph_static(const float* morph, float* out, int count) {
@@ -166,11 +216,7 @@ void Oscillator::render_morph_static(const float* morph, float* out, int count) 
         return;
     }
     const LevelReader reader(m_store);
-    for (int i = 0; i < count; ++i) {
-        advance_morph(morph[i]);
-        out[i] = morph_sample(reader);
-        m_phase += m_increment;
-    }
+    morph_loop(reader, morph, out, count);
 }
 
 void Oscillator::render_morph_streaming(const float* pitch, const float* morph, float* out, int count) {

@@ -58,7 +58,9 @@ public:
 private:
     float sample_at(const float* level) const;
     void advance_morph(float morph);
+    static float next_morph_pos(float pos, float morph);
     float morph_sample(const LevelReader& reader);
+    void morph_loop(const LevelReader& reader, const float* morph, float* out, int count);
 
     const LevelStore* m_store = nullptr;
     int m_waveform = 0;

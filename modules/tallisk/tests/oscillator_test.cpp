@@ -244,3 +244,15 @@ TEST(Morph, OutOfRangeMorphStaysInsideTheBank) {
     osc->render_morph_static(morph.data(), out.data(), 2000);
     EXPECT_EQ(out.back(), 64.0f);
 }
+
+TEST(PitchUpdate, RoundingMatchesNearbyintAcrossTheRange) {
+    auto osc = make_osc(nullptr);
+    for (int n = 0; n < 200000; ++n) {
+        const float p = n * (1.5f / 200000.0f);
+        osc->pitch_update(p);
+        ASSERT_EQ(osc->table_index(), static_cast<int>(std::fmod(std::nearbyint(p * 16384.0f), 16384.0f))) << p;
+        ASSERT_EQ(osc->octave(), static_cast<int>(std::fmod(std::nearbyint(p * 10.0f), 16.0f))) << p;
+    }
+    osc->pitch_update(3.0e6f);  // beyond the fast path
+    EXPECT_EQ(osc->table_index(), static_cast<int>(std::fmod(std::nearbyint(3.0e6f * 16384.0f), 16384.0f)));
+}
