@@ -11,6 +11,9 @@ namespace {
 using arp::ArpEngine;
 using arp::TimingInputs;
 
+// The GUI object carries no logic: the SDK's empty GUI class is the whole of it.
+using GuiModule = MVEmptyGui;
+
 class Module : public MVModule_base, private arp::ArpOutput {
 public:
     Module(MVHostCallback callback, intptr_t host_value) : MVModule_base(callback, host_value), m_engine(*this) {}
@@ -112,4 +115,4 @@ extern "C" MV_EXPORT int32_t MV_CDECL getModuleProperties(int32_t index, MVModul
     return 1;
 }
 
-MV_DEFINE_MAKE_MODULE(Module, MVEmptyGui)
+MV_DEFINE_MAKE_MODULE(Module, GuiModule)
