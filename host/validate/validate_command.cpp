@@ -38,6 +38,7 @@ struct ValidateOptions {
     std::string json, junit;
     std::vector<std::string> only;
     bool no_shim = false;
+    bool list = false;
 };
 
 constexpr const char* kReexecEnv = "MVHOST_VALIDATE_REEXEC";
@@ -76,8 +77,16 @@ void reexec_with_shim(const ValidateOptions& o) {
 }
 
 int run_validate(const ValidateOptions& o) {
-    reexec_with_shim(o);
     const auto& checks = validate::all_checks();
+    if (o.list) {
+        for (const auto& c : checks) std::cout << c.name << "  (strictness " << c.min_strictness << " and up)\n";
+        return 0;
+    }
+    if (o.paths.empty()) {
+        std::cerr << "mvhost validate: no plug-in given\n";
+        return 2;
+    }
+    reexec_with_shim(o);
     std::set<std::string> known;
     for (const auto& c : checks) known.insert(c.name);
     for (const auto& name : o.only)
@@ -132,7 +141,7 @@ int run_validate(const ValidateOptions& o) {
 void register_validate(CLI::App& app, int& status) {
     auto opts = std::make_shared<ValidateOptions>();
     auto* cmd = app.add_subcommand("validate", "Run the plug-in validator on one or more plug-ins");
-    cmd->add_option("plugins", opts->paths, "Plug-in libraries (.so)")->required()->check(CLI::ExistingFile);
+    cmd->add_option("plugins", opts->paths, "Plug-in libraries (.so)")->check(CLI::ExistingFile);
     cmd->add_option("--strictness", opts->strictness, "1 (quick) to 10 (everything, longest)")->check(CLI::Range(1, 10));
     cmd->add_option("--seed", opts->seed, "Seed of the random choices (default: a fresh one, printed)")
         ->check(CLI::Range(int64_t{0}, int64_t{0xFFFFFFFF}));
@@ -142,6 +151,7 @@ void register_validate(CLI::App& app, int& status) {
     cmd->add_option("--timeout", opts->timeout, "Seconds each check may take")->check(CLI::Range(1.0, 3600.0));
     cmd->add_option("--check", opts->only, "Run only the named checks (repeatable)");
     cmd->add_flag("--no-shim", opts->no_shim, "Do not preload the real-time shim");
+    cmd->add_flag("--list", opts->list, "List the checks and the strictness each needs");
     cmd->callback([opts, &status] { status = run_validate(*opts); });
 }
 

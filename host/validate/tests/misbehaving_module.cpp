@@ -98,6 +98,11 @@ public:
 #if MISBEHAVE_LOCKS
         std::lock_guard<std::mutex> lock(g_mutex);
 #endif
+#if MISBEHAVE_HANGS
+        volatile bool forever = true;
+        while (forever) {
+        }
+#endif
         if (!m_in || !m_out) return;
         const float gain = 0.5f * static_cast<float>(m_gain);
         const float* in = m_in + offset;

@@ -155,6 +155,13 @@ TEST(Validate, CrashEndsOnlyTheCheckThatCausedIt) {
     EXPECT_EQ(check(r, "pin_table")["status"], "pass");
 }
 
+TEST(Validate, HangIsStoppedByTheTimeout) {
+    const ValidateRun r = validate(plugin("vt_hangs") + " --strictness 1 --seed 3 --timeout 1 --check realtime --check exports");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_TRUE(any_failure_contains(check(r, "realtime"), "timed out after 1 s")) << r.output;
+    EXPECT_EQ(check(r, "exports")["status"], "pass");
+}
+
 TEST(Validate, SameSeedSameResult) {
     const ValidateRun a = validate(plugin("vt_output") + " --strictness 2 --seed 77 --check block_sizes");
     const ValidateRun b = validate(plugin("vt_output") + " --strictness 2 --seed 77 --check block_sizes");
@@ -191,6 +198,15 @@ TEST(Validate, BadInputsGiveAClearErrorAndStatus) {
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(any_failure_contains(check(r, "exports"), "not an ELF file")) << r.output;
     EXPECT_TRUE(any_failure_contains(check(r, "load"), "dlopen")) << r.output;
+    // A library cut short: its section headers lie past the end of the file.
+    {
+        std::ifstream whole(plugin("vt_good"), std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(whole)), std::istreambuf_iterator<char>());
+        std::ofstream(fake, std::ios::binary) << bytes.substr(0, 200);
+    }
+    const ValidateRun cut = validate(fake + " --strictness 1 --seed 1 --check exports");
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_TRUE(any_failure_contains(check(cut, "exports"), "section headers outside the file")) << cut.output;
     std::remove(fake.c_str());
     // A missing file, a strictness outside 1..10 and an unknown check are usage errors.
     EXPECT_NE(validate("/nonexistent/plugin.so").status, 0);
