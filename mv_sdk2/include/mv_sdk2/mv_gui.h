@@ -40,7 +40,12 @@ public:
         return v;
     }
     void setPinInt(int pin, int32_t v) { CallHost(GM_SET_VALUE, pin, v, nullptr, static_cast<float>(v)); }
-    void setPinFloat(int pin, float v) { CallHost(GM_SET_VALUE, pin, static_cast<int32_t>(v), nullptr, v); }
+    // The integer slot carries the value truncated; NaN and values beyond int32 (undefined to
+    // convert) go as 0 and the int32 limits.
+    void setPinFloat(int pin, float v) {
+        const int32_t i = !(v == v) ? 0 : v >= 2147483648.0f ? INT32_MAX : v <= -2147483648.0f ? INT32_MIN : static_cast<int32_t>(v);
+        CallHost(GM_SET_VALUE, pin, i, nullptr, v);
+    }
 
     MVGuiStruct* record() { return &m_record; }
     static MVGUI_base* fromRecord(MVGuiStruct* record) {
