@@ -185,7 +185,7 @@ void Host::gather_inputs(Instance* inst) {
                 for (int k = 0; k < n; ++k) dst[k] += src[k];
             any = true;
         }
-        if (!any) std::fill(dst, dst + n, inst->value(pin.index).f);
+        if (!any) std::fill(dst, dst + n, inst->m_constants[pin.index]);
     }
 }
 

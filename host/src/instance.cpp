@@ -99,10 +99,12 @@ void Instance::describe_pins() {
     }
     m_declared = static_cast<int>(m_pins.size());
     m_values.clear();
+    m_constants.clear();
     m_buffers.clear();
     m_texts.clear();
     for (const PinInfo& pin : m_pins) {
         m_values.push_back(default_value(pin));
+        m_constants.push_back(m_values.back().f);
         m_buffers.emplace_back();
         m_texts.emplace_back();
         if (!pin.gui_only() && pin.datatype == DT_FSAMPLE) m_buffers.back().assign(m_host.config().block_size, 0.0f);
@@ -119,6 +121,7 @@ void Instance::add_duplicate() {
     if (!info.gui_only()) info.audio_index = audio_pin_count();
     m_pins.push_back(info);
     m_values.push_back(default_value(info));
+    m_constants.push_back(m_values.back().f);
     m_buffers.emplace_back();
     m_texts.emplace_back();
     if (!info.gui_only() && info.datatype == DT_FSAMPLE) m_buffers.back().assign(m_host.config().block_size, 0.0f);
@@ -198,6 +201,7 @@ void Instance::set_value(int pin, const PinValue& v, int clock, int state) {
     }
     if (!m_open) {
         write_variable(pin, v);
+        m_constants[pin] = v.f;
         return;
     }
     if (info.gui_only() || (info.flags & IO_BOTH_SIDES)) gui_notify(pin);
@@ -214,8 +218,10 @@ void Instance::set_value(int pin, const PinValue& v, int clock, int state) {
     }
 }
 
-void Instance::queue(Event ev) {
-    ev.seq = m_host.m_seq++;
+void Instance::queue(Event ev, bool ahead) {
+    // Events queued ahead go before everything already queued for the same clock.
+    static int64_t ahead_seq = -(int64_t{1} << 40);
+    ev.seq = ahead ? ahead_seq++ : m_host.m_seq++;
     ev.e.time_stamp = ev.clock;
     auto pos = std::upper_bound(m_events.begin(), m_events.end(), ev, [](const Event& a, const Event& b) {
         return a.clock < b.clock || (a.clock == b.clock && a.seq < b.seq);
@@ -229,9 +235,20 @@ void Instance::deliver(Event& ev) {
     if (ev.e.event_type == EV_PIN_STATE && ev.has_value) {
         const int gui_pin = ev.e.int_parm2;
         write_variable(gui_pin, ev.value);
+        apply_constant(gui_pin, ev.value.f, ev.clock);
         ev.e.int_parm2 = 0;
     }
     if (m_audio && m_audio->event_function) m_audio->event_function(m_audio->object, &ev.e);
+}
+
+// A new constant on an unconnected audio input holds from its event's sample on.
+void Instance::apply_constant(int gui_pin, float value, int clock) {
+    const PinInfo& info = m_pins[gui_pin];
+    if (info.datatype != DT_FSAMPLE || info.gui_only() || !info.is_input()) return;
+    m_constants[gui_pin] = value;
+    if (m_host.connected(this, gui_pin) || m_buffers[gui_pin].empty()) return;
+    const int from = std::clamp(clock - m_block_start, 0, static_cast<int>(m_buffers[gui_pin].size()));
+    std::fill(m_buffers[gui_pin].begin() + from, m_buffers[gui_pin].end(), value);
 }
 
 void Instance::open() {
@@ -259,7 +276,8 @@ void Instance::open() {
         ev.value = m_values[pin.index];
         ev.has_value = true;
         ev.e.int_parm2 = pin.index;
-        queue(ev);
+        // Ahead of what upstream modules announced during their own open.
+        queue(ev, true);
     }
 }
 
@@ -334,6 +352,7 @@ void Instance::run_block_v1(int block_start, int n) {
         if (ev.e.event_type == EV_PIN_STATE && ev.has_value) {
             const int gui_pin = ev.e.int_parm2;
             write_variable(gui_pin, ev.value);
+            apply_constant(gui_pin, ev.value.f, ev.clock);
             ev.e.int_parm2 = v1_value_word(m_pins[gui_pin].datatype, ev.value);
         }
         ev.e.time_stamp = std::max(ev.clock, block_start);

@@ -158,6 +158,17 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
         if (!write_midi_file(m.file, events, rate, &error)) return fail(error);
     }
 
+    for (const std::string& p : run->user_problems()) err << "mvhost render: warning: user script: " << p << "\n";
+    if (!opt.user_log.empty()) {
+        TempFile tmp(opt.user_log);
+        {
+            std::ofstream out(tmp.path());
+            out << run->user_log().dump(2) << "\n";
+            if (!out) return fail(opt.user_log + ": cannot write the user log");
+        }
+        if (!tmp.commit()) return fail(opt.user_log + ": cannot write the user log");
+    }
+
     if (!opt.save_patch.empty()) {
         TempFile tmp(opt.save_patch);
         {
@@ -187,6 +198,7 @@ void register_render(CLI::App& app, int& status) {
     cmd->add_option("--save-patch", opt->save_patch, "Write the patch back with its stored values");
     cmd->add_option("--midi-out", opt->midi_out, "Write a MIDI output to a MIDI file: INSTANCE.PIN=FILE.mid");
     cmd->add_option("--plugins", opt->plugin_dirs, "Further folders to search for modules");
+    cmd->add_option("--user-log", opt->user_log, "Write what the scripted user was asked (JSON)");
     cmd->add_flag("-q,--quiet", opt->quiet, "No progress bar");
     cmd->callback([opt, &status] { status = cmd_render(*opt, std::cerr); });
 }

@@ -261,3 +261,19 @@ TEST(SdkDebugChecks, EventAtAnotherClockStopsADebugBuildOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ProbeHost, ANewConstantOnAnUnconnectedInputHoldsFromItsSample) {
+    auto* p = add("p");
+    host.open();
+    p->set_float(p->find_pin("In"), 0.3f, 100);
+    host.run_block();
+    const float* out = p->buffer(p->find_pin("Out"));
+    EXPECT_FLOAT_EQ(out[99], 0.5f);
+    EXPECT_FLOAT_EQ(out[100], 0.3f);
+    host.run_block();
+    EXPECT_FLOAT_EQ(out[0], 0.3f);
+}
+
+}  // namespace

@@ -159,7 +159,7 @@ private:
     friend class Host;
     struct Event {
         int clock;
-        long seq;
+        int64_t seq;
         MVEvent e;
         PinValue value;  // pin events: the value written into the variable at delivery
         bool has_value = false;
@@ -169,9 +169,10 @@ private:
     void add_duplicate();
     void open();
     void close();
-    void queue(Event ev);
+    void queue(Event ev, bool ahead = false);
     void deliver(Event& ev);
     void write_variable(int gui_pin, const PinValue& v);
+    void apply_constant(int gui_pin, float value, int clock);
     void run_block(int block_start, int n);
     void run_block_v1(int block_start, int n);
     void gui_notify(int pin);
@@ -191,6 +192,7 @@ private:
     intptr_t m_context = 0;
     std::vector<PinInfo> m_pins;
     std::vector<PinValue> m_values;
+    std::vector<float> m_constants;  // what an unconnected audio input holds now (float units)
     std::vector<std::vector<float>> m_buffers;  // by GUI index; empty for non-audio pins
     std::vector<std::string> m_texts;           // host-owned copies handed to audio text pins
     std::vector<Event> m_events;                // sorted by (clock, seq)
@@ -272,7 +274,7 @@ private:
     std::vector<Instance*> m_order;
     int m_clock = 0;
     bool m_opened = false;
-    long m_seq = 0;
+    int64_t m_seq = 0;
     intptr_t m_window = 0x10;
 };
 

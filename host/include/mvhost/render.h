@@ -14,6 +14,7 @@ struct RenderOptions {
     std::string save_patch;
     std::vector<std::string> midi_out;
     std::vector<std::string> plugin_dirs;
+    std::string user_log;
     bool quiet = false;
 };
 
