@@ -26,6 +26,7 @@ uint32_t entries_for(int choice, float sample_rate) {
 uint32_t delay_samples(float pre_delay, float scale) {
     const float samples = pre_delay * scale;
     if (!std::isfinite(samples)) return 0;
+    if (std::fabs(samples) < 2147483648.0f) return static_cast<uint32_t>(static_cast<int32_t>(samples));
     // fmod keeps the whole part exact and inside int64 range; the unsigned cast then wraps it.
     const double whole = std::fmod(std::trunc(static_cast<double>(samples)), 4294967296.0);
     return static_cast<uint32_t>(static_cast<int64_t>(whole));

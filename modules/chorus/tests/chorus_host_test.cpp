@@ -356,6 +356,19 @@ TEST(ChorusBuffer, ChangingMaxPreDelayReallocatesAndClearsTheLine) {
     for (int i = 256; i < 768; ++i) ASSERT_EQ(out[i], 0.0f) << i;
 }
 
+TEST(ChorusBuffer, WakeWhileActiveStartsFromSilence) {
+    Rig rig(44100.0f, 64);
+    rig.feed(kAudioIn, kImpulse);
+    rig.delay_of(100);
+    rig.chorus->set_int(kFeedbackMode, 0);
+    rig.chorus->set_float(kFeedback, 1.0f);
+    rig.render(256);
+    EXPECT_EQ(rig.output[200], 1.0f);
+    rig.chorus->dispatch(MD_WAKE);
+    const auto& out = rig.render(512);
+    for (int i = 256; i < 768; ++i) ASSERT_EQ(out[i], 0.0f) << i;
+}
+
 TEST(ChorusBuffer, ReselectingTheSameChoiceKeepsTheLine) {
     Rig rig(44100.0f, 64);
     rig.feed(kAudioIn, kImpulse);
