@@ -10,6 +10,16 @@
 #include <chrono>
 #include <cstdio>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#define MV_VALIDATE_LSAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/lsan_interface.h>
+#define MV_VALIDATE_LSAN 1
+#endif
+#endif
+
 namespace mvh::validate {
 
 namespace {
@@ -59,6 +69,10 @@ CheckResult run_check(const Check& check, const std::string& path, int strictnes
         signal(SIGPIPE, SIG_IGN);
         CheckContext ctx(path, strictness, seed, fds[1]);
         check.run(ctx);
+#ifdef MV_VALIDATE_LSAN
+        // The child ends with _exit, which skips LeakSanitizer's own check at exit.
+        if (__lsan_do_recoverable_leak_check() != 0) ctx.fail("LeakSanitizer found leaks (its report is on stderr)");
+#endif
         ctx.finish();
         std::fflush(stdout);
         std::fflush(stderr);
