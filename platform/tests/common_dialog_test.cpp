@@ -19,7 +19,9 @@ const char kBankFilters[] =
 struct FileFixture : ::testing::Test {
     ScriptedUser user;
     ScopedUser installed{&user};
-    fs::path dir = fs::path(MV_BINARY_DIR) / "platform_file_dialogs";
+    // One folder per test: ctest runs tests of this program in parallel processes.
+    fs::path dir = fs::path(MV_BINARY_DIR) / "platform_file_dialogs" /
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name();
     char path[300] = {};
     OPENFILENAMEA ofn;
 
