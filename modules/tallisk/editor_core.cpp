@@ -57,6 +57,8 @@ void EditorCore::load_edit_from(int n) {
     m_bank->current = n;
     std::memcpy(m_bank->edit, m_bank->waveform(n), sizeof(float) * kWaveLength);
     forward_edit();
+    // A spectrum view learns that slot 0 now belongs to another waveform.
+    send(kPinFftOut, kViewCommit, nullptr);
     build_levels(n, 0);
     m_settings.menu_marks[m_settings.previous] = 0;
     m_settings.menu_marks[n] = 8;

@@ -172,7 +172,7 @@ TEST(SelectWaveform, StoresTheEditBufferAndLoadsTheNewOne) {
     EXPECT_EQ(e->bank().edit[0], 0.0f);
     EXPECT_EQ(e->settings().menu_marks[5], 8);
     EXPECT_EQ(e->settings().menu_marks[0], 0);
-    EXPECT_EQ(e->sent(kPinFftOut), kRefresh);
+    EXPECT_EQ(e->sent(kPinFftOut), (std::vector<std::string>{"13,0", "10,0", "12,0"}));
     EXPECT_EQ(e->sent(kPinWaveOut), kRefresh);
     EXPECT_EQ(e->sent(kPinTextOut), std::vector<std::string>{"Untitled 6"});
     e->deliver_int(kPinWaveform, 0);
