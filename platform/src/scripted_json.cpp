@@ -1,5 +1,6 @@
 // The JSON side of the scripted user: validating script entries, dialog actions, and the records
 // the log writes for menus and dialogs.
+#include <algorithm>
 #include <cstdio>
 
 #include "mvp/message_box.h"

@@ -1,6 +1,8 @@
 // The scripted user's answers: matching requests to script entries and logging every request.
 #include "mvp/scripted_user.h"
 
+#include <algorithm>
+
 #include "mvp/message_box.h"
 
 namespace mvp {
