@@ -29,8 +29,8 @@ enum class Feedback {
     kChorus,    // into the pre-delayed point: only the modulated part repeats (flanging)
 };
 
-// The streams of one process call, already advanced to the block's first sample. `pre_delay`,
-// `depth` and `feedback` may be null where a variant does not read them.
+// The streams of one process call, already advanced to the block's first sample. `feedback` may be
+// null for the loop without feedback; any other null stream makes the call write silence.
 struct Block {
     const float* input = nullptr;
     const float* pre_delay = nullptr;
