@@ -67,14 +67,6 @@ TEST(ViewMath, IndicesUnderTheMouseTruncateAndStayInsideTheSpareValue) {
     EXPECT_EQ(trunc_int(-1e20f), INT32_MIN);
 }
 
-TEST(ViewMath, AmplitudeUsesTheIntegerHalfOfTheHeight) {
-    EXPECT_EQ(amplitude_at(0, 100), 1.0f);
-    EXPECT_EQ(amplitude_at(50, 100), 0.0f);
-    EXPECT_EQ(amplitude_at(100, 100), -1.0f);
-    EXPECT_FLOAT_EQ(amplitude_at(0, 101), 50.0f / 51.0f);
-    EXPECT_EQ(amplitude_at(0, 0), 0.0f);
-}
-
 TEST(ViewMath, TheLineRunsFromTheSmallerIndexWhicheverWayTheMouseWent) {
     float d[8] = {};
     draw_line(d, 5, 1.0f, 1, -1.0f);
@@ -241,44 +233,6 @@ TEST_F(Core, APanelWiderThanTheWaveformNeverScrollsBeforeTheFirstSample) {
     EXPECT_EQ(v.view_offset(), 0);
     v.move(1500, 50, 1500, kH);
     EXPECT_EQ(v.readout_index(), 1024);
-}
-
-TEST(CoreUnlinked, MessagesWithoutAnAddressChangeNothingButRepaint) {
-    FakeView v;
-    v.initialise("9,123", kDraw);
-    EXPECT_STREQ(v.wave_in_text(), "9,123");
-    EXPECT_FALSE(v.initialised());  // read at initialise, not acted on
-    for (const char* bad : {"", "garbage", "9", "9,", "9,0", "9 ,12345", "0,0", "1,abc", "3,-"}) {
-        const int before = v.repaints;
-        v.receive_message(bad);
-        EXPECT_EQ(v.repaints, before + 1) << bad;
-        EXPECT_FALSE(v.initialised()) << bad;
-        EXPECT_EQ(v.data(), v.own_buffer()) << bad;
-    }
-    EXPECT_EQ(v.draw_colour(), kDefaultDrawColour);
-    EXPECT_EQ(v.back_colour(), kDefaultBackColour);
-    EXPECT_EQ(v.transparent(), 0);
-}
-
-TEST(CoreUnlinked, ColoursAndTransparentAreReadThroughTheirAddresses) {
-    FakeView v;
-    v.initialise("", kSelect);
-    uint32_t back = 0x123456, draw = 0x00AB00;
-    int32_t transparent = 8;
-    v.receive_message(format_link_message(kLinkBackColour, reinterpret_cast<intptr_t>(&back)).c_str());
-    v.receive_message(format_link_message(kLinkDrawColour, reinterpret_cast<intptr_t>(&draw)).c_str());
-    v.receive_message(format_link_message(kLinkTransparent, reinterpret_cast<intptr_t>(&transparent)).c_str());
-    EXPECT_EQ(v.back_colour(), 0x123456u);
-    EXPECT_EQ(v.draw_colour(), 0x00AB00u);
-    EXPECT_EQ(v.transparent(), 8);
-}
-
-TEST(CoreUnlinked, AStoredModeOutsideTheListIgnoresTheMouse) {
-    FakeView v;
-    v.initialise("", 7);
-    v.drag(90, 50, {{100, 10}});
-    EXPECT_TRUE(v.sent.empty());
-    for (int i = 0; i <= 1024; ++i) ASSERT_EQ(v.own_buffer()[i], 0.0f);
 }
 
 }  // namespace
