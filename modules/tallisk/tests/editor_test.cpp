@@ -57,7 +57,8 @@ TEST(EditorState, StartsWithUntitledNamesAndZeroTables) {
 }
 
 TEST(ViewLink, AddressesTravelAsSignedDecimalWideEnoughForPointers) {
-    const void* p = reinterpret_cast<const void*>(uintptr_t{0x7ffd12345678});
+    // An address with the top bit of a 32-bit word set, or above 2^32 on 64-bit builds.
+    const void* p = reinterpret_cast<const void*>(static_cast<uintptr_t>(sizeof(void*) == 8 ? 0x7ffd12345678ull : 0xbfd12345ull));
     const ViewMessage m = parse_view_message(format_view_message(9, p).c_str());
     ASSERT_TRUE(m.has_code && m.has_argument);
     EXPECT_EQ(m.code, 9);
