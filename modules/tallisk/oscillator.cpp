@@ -81,7 +81,7 @@ void Oscillator::pitch_update(float pitch) {
     m_level_offset = info.offset;
     m_shift = info.shift;
     m_mask = (1u << info.shift) - 1u;
-    m_scale = std::ldexp(1.0f, -info.shift);
+    m_scale = 1.0f / static_cast<float>(1u << info.shift);  // exact: a power of two
     m_pitch_stale = false;
 }
 
