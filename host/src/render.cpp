@@ -78,17 +78,17 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
         std::string file;
     };
     std::vector<MidiOut> midi_outs;
-    for (const std::string& spec : opt.midi_out) {
-        const size_t eq = spec.find('=');
-        const size_t dot = spec.find('.');
+    for (const std::string& arg : opt.midi_out) {
+        const size_t eq = arg.find('=');
+        const size_t dot = arg.find('.');
         if (eq == std::string::npos || dot == std::string::npos || dot > eq)
-            return fail("--midi-out " + spec + ": expected INSTANCE.PIN=FILE.mid");
-        Instance* inst = run->host().find(spec.substr(0, dot));
-        if (!inst) return fail("--midi-out " + spec + ": unknown instance \"" + spec.substr(0, dot) + "\"");
-        const int pin = inst->find_pin(spec.substr(dot + 1, eq - dot - 1));
+            return fail("--midi-out " + arg + ": expected INSTANCE.PIN=FILE.mid");
+        Instance* inst = run->host().find(arg.substr(0, dot));
+        if (!inst) return fail("--midi-out " + arg + ": unknown instance \"" + arg.substr(0, dot) + "\"");
+        const int pin = inst->find_pin(arg.substr(dot + 1, eq - dot - 1));
         if (pin < 0 || inst->pins()[pin].datatype != DT_MIDI || inst->pins()[pin].direction != DR_OUT)
-            return fail("--midi-out " + spec + ": \"" + spec.substr(dot + 1, eq - dot - 1) + "\" is not a MIDI output");
-        midi_outs.push_back({inst, inst->gui_to_audio(pin), spec.substr(eq + 1)});
+            return fail("--midi-out " + arg + ": \"" + arg.substr(dot + 1, eq - dot - 1) + "\" is not a MIDI output");
+        midi_outs.push_back({inst, inst->gui_to_audio(pin), arg.substr(eq + 1)});
     }
 
     const float rate = run->host().config().sample_rate;
