@@ -12,12 +12,14 @@ namespace fs = std::filesystem;
 namespace {
 
 std::vector<unsigned char> smf(const std::vector<unsigned char>& track, unsigned division = 480) {
-    std::vector<unsigned char> f = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1,
-                                    static_cast<unsigned char>(division >> 8), static_cast<unsigned char>(division)};
     const uint32_t n = static_cast<uint32_t>(track.size());
-    f.insert(f.end(), {'M', 'T', 'r', 'k', static_cast<unsigned char>(n >> 24), static_cast<unsigned char>(n >> 16),
-                       static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)});
-    f.insert(f.end(), track.begin(), track.end());
+    const unsigned char head[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1,
+                                  static_cast<unsigned char>(division >> 8), static_cast<unsigned char>(division),
+                                  'M', 'T', 'r', 'k', static_cast<unsigned char>(n >> 24),
+                                  static_cast<unsigned char>(n >> 16), static_cast<unsigned char>(n >> 8),
+                                  static_cast<unsigned char>(n)};
+    std::vector<unsigned char> f(std::begin(head), std::end(head));
+    for (unsigned char b : track) f.push_back(b);
     return f;
 }
 
