@@ -140,7 +140,6 @@ private:
     int m_block_start = 0;  // clock of element 0 of the buffers
     int m_call_end = 0;     // clock after the current process call
     InputSignal m_signal = InputSignal::Noise;
-    float m_constant = 0.0f;
     MVTimeInfo m_time{};
     std::vector<PlannedEvent> m_initial;  // first pin states, delivered with the first block
 };
