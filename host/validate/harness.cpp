@@ -94,6 +94,14 @@ std::vector<std::string>& reported() {
     return keys;
 }
 
+// The function a deferred-call event (type 21) carries: the module must call it once, with itself.
+thread_local int t_deferred_calls = 0;
+thread_local void* t_deferred_object = nullptr;
+void MV_CDECL deferred_probe(void* module) {
+    ++t_deferred_calls;
+    t_deferred_object = module;
+}
+
 std::string pin_label(const HarnessPin& p) { return "pin " + std::to_string(p.index) + " \"" + p.name + "\""; }
 
 }  // namespace
@@ -484,6 +492,10 @@ void Harness::deliver(const PlannedEvent& pe) {
         write_variable(pin, pe.value);
         e.int_parm1 = pe.state;
         e.ptr_parm = reinterpret_cast<void*>(static_cast<intptr_t>(pin.audio_index));
+    } else if (pe.type == EV_DEFERRED_CALL) {
+        e.ptr_parm = reinterpret_cast<void*>(&deferred_probe);
+        t_deferred_calls = 0;
+        t_deferred_object = nullptr;
     } else {
         e.int_parm1 = pe.word1;
         e.int_parm2 = pe.word2;
@@ -498,6 +510,9 @@ void Harness::deliver(const PlannedEvent& pe) {
     } catch (...) {
         m_ctx.fail("an exception escaped the event function (type " + std::to_string(pe.type) + ")");
     }
+    if (pe.type == EV_DEFERRED_CALL && (t_deferred_calls != 1 || t_deferred_object != m_audio->object))
+        m_ctx.fail("a deferred-call event (type 21) ran its function " + std::to_string(t_deferred_calls) +
+                   " times" + (t_deferred_calls > 0 && t_deferred_object != m_audio->object ? ", not with the module object" : ""));
     std::string where = "event_function (";
     if (pe.type == EV_PIN_STATE) where += "state " + std::to_string(pe.state) + " of " + pin_label(m_pins.at(pe.pin)) + ")";
     else if (pe.type == EV_MIDI) where += "MIDI)";
