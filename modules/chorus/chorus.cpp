@@ -75,7 +75,6 @@ public:
 
     void open() override {
         MVModule_base::open();
-        m_max_delay = kDefaultMaxDelay;
         m_line.release();
         m_allocated_choice = kNoBuffer;
         m_out_pin = pinCount() > kOut ? getPin(kOut) : nullptr;
@@ -86,6 +85,10 @@ public:
         m_sec_scale = m_sample_rate * 10.0f;
         m_delay_scale = m_delay_mode == 1 ? m_ms_scale : m_sec_scale;
         m_block_size = getBlockSize();
+        // The host has written the stored "Max Pre Delay(s)" and "Active" (or they hold their
+        // defaults): make the buffer now, so that the first events, which repeat those values,
+        // find it and allocate nothing while processing runs.
+        if (m_active != 0) reallocate();
     }
 
     // The host wakes a sleeping module only after an event; the line then starts from silence.
@@ -191,7 +194,7 @@ private:
     float* m_output = nullptr;
     int16_t m_max_delay = kDefaultMaxDelay;
     int16_t m_fbk_mode = 1;
-    int16_t m_active = 0;
+    int16_t m_active = 1;
     int16_t m_delay_mode = 0;
 
     chorus::DelayLine m_line;
