@@ -268,10 +268,14 @@ void EditorCore::connected(int pin) {
 }
 
 void EditorCore::initialise(bool flag) {
-    std::string path = read_pin_text(kPinWbfPath);
-    if (path.size() > kPathSize - 1) path.resize(kPathSize - 1);
-    if (!path.empty()) load_bank(path.c_str());
-    write_pin_text(kPinWbfPath, path.c_str());
+    // A path too long for the bank path is refused whole: a cut path would name another file.
+    const std::string path = read_pin_text(kPinWbfPath);
+    if (path.size() <= kPathSize - 1) {
+        if (!path.empty()) load_bank(path.c_str());
+        write_pin_text(kPinWbfPath, path.c_str());
+    } else {
+        refuse_long_bank_path();
+    }
     int32_t n = read_pin_int(kPinWaveform);
     if (n < 0 || n >= kWaveCount) n = 0;
     m_morph_switch = read_pin_int(kPinMorphSwitch);

@@ -143,6 +143,7 @@ private:
     void handle_morph_switch_pin();
     void write_table_pointer();
     void handle_wbf_path_pin();
+    void refuse_long_bank_path();
     void set_bank_path(const std::string& path);
     void after_import(bool ok);
     bool ask_save(const char* text, const char* caption);

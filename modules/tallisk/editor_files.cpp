@@ -144,9 +144,18 @@ void EditorCore::confirm_save_on_close() {
         save_bank(nullptr);
 }
 
+void EditorCore::refuse_long_bank_path() {
+    m_ui->message_box("The bank path is longer than 299 characters; the bank was not loaded.", "Error",
+                      MessageButtons::Ok, MessageIcon::Warning);
+}
+
 void EditorCore::handle_wbf_path_pin() {
-    std::string path = read_pin_text(kPinWbfPath);
-    if (path.size() > kPathSize - 1) path.resize(kPathSize - 1);
+    // A path too long for the bank path is refused whole: a cut path would name another file.
+    const std::string path = read_pin_text(kPinWbfPath);
+    if (path.size() > kPathSize - 1) {
+        refuse_long_bank_path();
+        return;
+    }
     if (path == m_bank->text.bank_path) return;
     if (path.empty()) return;
     load_bank(path.c_str());

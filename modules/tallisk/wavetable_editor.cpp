@@ -1,20 +1,27 @@
 // The editor's GUI dispatch and its pin access through the host.
 #include "wavetable_editor.h"
 
+#include "mvp/gdi.h"
 #include "platform_ui.h"
 
 namespace tallisk {
 
 WavetableEditor::WavetableEditor(MVHostCallback callback, intptr_t host_value)
     : MVGUI_base(callback, host_value), EditorCore(&platform_ui()) {
+    mvp::GdiFlush();
     CallHost(GM_PANEL_SETUP_4, 1);
     CallHost(GM_SET_SIZE, 50, 50);
     CallHost(GM_PANEL_SETUP_11);
 }
 
+// The picture member is released after the question, as the last step.
 WavetableEditor::~WavetableEditor() { confirm_save_on_close(); }
 
-void WavetableEditor::guiOpen(bool flag) { initialise(flag); }
+void WavetableEditor::guiOpen(bool flag) {
+    initialise(flag);
+    if (flag) apply_stored_settings();
+    settings().host_mode = static_cast<int32_t>(CallHost(GM_HOST_MODE));
+}
 
 void WavetableEditor::guiMessage(int id, int length, void* data) { message(id, length, data); }
 
