@@ -199,6 +199,9 @@ void Host::run_block(int n) {
     }
     const int start = m_clock;
     m_clock += n;
+    std::vector<std::pair<Instance*, int>> pending;
+    pending.swap(m_pending_gui);
+    for (const auto& [inst, pin] : pending) inst->gui_notify(pin);
     if (after_block) after_block(*this, start, n);
     idle();
 }
@@ -220,6 +223,7 @@ void Host::close() {
     // GUI objects first, then audio objects, in reverse order of creation.
     for (auto it = m_instances.rbegin(); it != m_instances.rend(); ++it) (*it)->close();
     m_instances.clear();
+    m_pending_gui.clear();
     m_wires.clear();
     m_order.clear();
     m_opened = false;
@@ -243,10 +247,11 @@ void Host::propagate_status(Instance* from, int gui_pin, int state, int clock) {
         if (w.from != from || w.from_pin != gui_pin) continue;
         Instance* to = w.to;
         const PinInfo& dst = to->pins()[w.to_pin];
-        if (dst.gui_only()) {
-            to->m_values[w.to_pin] = v;
-            to->gui_notify(w.to_pin);
-            continue;
+        if (dst.gui_only() || (dst.flags & IO_BOTH_SIDES)) {
+            // The GUI object hears of it between blocks, as GUI calls never run inside one.
+            if (pin.datatype != DT_FSAMPLE) to->m_values[w.to_pin] = v;
+            m_pending_gui.push_back({to, w.to_pin});
+            if (dst.gui_only()) continue;
         }
         Instance::Event ev{};
         ev.clock = std::max(clock, m_clock);

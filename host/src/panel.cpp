@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -78,6 +79,34 @@ int cmd_panel(const PanelOptions& opt, std::ostream& err) {
 }
 
 }  // namespace
+
+bool write_panels(PatchRun& run, const std::string& dir, std::ostream& err, std::string* error) {
+#ifndef MV_HAVE_PLATFORM
+    (void)run, (void)dir, (void)err;
+    if (error) *error = "this host was built without the platform stand-in";
+    return false;
+#else
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    for (const auto& inst : run.host().instances()) {
+        if (!inst->gui() || inst->panel_width <= 0 || inst->panel_height <= 0) continue;
+        const int w = inst->panel_width, h = inst->panel_height;
+        mvp::HDC dc = mvp::create_panel_dc(w, h, 0x00C0C0C0);
+        inst->paint(dc, w, h);
+        mvp::GdiFlush();
+        const std::string path = (std::filesystem::path(dir) / (inst->name() + ".png")).string();
+        std::string why;
+        const bool ok = mvp::write_png(dc, path, &why);
+        mvp::delete_panel_dc(dc);
+        if (!ok) {
+            if (error) *error = path + ": cannot write the picture: " + why;
+            return false;
+        }
+        err << path << ": " << w << "x" << h << " panel of \"" << inst->name() << "\"\n";
+    }
+    return true;
+#endif
+}
 
 void register_panel(CLI::App& app, int& status) {
     auto opt = std::make_shared<PanelOptions>();

@@ -158,6 +158,11 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
         if (!write_midi_file(m.file, events, rate, &error)) return fail(error);
     }
 
+    if (!opt.panels_dir.empty()) {
+        std::string error;
+        if (!write_panels(*run, opt.panels_dir, err, &error)) return fail(error);
+    }
+
     for (const std::string& p : run->user_problems()) err << "mvhost render: warning: user script: " << p << "\n";
     if (!opt.user_log.empty()) {
         TempFile tmp(opt.user_log);
@@ -199,6 +204,7 @@ void register_render(CLI::App& app, int& status) {
     cmd->add_option("--midi-out", opt->midi_out, "Write a MIDI output to a MIDI file: INSTANCE.PIN=FILE.mid");
     cmd->add_option("--plugins", opt->plugin_dirs, "Further folders to search for modules");
     cmd->add_option("--user-log", opt->user_log, "Write what the scripted user was asked (JSON)");
+    cmd->add_option("--panels", opt->panels_dir, "Paint every GUI panel at the end into DIR/INSTANCE.png");
     cmd->add_flag("-q,--quiet", opt->quiet, "No progress bar");
     cmd->callback([opt, &status] { status = cmd_render(*opt, std::cerr); });
 }

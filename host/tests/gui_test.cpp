@@ -7,6 +7,7 @@
 
 #include "../../mv_sdk2/tests/probe_report.h"
 #include "mvhost/host.h"
+#include "mvhost/patch.h"
 
 namespace {
 
@@ -108,6 +109,28 @@ TEST_F(GuiHost, BadPinIndicesFromTheGuiAreIgnored) {
     EXPECT_EQ(mvh::host_callback(a->gui(), GM_GET_VALUE, 1000, 0, &v, 0), 0);
     EXPECT_EQ(v, 5);
     EXPECT_EQ(mvh::host_callback(nullptr, AM_SAMPLE_CLOCK, 0, 0, nullptr, 0), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// An audio-side output wired to a pin the GUI object shares (IO_BOTH_SIDES): the editor of a
+// wavetable follows a choice index computed on the audio side.
+TEST(GuiFromAudio, SharedInputsReachTheGuiObjectAfterTheBlock) {
+    nlohmann::json doc = nlohmann::json::parse(R"({
+      "sample_rate": 44100, "block_size": 64, "duration": 0.01,
+      "instances": [{"name": "c", "module": "constant", "pins": {"Value": 3.0}},
+                    {"name": "v", "module": "volt_to_index"},
+                    {"name": "osc", "module": "tallisk"}],
+      "wires": [["c.Out", "v.Volts"], ["v.(Choice) Index", "osc.Waveform"]]
+    })");
+    mvh::PatchRun run(doc, "patch.json", ".", {MV_PLUGIN_DIR, MV_BINARY_DIR "/lib/builtin"});
+    mvh::Instance* osc = run.host().find("osc");
+    const std::string before = osc->value(osc->find_pin("Text Out")).text;
+    run.run_until(run.total_samples());
+    EXPECT_EQ(osc->value(osc->find_pin("Waveform")).i, 3);
+    EXPECT_NE(osc->value(osc->find_pin("Text Out")).text, before);
 }
 
 }  // namespace

@@ -276,6 +276,7 @@ private:
     bool m_opened = false;
     int64_t m_seq = 0;
     intptr_t m_window = 0x10;
+    std::vector<std::pair<Instance*, int>> m_pending_gui;  // GUI notifications after the block
 };
 
 // The host callback handed to every plug-in.

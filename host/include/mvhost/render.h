@@ -15,11 +15,16 @@ struct RenderOptions {
     std::vector<std::string> midi_out;
     std::vector<std::string> plugin_dirs;
     std::string user_log;
+    std::string panels_dir;
     bool quiet = false;
 };
 
 // Exit status 0, or 2 with one message on err (and no output file left behind).
 int cmd_render(const RenderOptions& options, std::ostream& err);
+
+class PatchRun;
+// Paints every instance that has a panel into DIR/NAME.png, naming each file on err.
+bool write_panels(PatchRun& run, const std::string& dir, std::ostream& err, std::string* error);
 
 // build/plugins and build/lib/builtin beside the running mvhost.
 std::vector<std::string> default_plugin_dirs();
