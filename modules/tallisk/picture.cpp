@@ -69,9 +69,11 @@ bool BackgroundPicture::load(const std::string& path) {
 
 void BackgroundPicture::release() {
     if (!m_dc) return;
-    mvp::SelectObject(m_dc, m_old);
-    mvp::DeleteObject(m_bitmap);
+    // A fresh memory context has no bitmap to select back; deleting the context first frees the
+    // bitmap in either case, so it can be deleted.
+    if (m_old != 0 && m_old != mvp::HGDI_ERROR) mvp::SelectObject(m_dc, m_old);
     mvp::DeleteDC(m_dc);
+    mvp::DeleteObject(m_bitmap);
     m_bitmap = 0;
     m_old = 0;
     m_height = m_width = m_bytes_per_pixel = m_stride = 0;

@@ -3,7 +3,10 @@
 // the caption and bank-path limits, and the save question at destruction.
 #include <algorithm>
 
+#include <cstring>
+
 #include "panel_fixture.h"
+#include "picture.h"
 
 namespace tallisk::test {
 namespace {
@@ -121,6 +124,25 @@ TEST(EditorPanel, LoadImageShowsThePictureAtItsSizeWithTheBackColourAroundAndNoC
         EXPECT_EQ(p.pin_text("Settings"), "0,507fff,0,0," + path);
         EXPECT_GT(count_all(p.paint(40, 30), kDraw), 20);
     }
+}
+
+TEST(EditorPanel, AClosedEditorLeavesNoPictureObjectsBehind) {
+    TempDir dir("leak");
+    const std::string path = dir.file("p.bmp");
+    write_bytes(path, solid_bmp(8, 8, 24, 0x00FF00));
+    const mvp::GdiCounts before = mvp::gdi_counts();
+    {
+        Panel p;
+        p.open();
+        for (int i = 0; i < 2; ++i) {  // the second load replaces the first picture
+            p.script(json::array({{{"menu", 91}}, {{"open_file", path}}}));
+            p.click();
+        }
+        EXPECT_EQ(count_all(p.paint(20, 20), 0x00FF00), 64);
+    }
+    const mvp::GdiCounts after = mvp::gdi_counts();
+    EXPECT_EQ(before.dcs, after.dcs);
+    EXPECT_EQ(before.bitmaps, after.bitmaps);
 }
 
 TEST(EditorPanel, AnUnreadablePictureSaysSoAndLeavesPictureModeOff) {
@@ -248,6 +270,85 @@ TEST(EditorPanel, DestructionAsksToSaveOnlyWhenModified) {
         EXPECT_EQ(p.user.pending(), 0u);
         EXPECT_TRUE(p.user.problems().empty());
     }
+}
+
+}  // namespace
+}  // namespace tallisk::test
+
+namespace tallisk::test {
+namespace {
+
+TEST(BackgroundPicture, KeepsRowsAndStrideOfBottomUpAndTopDownFilesAndReleasesEverything) {
+    TempDir dir("rows");
+    // 3 x 2 at 24 bits: rows of 9 bytes padded to 12. Bottom-up: the file's first row is the
+    // picture's bottom row.
+    std::vector<uint8_t> f = solid_bmp(3, 2, 24, 0x0000FF);
+    f[54] = 0x11;
+    const std::string up = dir.file("up.bmp");
+    write_bytes(up, f);
+    const mvp::GdiCounts before = mvp::gdi_counts();
+    {
+        BackgroundPicture pic;
+        ASSERT_TRUE(pic.load(up));
+        EXPECT_EQ(pic.width(), 3);
+        EXPECT_EQ(pic.height(), 2);
+        EXPECT_EQ(pic.bytes_per_pixel(), 3);
+        EXPECT_EQ(pic.stride(), 12);
+        EXPECT_EQ(pic.row(0)[0], 0x11);
+        EXPECT_EQ(pic.row(1) - pic.row(0), 12);
+        const mvp::HDC dc = mvp::create_panel_dc(4, 3, 0xC0C0C0);
+        pic.draw(dc);
+        mvp::Image img;
+        mvp::read_image(dc, &img);
+        mvp::delete_panel_dc(dc);
+        EXPECT_EQ(img.at(0, 1), 0x0000FFu | 0x110000u);  // bottom row, first pixel: blue byte 0x11
+        EXPECT_EQ(img.at(0, 0), 0x0000FFu);
+        EXPECT_EQ(img.at(3, 2), 0xC0C0C0u);
+        // A failed load leaves no picture behind.
+        EXPECT_FALSE(pic.load(dir.file("none.bmp")));
+        EXPECT_EQ(pic.width(), 0);
+        EXPECT_EQ(pic.stride(), 0);
+        pic.release();  // nothing selected: nothing to do
+    }
+    const mvp::GdiCounts after = mvp::gdi_counts();
+    EXPECT_EQ(before.dcs, after.dcs);
+    EXPECT_EQ(before.bitmaps, after.bitmaps);
+
+    // Top-down (negative height) files keep their row order.
+    std::vector<uint8_t> down = solid_bmp(2, 2, 32, 0x00FF00);
+    const int32_t minus_two = -2;
+    std::memcpy(&down[22], &minus_two, 4);
+    down[54] = 0x22;
+    write_bytes(dir.file("down.bmp"), down);
+    BackgroundPicture pic;
+    ASSERT_TRUE(pic.load(dir.file("down.bmp")));
+    EXPECT_EQ(pic.height(), 2);
+    EXPECT_EQ(pic.stride(), 8);
+    const mvp::HDC dc = mvp::create_panel_dc(2, 2, 0);
+    pic.draw(dc);
+    mvp::Image img;
+    mvp::read_image(dc, &img);
+    mvp::delete_panel_dc(dc);
+    EXPECT_EQ(img.at(0, 0), 0x22FF00u);
+    EXPECT_EQ(img.at(0, 1), 0x00FF00u);
+}
+
+TEST(BackgroundPicture, RefusesHeadersThatPointPastTheFile) {
+    TempDir dir("past");
+    std::vector<uint8_t> f = solid_bmp(4, 4, 24, 0xFF);
+    const uint32_t far = 1u << 30;
+    std::memcpy(&f[10], &far, 4);  // pixel offset beyond the end
+    write_bytes(dir.file("far.bmp"), f);
+    std::vector<uint8_t> wide = solid_bmp(4, 4, 24, 0xFF);
+    const int32_t huge = 0x7FFFFFFF;
+    std::memcpy(&wide[18], &huge, 4);
+    write_bytes(dir.file("wide.bmp"), wide);
+    std::vector<uint8_t> flat = solid_bmp(4, 4, 24, 0xFF);
+    std::memset(&flat[22], 0, 4);  // height 0
+    write_bytes(dir.file("flat.bmp"), flat);
+    BackgroundPicture pic;
+    for (const char* name : {"far.bmp", "wide.bmp", "flat.bmp"}) EXPECT_FALSE(pic.load(dir.file(name))) << name;
+    EXPECT_FALSE(pic.loaded());
 }
 
 }  // namespace
