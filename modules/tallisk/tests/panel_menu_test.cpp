@@ -1,6 +1,7 @@
 // The editor's menu through the host: the tree built for each click, its position, and every
 // command reaching its operation, with the dialogs answered by the scripted user.
 #include <cmath>
+#include <cstring>
 
 #include "generators.h"
 #include "panel_fixture.h"
@@ -191,6 +192,49 @@ TEST(EditorMenu, ShapesMirrorAndWaveformChoicesReachTheBank) {
     p.choose(18);
     expect_edit(p, want);
     p.script(json::array({{{"message_box", "No"}}}));
+}
+
+TEST(EditorMenu, ImportWavReadsTheChosenFileAndRemembersItsFolder) {
+    TempDir dir("wav");
+    // 16-bit mono PCM, 1024 frames of a ramp.
+    std::vector<uint8_t> f(44 + 2048, 0);
+    auto put = [&](size_t at, uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) f[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    std::memcpy(&f[0], "RIFF", 4);
+    put(4, static_cast<uint32_t>(f.size() - 8), 4);
+    std::memcpy(&f[8], "WAVEfmt ", 8);
+    put(16, 16, 4);
+    put(20, 1, 2);
+    put(22, 1, 2);
+    put(24, 44100, 4);
+    put(28, 88200, 4);
+    put(32, 2, 2);
+    put(34, 16, 2);
+    std::memcpy(&f[36], "data", 4);
+    put(40, 2048, 4);
+    for (int i = 0; i < 1024; ++i) put(44 + 2 * i, static_cast<uint16_t>(static_cast<int16_t>(i * 32 - 16384)), 2);
+    const std::string path = dir.file("ramp.wav");
+    write_bytes(path, f);
+    Panel p;
+    p.open();
+    p.script(json::array({{{"menu", json::array({"File", "Import .wav"})}}, {{"open_file", path}}}));
+    p.click();
+    std::vector<float> want(1024);
+    for (int i = 0; i < 1024; ++i) want[i] = static_cast<float>(i * 32 - 16384) / 32768.0f;
+    expect_edit(p, want);
+    // The next dialog starts in the file's folder; cancelling changes nothing.
+    p.script(json::array({{{"menu", 7}}, {{"open_file", nullptr}}}));
+    p.click();
+    const auto opens = p.user.log_of("open_file");
+    ASSERT_EQ(opens.size(), 2u);
+    EXPECT_EQ(opens[0]["filters"][0], json::array({"Windows PCM (*.wav)", "*.WAV"}));
+    EXPECT_EQ(opens[0]["buffer_size"], 260);
+    EXPECT_EQ(opens[1]["initial_dir"].get<std::string>().find(path.substr(0, path.rfind('/'))), 0u);
+    expect_edit(p, want);
+    p.script(json::array({{{"message_box", "No"}, {"caption", "TK_MAIN"}}}));
+    p.close();
+    EXPECT_EQ(p.user.pending(), 0u);
 }
 
 TEST(EditorMenu, NormalizeScalesTheShownSamplesWithoutMarkingTheBankModified) {
