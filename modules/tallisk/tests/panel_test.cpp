@@ -76,7 +76,9 @@ TEST(EditorPanel, TransparentDrawsOnlyTheCaptionAndBroadcastsTheSettings) {
 TEST(EditorPanel, ColourChoosersSetTheColoursAndShareTheCustomColours) {
     Panel p;
     p.open();
-    p.script(json::array({{{"menu", json::array({"Options", "Back color"})}}, {{"color", "#FF0000"}}}));
+    json custom = json::array();
+    for (int i = 0; i < 16; ++i) custom.push_back(0x010101 * i);
+    p.script(json::array({{{"menu", json::array({"Options", "Back color"})}}, {{"color", "#FF0000"}, {"custom", custom}}}));
     p.click();
     EXPECT_EQ(p.pin_text("Settings"), "ff,507fff,0,0,");
     EXPECT_EQ(p.paint(60, 40).at(59, 0), 0x0000FFu);
@@ -97,7 +99,17 @@ TEST(EditorPanel, ColourChoosersSetTheColoursAndShareTheCustomColours) {
     EXPECT_EQ(colours[1]["initial"], kDraw);
     EXPECT_EQ(colours[1]["custom"][0], kDraw);
     EXPECT_EQ(colours[1]["flags"].get<int>() & 3, 3);  // CC_RGBINIT | CC_FULLOPEN
+    EXPECT_EQ(colours[1]["custom"][5], 0x050505);       // the person's custom colours stay
     EXPECT_TRUE(p.user.problems().empty());
+    // Every editor of the process shares them.
+    Panel second;
+    second.open();
+    second.script(json::array({{{"menu", 87}}, {{"color", nullptr}}}));
+    second.click();
+    const auto other = second.user.log_of("choose_color");
+    ASSERT_EQ(other.size(), 1u);
+    EXPECT_EQ(other[0]["custom"][5], 0x050505);
+    EXPECT_EQ(other[0]["custom"][0], 0);
 }
 
 TEST(EditorPanel, LoadImageShowsThePictureAtItsSizeWithTheBackColourAroundAndNoCaption) {
