@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "mvhost/patch.h"
+#include "mvp/scripted_user.h"
 #include "view_fixture.h"
 
 namespace tallisk_view::test {
@@ -159,6 +160,27 @@ TEST_F(Linked, SelectModeStepsTheEditorsWaveformBothWays) {
     EXPECT_EQ(osc->value(osc->find_pin("Text Out")).text, "Untitled 64");
     // The edit buffer's address stays the same across selections: the view stays linked.
     EXPECT_EQ(count_colour(paint(view, 180, 100), kEditorDrawColour, 0, 0, 96, 10), 0);
+}
+
+TEST_F(Linked, TheEditorsColoursAndTransparentSettingReachTheView) {
+    mvp::ScriptedUser user;
+    mvp::ScopedUser installed(&user);
+    std::string error;
+    ASSERT_TRUE(user.load(nlohmann::json::parse(R"([
+        {"menu": ["Options", "Back color"]}, {"color": "#203060"},
+        {"menu": ["Options", "Draw color"]}, {"color": "#FFD040"},
+        {"menu": ["Options", "Transparent"]}])"), &error)) << error;
+    host.run_block();
+    osc->pointer(GD_POINTER_DOWN, 10, 10);
+    osc->pointer(GD_POINTER_DOWN, 10, 10);
+    const mvp::Image img = paint(view, 180, 100);
+    EXPECT_EQ(img.at(100, 80), mvp::RGB(0x20, 0x30, 0x60));
+    EXPECT_EQ(img.at(0, 50), mvp::RGB(0xFF, 0xD0, 0x40));
+    osc->pointer(GD_POINTER_DOWN, 10, 10);
+    const mvp::Image see_through = paint(view, 180, 100, 0x00C0C0C0);
+    EXPECT_EQ(see_through.at(100, 80), 0x00C0C0C0u);
+    EXPECT_EQ(see_through.at(0, 50), mvp::RGB(0xFF, 0xD0, 0x40));
+    EXPECT_TRUE(user.problems().empty());
 }
 
 std::vector<std::string> plugin_dirs() { return {MV_PLUGIN_DIR, std::string(MV_BINARY_DIR) + "/lib/builtin"}; }
