@@ -6,6 +6,7 @@
 
 #include "editor_core.h"
 #include "oscillator.h"
+#include "oscillator_loops.h"
 
 using namespace tallisk;
 
@@ -42,11 +43,13 @@ void per_sample(benchmark::State& state) {
                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+// Arg "plain": 1 keeps the oscillator on the plain loops, 0 lets it use the AVX2 ones if present.
 void BM_OscillatorStaticPitch(benchmark::State& state) {
     auto e = filled_editor();
     auto osc = std::make_unique<Oscillator>();
     osc->build_increment_tables(44100.0f);
     osc->set_store(e->level_store());
+    osc->use_plain_loops(state.range(0) != 0);
     osc->static_pitch_update(0.5f);
     std::vector<float> out(kBlock);
     for (auto _ : state) {
@@ -55,7 +58,7 @@ void BM_OscillatorStaticPitch(benchmark::State& state) {
     }
     per_sample(state);
 }
-BENCHMARK(BM_OscillatorStaticPitch);
+BENCHMARK(BM_OscillatorStaticPitch)->Arg(0)->Arg(1)->ArgNames({"plain"});
 
 void BM_OscillatorStreamingPitch(benchmark::State& state) {
     auto e = filled_editor();
@@ -82,6 +85,7 @@ void BM_OscillatorMorph(benchmark::State& state) {
     auto osc = std::make_unique<Oscillator>();
     osc->build_increment_tables(44100.0f);
     osc->set_store(e->level_store());
+    osc->use_plain_loops(state.range(1) != 0);
     osc->static_pitch_update(0.5f);
     std::vector<float> morph(kBlock, 0.37f), out(kBlock);
     // Settle first; a gliding run alternates its target every block so it never settles.
@@ -97,7 +101,30 @@ void BM_OscillatorMorph(benchmark::State& state) {
     }
     per_sample(state);
 }
-BENCHMARK(BM_OscillatorMorph)->Arg(0)->Arg(1)->ArgNames({"gliding"});
+BENCHMARK(BM_OscillatorMorph)->Args({0, 0})->Args({0, 1})->Args({1, 0})->ArgNames({"gliding", "plain"});
+
+// The bare loops over one level at 5 V (no reader, no checks): what the block path costs without
+// the per-block bookkeeping.
+void BM_Loop(benchmark::State& state) {
+    const OscillatorLoops* loops = state.range(0) != 0 ? &kPlainLoops : avx2_loops();
+    if (!loops) {
+        state.SkipWithError("no AVX2");
+        return;
+    }
+    const bool crossfade = state.range(1) != 0;
+    auto e = filled_editor();
+    const float* wa = e->level_store()->published(3) + kOctaves[5].offset;
+    const float* wb = e->level_store()->published(4) + kOctaves[5].offset;
+    PhaseWalk w{0, 42852281u, 22u, (1u << 22) - 1u, 1.0f / 4194304.0f};
+    std::vector<float> out(kBlock);
+    for (auto _ : state) {
+        w.phase = crossfade ? loops->crossfade(wa, wb, 0.25f, w, out.data(), kBlock)
+                            : loops->single(wa, w, out.data(), kBlock);
+        benchmark::DoNotOptimize(out.data());
+    }
+    per_sample(state);
+}
+BENCHMARK(BM_Loop)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->ArgNames({"plain", "crossfade"});
 
 void BM_BuildLevelsOneWaveform(benchmark::State& state) {
     auto e = filled_editor();

@@ -17,6 +17,14 @@ constexpr float kIndexScale = 16384.0f;
 // call. Without -ffast-math the compiler keeps the two operations.
 inline float round_even_small(float x) { return (x + 8388608.0f) - 8388608.0f; }
 
+// The morph input as a position target: 0..64, NaN plays 0.
+inline float morph_target(float morph) {
+    float m = std::fabs(morph) * 64.0f;
+    // The position lives in 0..64; anything past the last waveform plays it alone anyway.
+    if (!(m <= 64.0f)) m = std::isnan(m) ? 0.0f : 64.0f;
+    return m;
+}
+
 int32_t to_increment(double value) {
     const double r = std::nearbyint(value);
     // Too fast for a signed 32-bit step: half the sample rate.
@@ -104,19 +112,7 @@ void Oscillator::render_static(float* out, int count) {
         return;
     }
     const LevelReader reader(m_store);
-    const float* level = reader.waveform(m_waveform) + m_level_offset;
-    uint32_t phase = m_phase;
-    const uint32_t increment = m_increment;
-    const uint32_t shift = static_cast<uint32_t>(m_shift);
-    const uint32_t mask = m_mask;
-    const float scale = m_scale;
-    for (int i = 0; i < count; ++i) {
-        const uint32_t j = phase >> shift;
-        const float f = static_cast<float>(phase & mask) * scale;
-        out[i] = level[j] + (level[j + 1] - level[j]) * f;
-        phase += increment;
-    }
-    m_phase = phase;
+    m_phase = m_loops->single(reader.waveform(m_waveform) + m_level_offset, walk(), out, count);
 }
 
 void Oscillator::render_streaming(const float* pitch, float* out, int count) {
@@ -153,9 +149,7 @@ void Oscillator::render_streaming(const float* pitch, float* out, int count) {
 void Oscillator::advance_morph(float morph) { m_morph_pos = next_morph_pos(m_morph_pos, morph); }
 
 inline float Oscillator::next_morph_pos(float pos, float morph) {
-    float m = std::fabs(morph) * 64.0f;
-    // The position lives in 0..64; anything past the last waveform plays it alone anyway.
-    if (!(m <= 64.0f)) m = std::isnan(m) ? 0.0f : 64.0f;
+    const float m = morph_target(morph);
     const float t = static_cast<float>(pos + 0.1 * (m - pos));
     return std::fabs(m - t) < 0.001 ? m : t;
 }
@@ -170,23 +164,22 @@ inline float Oscillator::morph_sample(const LevelReader& reader) {
 
 // The morph loop with its state in locals (the output stores cannot alias them). Once the position
 // has reached its target it stays there exactly, so the waveform pair and fraction are kept until
-// the input moves.
+// the input moves, and the run of samples whose input names the same target is one cross-fade over
+// a fixed pair.
 void Oscillator::morph_loop(const LevelReader& reader, const float* morph, float* out, int count) {
-    uint32_t phase = m_phase;
-    const uint32_t increment = m_increment;
-    const uint32_t shift = static_cast<uint32_t>(m_shift);
-    const uint32_t mask = m_mask;
-    const float scale = m_scale;
+    PhaseWalk w = walk();
     const int offset = m_level_offset;
     float pos = m_morph_pos;
-    float target = -1.0f;  // no target seen yet: the first sample computes the pair
-    int k = 0;
-    float fm = 0.0f;
-    const float* wa = nullptr;
-    const float* wb = nullptr;
-    for (int i = 0; i < count; ++i) {
-        float m = std::fabs(morph[i]) * 64.0f;
-        if (!(m <= 64.0f)) m = std::isnan(m) ? 0.0f : 64.0f;
+    // The pair of the current position; an input equal to it is settled from the first sample
+    // (a step towards the position itself lands on it exactly).
+    float target = pos;
+    int k = std::min(static_cast<int>(round_even_small(pos)), kWaveCount - 1);
+    float fm = static_cast<float>((pos + 0.5) - k);
+    const float* wa = reader.waveform(k) + offset;
+    const float* wb = k < kWaveCount - 1 ? reader.waveform(k + 1) + offset : wa;
+    int i = 0;
+    while (i < count) {
+        const float m = morph_target(morph[i]);
         if (m != target || pos != m) {
             target = m;
             const float t = static_cast<float>(pos + 0.1 * (m - pos));
@@ -195,15 +188,23 @@ void Oscillator::morph_loop(const LevelReader& reader, const float* morph, float
             fm = static_cast<float>((pos + 0.5) - k);
             wa = reader.waveform(k) + offset;
             wb = k < kWaveCount - 1 ? reader.waveform(k + 1) + offset : wa;
+            // A gliding sample is one sample of the cross-fade, inline (a glide changes the pair
+            // every sample, so there is no run to hand over).
+            const uint32_t j = w.phase >> w.shift;
+            const float f = static_cast<float>(w.phase & w.mask) * w.scale;
+            const float a = wa[j] + (wa[j + 1] - wa[j]) * f;
+            const float b = wb[j] + (wb[j + 1] - wb[j]) * f;
+            out[i++] = a + fm * (b - a);
+            w.phase += w.increment;
+            continue;
         }
-        const uint32_t j = phase >> shift;
-        const float f = static_cast<float>(phase & mask) * scale;
-        const float a = wa[j] + (wa[j + 1] - wa[j]) * f;
-        const float b = wb[j] + (wb[j + 1] - wb[j]) * f;
-        out[i] = a + fm * (b - a);
-        phase += increment;
+        // A held input repeats the same value; only a different one needs its target worked out.
+        int n = std::max(1, m_loops->held_run(morph + i, count - i));
+        while (i + n < count && morph_target(morph[i + n]) == m) ++n;
+        w.phase = m_loops->crossfade(wa, wb, fm, w, out + i, n);
+        i += n;
     }
-    m_phase = phase;
+    m_phase = w.phase;
     m_morph_pos = pos;
 }
 

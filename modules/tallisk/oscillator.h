@@ -6,6 +6,7 @@
 
 #include "bank_layout.h"
 #include "level_store.h"
+#include "oscillator_loops.h"
 
 namespace tallisk {
 
@@ -26,6 +27,9 @@ public:
     const LevelStore* store() const { return m_store; }
     // The waveform played with morphing off; values outside 0..63 play silence.
     void set_waveform(int waveform) { m_waveform = waveform; }
+    // The static-pitch and settled-morph blocks run the AVX2 loops where the processor has them;
+    // plain = true keeps this oscillator on the plain loops (same results, for the tests).
+    void use_plain_loops(bool plain) { m_loops = plain ? &kPlainLoops : &best_loops(); }
 
     // Zeroes phase, increment and the pitch-derived values; they are recomputed before the next
     // sample (the streaming loops see a pitch they have not seen, the static ones are set by
@@ -60,9 +64,11 @@ private:
     void advance_morph(float morph);
     static float next_morph_pos(float pos, float morph);
     float morph_sample(const LevelReader& reader);
+    PhaseWalk walk() const { return {m_phase, m_increment, static_cast<uint32_t>(m_shift), m_mask, m_scale}; }
     void morph_loop(const LevelReader& reader, const float* morph, float* out, int count);
 
     const LevelStore* m_store = nullptr;
+    const OscillatorLoops* m_loops = &best_loops();
     int m_waveform = 0;
     PitchLaw m_law = PitchLaw::VoltPerOctave;
     float m_sample_rate = 44100.0f;

@@ -1,0 +1,113 @@
+// The oscillator's block loops for AVX2, eight samples at a time. Only the functions carry the
+// target attribute, so the rest of the library stays runnable on any x86 processor; they are
+// reached only after the processor check in oscillator_loops.cpp. Every lane does the scalar
+// loop's operations in its order (no fused multiply-add exists without FMA enabled), so the
+// results are bit-identical to the plain loops.
+#include "oscillator_loops.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+
+#include <immintrin.h>
+
+namespace tallisk {
+
+namespace {
+
+#define TALLISK_AVX2 __attribute__((target("avx2")))
+
+// The eight interpolation endpoint pairs level[j], level[j + 1], one 64-bit load each. Plain loads
+// from the stored indices beat the gather instructions on the processors measured (AMD Zen 4).
+TALLISK_AVX2 inline void load_pairs(const float* level, __m256i j, __m256& lo, __m256& hi) {
+    alignas(32) uint32_t at[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at), j);
+    const auto pair = [&](int k) {
+        return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(level + at[k])));
+    };
+    const __m128 p01 = _mm_movelh_ps(pair(0), pair(1));  // a0 b0 a1 b1
+    const __m128 p23 = _mm_movelh_ps(pair(2), pair(3));
+    const __m128 p45 = _mm_movelh_ps(pair(4), pair(5));
+    const __m128 p67 = _mm_movelh_ps(pair(6), pair(7));
+    const __m256 p0 = _mm256_insertf128_ps(_mm256_castps128_ps256(p01), p45, 1);  // a0 b0 a1 b1 | a4 b4 a5 b5
+    const __m256 p1 = _mm256_insertf128_ps(_mm256_castps128_ps256(p23), p67, 1);  // a2 b2 a3 b3 | a6 b6 a7 b7
+    lo = _mm256_shuffle_ps(p0, p1, _MM_SHUFFLE(2, 0, 2, 0));  // a0 a1 a2 a3 | a4 a5 a6 a7
+    hi = _mm256_shuffle_ps(p0, p1, _MM_SHUFFLE(3, 1, 3, 1));
+}
+
+TALLISK_AVX2 inline __m256 interpolate(const float* level, __m256i j, __m256 f) {
+    __m256 lo, hi;
+    load_pairs(level, j, lo, hi);
+    return _mm256_add_ps(lo, _mm256_mul_ps(_mm256_sub_ps(hi, lo), f));
+}
+
+struct Lanes {
+    __m256i phase;
+    __m256i step;
+    __m128i shift;
+    __m256i mask;
+    __m256 scale;
+};
+
+TALLISK_AVX2 inline Lanes start_lanes(const PhaseWalk& w) {
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i inc = _mm256_set1_epi32(static_cast<int>(w.increment));
+    return {_mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(w.phase)), _mm256_mullo_epi32(lane, inc)),
+            _mm256_set1_epi32(static_cast<int>(w.increment * 8u)), _mm_cvtsi32_si128(static_cast<int>(w.shift)),
+            _mm256_set1_epi32(static_cast<int>(w.mask)), _mm256_set1_ps(w.scale)};
+}
+
+// The masked phase is below 2^25, so the signed conversion sees the value the unsigned one does
+// and rounds it the same way (to nearest even in the default mode).
+TALLISK_AVX2 inline __m256 fraction(const Lanes& l) {
+    return _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(l.phase, l.mask)), l.scale);
+}
+
+TALLISK_AVX2 uint32_t single_avx2(const float* level, PhaseWalk w, float* out, int count) {
+    Lanes l = start_lanes(w);
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i j = _mm256_srl_epi32(l.phase, l.shift);
+        _mm256_storeu_ps(out + i, interpolate(level, j, fraction(l)));
+        l.phase = _mm256_add_epi32(l.phase, l.step);
+    }
+    w.phase += static_cast<uint32_t>(i) * w.increment;
+    return kPlainLoops.single(level, w, out + i, count - i);
+}
+
+TALLISK_AVX2 uint32_t crossfade_avx2(const float* wa, const float* wb, float fm, PhaseWalk w, float* out,
+                                     int count) {
+    Lanes l = start_lanes(w);
+    const __m256 vfm = _mm256_set1_ps(fm);
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i j = _mm256_srl_epi32(l.phase, l.shift);
+        const __m256 f = fraction(l);
+        const __m256 a = interpolate(wa, j, f);
+        const __m256 b = interpolate(wb, j, f);
+        _mm256_storeu_ps(out + i, _mm256_add_ps(a, _mm256_mul_ps(vfm, _mm256_sub_ps(b, a))));
+        l.phase = _mm256_add_epi32(l.phase, l.step);
+    }
+    w.phase += static_cast<uint32_t>(i) * w.increment;
+    return kPlainLoops.crossfade(wa, wb, fm, w, out + i, count - i);
+}
+
+TALLISK_AVX2 int held_run_avx2(const float* x, int count) {
+    if (count <= 0) return 0;
+    const __m256 first = _mm256_set1_ps(x[0]);
+    int n = 0;
+    for (; n + 8 <= count; n += 8) {
+        const unsigned equal = static_cast<unsigned>(
+            _mm256_movemask_ps(_mm256_cmp_ps(_mm256_loadu_ps(x + n), first, _CMP_EQ_OQ)));
+        if (equal != 0xFFu) return n + __builtin_ctz(~equal);
+    }
+    while (n < count && x[n] == x[0]) ++n;
+    return n;
+}
+
+}  // namespace
+
+extern const OscillatorLoops kAvx2Loops;
+const OscillatorLoops kAvx2Loops{single_avx2, crossfade_avx2, held_run_avx2};
+
+}  // namespace tallisk
+
+#endif

@@ -1,0 +1,62 @@
+// The plain block loops and the run-time choice between them and the AVX2 ones.
+#include "oscillator_loops.h"
+
+namespace tallisk {
+
+#if defined(__x86_64__) || defined(__i386__)
+extern const OscillatorLoops kAvx2Loops;  // oscillator_avx2.cpp
+#define TALLISK_HAVE_AVX2_LOOPS 1
+#endif
+
+namespace {
+
+uint32_t single_plain(const float* level, PhaseWalk w, float* out, int count) {
+    uint32_t phase = w.phase;
+    for (int i = 0; i < count; ++i) {
+        const uint32_t j = phase >> w.shift;
+        const float f = static_cast<float>(phase & w.mask) * w.scale;
+        out[i] = level[j] + (level[j + 1] - level[j]) * f;
+        phase += w.increment;
+    }
+    return phase;
+}
+
+uint32_t crossfade_plain(const float* wa, const float* wb, float fm, PhaseWalk w, float* out, int count) {
+    uint32_t phase = w.phase;
+    for (int i = 0; i < count; ++i) {
+        const uint32_t j = phase >> w.shift;
+        const float f = static_cast<float>(phase & w.mask) * w.scale;
+        const float a = wa[j] + (wa[j + 1] - wa[j]) * f;
+        const float b = wb[j] + (wb[j + 1] - wb[j]) * f;
+        out[i] = a + fm * (b - a);
+        phase += w.increment;
+    }
+    return phase;
+}
+
+int held_run_plain(const float* x, int count) {
+    int n = 0;
+    while (n < count && x[n] == x[0]) ++n;
+    return n;
+}
+
+}  // namespace
+
+const OscillatorLoops kPlainLoops{single_plain, crossfade_plain, held_run_plain};
+
+const OscillatorLoops* avx2_loops() {
+#ifdef TALLISK_HAVE_AVX2_LOOPS
+    // GCC's check includes the OS saving the upper register halves, not only the CPUID bit.
+    static const bool supported = __builtin_cpu_supports("avx2");
+    return supported ? &kAvx2Loops : nullptr;
+#else
+    return nullptr;
+#endif
+}
+
+const OscillatorLoops& best_loops() {
+    static const OscillatorLoops& loops = avx2_loops() ? *avx2_loops() : kPlainLoops;
+    return loops;
+}
+
+}  // namespace tallisk

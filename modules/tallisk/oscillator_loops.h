@@ -1,0 +1,37 @@
+// The oscillator's two block loops over a fixed table (static pitch) and a fixed waveform pair
+// (settled morph), in a plain form and an AVX2 form that rounds identically, chosen at run time.
+#pragma once
+
+#include <cstdint>
+
+namespace tallisk {
+
+// The phase walk of one block: the table sample is phase >> shift, the interpolation fraction
+// (phase & mask) * scale, and the phase advances by increment (modulo 2^32) after each sample.
+struct PhaseWalk {
+    uint32_t phase;
+    uint32_t increment;
+    uint32_t shift;
+    uint32_t mask;
+    float scale;
+};
+
+// Both loops write count samples and return the phase after the last one.
+struct OscillatorLoops {
+    // out[i] = level[j] + (level[j + 1] - level[j]) * f
+    uint32_t (*single)(const float* level, PhaseWalk walk, float* out, int count);
+    // a and b as above from wa and wb, out[i] = a + fm * (b - a)
+    uint32_t (*crossfade)(const float* wa, const float* wb, float fm, PhaseWalk walk, float* out, int count);
+    // How many of x[0 .. count-1] from the start compare equal to x[0] (0 when x[0] is NaN).
+    int (*held_run)(const float* x, int count);
+};
+
+extern const OscillatorLoops kPlainLoops;
+
+// The AVX2 loops when this build has them and the processor (and its OS) supports AVX2, else null.
+const OscillatorLoops* avx2_loops();
+
+// The loops an oscillator uses by default: AVX2 where available, else the plain ones.
+const OscillatorLoops& best_loops();
+
+}  // namespace tallisk
