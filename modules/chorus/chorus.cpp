@@ -85,6 +85,9 @@ public:
         m_sec_scale = m_sample_rate * 10.0f;
         m_delay_scale = m_delay_mode == 1 ? m_ms_scale : m_sec_scale;
         m_block_size = getBlockSize();
+        // Memory for the longest choice at this rate, so that choice and Active changes, which
+        // arrive as events on the audio thread, never allocate.
+        m_line.reserve(m_sample_rate);
         // The host has written the stored "Max Pre Delay(s)" and "Active" (or they hold their
         // defaults): make the buffer now, so that the first events, which repeat those values,
         // find it and allocate nothing while processing runs.

@@ -32,13 +32,25 @@ uint32_t delay_samples(float pre_delay, float scale) {
     return static_cast<uint32_t>(static_cast<int64_t>(whole));
 }
 
+bool DelayLine::reserve(float sample_rate) {
+    const uint32_t n = entries_for(0, sample_rate);
+    if (m_line && m_capacity >= n) return true;
+    release();
+    m_line.reset(new (std::nothrow) float[n]);
+    m_capacity = m_line ? n : 0;
+    return m_line != nullptr;
+}
+
 bool DelayLine::allocate(int choice, float sample_rate) {
     release();
     // Chosen here rather than in a process call: the first choice runs a processor check.
     if (!m_loops) m_loops = &kernel::best_loops();
     const uint32_t n = entries_for(choice, sample_rate);
-    m_line.reset(new (std::nothrow) float[n]);
-    if (!m_line) return false;
+    if (!m_line || m_capacity < n) {
+        m_line.reset(new (std::nothrow) float[n]);
+        m_capacity = m_line ? n : 0;
+        if (!m_line) return false;
+    }
     m_size = n;
     m_mask = n - 1;
     m_write_pos = 0;
@@ -47,14 +59,13 @@ bool DelayLine::allocate(int choice, float sample_rate) {
 }
 
 void DelayLine::release() {
-    m_line.reset();
     m_size = 0;
     m_mask = 0;
     m_write_pos = 0;
 }
 
 void DelayLine::clear() {
-    if (m_line) std::fill_n(m_line.get(), m_size, 0.0f);
+    if (m_size) std::fill_n(m_line.get(), m_size, 0.0f);
 }
 
 // Before the first allocation there is no buffer and the loops only write silence.
@@ -70,7 +81,7 @@ void DelayLine::process_streaming_depth(const Block& b, Feedback target) {
 
 void DelayLine::run(const Block& b, bool with_feedback, kernel::LoopFn loop) {
     if (!b.output) return;
-    if (!m_line || !b.input || !b.pre_delay || !b.modulation || !b.depth || (with_feedback && !b.feedback)) {
+    if (!m_size || !b.input || !b.pre_delay || !b.modulation || !b.depth || (with_feedback && !b.feedback)) {
         std::fill_n(b.output, b.count, 0.0f);
         return;
     }

@@ -45,18 +45,23 @@ struct Block {
 
 class DelayLine {
 public:
-    // Frees any old buffer and makes a zeroed one of entries_for(choice, rate) entries with the
-    // write position at 0. Returns false (and holds no buffer) when memory is short.
+    // Makes the line entries_for(choice, rate) entries long, zeroed, with the write position at 0.
+    // It takes the memory reserved earlier when that is large enough, and allocates only
+    // otherwise. Returns false (and holds no line) when memory is short.
     bool allocate(int choice, float sample_rate);
+    // Keeps memory for the longest choice at this rate, so that later choices (made in pin
+    // events on the audio thread) allocate nothing.
+    bool reserve(float sample_rate);
+    // Ends the line; the reserved memory is kept for the next allocate.
     void release();
     // Silences the line without moving the write position.
     void clear();
 
-    bool ready() const { return m_line != nullptr; }
+    bool ready() const { return m_size != 0; }
     uint32_t size() const { return m_size; }
     uint32_t mask() const { return m_mask; }
     uint32_t write_pos() const { return m_write_pos; }
-    const float* data() const { return m_line.get(); }
+    const float* data() const { return m_size ? m_line.get() : nullptr; }
 
     // The set of inner loops; by default the fastest this processor runs. All sets give the same
     // results; tests compare them.
@@ -74,7 +79,8 @@ private:
     void run(const Block& b, bool with_feedback, kernel::LoopFn loop);
 
     std::unique_ptr<float[]> m_line;
-    uint32_t m_size = 0;
+    uint32_t m_capacity = 0;  // entries of m_line
+    uint32_t m_size = 0;      // entries in use; 0 when the line is off
     uint32_t m_mask = 0;
     uint32_t m_write_pos = 0;
     const kernel::Loops* m_loops = nullptr;
