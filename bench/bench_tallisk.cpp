@@ -38,9 +38,12 @@ std::unique_ptr<BenchEditor> filled_editor() {
 }
 
 void per_sample(benchmark::State& state) {
+    const double samples = static_cast<double>(state.iterations()) * kBlock;
     // Shown as seconds per sample with an SI prefix (e.g. 950ps).
-    state.counters["per_sample"] = benchmark::Counter(static_cast<double>(state.iterations()) * kBlock,
-                                                      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["per_sample"] =
+        benchmark::Counter(samples, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    // Oscillators one core keeps running at 44.1 kHz: samples per CPU second over 44100.
+    state.counters["voices_per_core"] = benchmark::Counter(samples / 44100.0, benchmark::Counter::kIsRate);
 }
 
 // Arg "plain": 1 keeps the oscillator on the plain loops, 0 lets it use the AVX2 ones if present.

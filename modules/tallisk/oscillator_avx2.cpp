@@ -20,15 +20,14 @@ namespace {
 TALLISK_AVX2 inline void load_pairs(const float* level, __m256i j, __m256& lo, __m256& hi) {
     alignas(32) uint32_t at[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(at), j);
-    const auto pair = [&](int k) {
-        return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(level + at[k])));
+    // Pairs k0 and k1 in one register: a(k0) b(k0) a(k1) b(k1).
+    const auto pairs = [&](int k0, int k1) {
+        const __m128 low = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(level + at[k0])));
+        return _mm_loadh_pi(low, reinterpret_cast<const __m64*>(level + at[k1]));
     };
-    const __m128 p01 = _mm_movelh_ps(pair(0), pair(1));  // a0 b0 a1 b1
-    const __m128 p23 = _mm_movelh_ps(pair(2), pair(3));
-    const __m128 p45 = _mm_movelh_ps(pair(4), pair(5));
-    const __m128 p67 = _mm_movelh_ps(pair(6), pair(7));
-    const __m256 p0 = _mm256_insertf128_ps(_mm256_castps128_ps256(p01), p45, 1);  // a0 b0 a1 b1 | a4 b4 a5 b5
-    const __m256 p1 = _mm256_insertf128_ps(_mm256_castps128_ps256(p23), p67, 1);  // a2 b2 a3 b3 | a6 b6 a7 b7
+    const __m256 p0 = _mm256_insertf128_ps(_mm256_castps128_ps256(pairs(0, 1)), pairs(4, 5), 1);
+    const __m256 p1 = _mm256_insertf128_ps(_mm256_castps128_ps256(pairs(2, 3)), pairs(6, 7), 1);
+    // p0 = a0 b0 a1 b1 | a4 b4 a5 b5, p1 = a2 b2 a3 b3 | a6 b6 a7 b7
     lo = _mm256_shuffle_ps(p0, p1, _MM_SHUFFLE(2, 0, 2, 0));  // a0 a1 a2 a3 | a4 a5 a6 a7
     hi = _mm256_shuffle_ps(p0, p1, _MM_SHUFFLE(3, 1, 3, 1));
 }
