@@ -16,6 +16,10 @@ namespace fs = std::filesystem;
 TEST(Demo, RendersTheWholeSystem) {
     const fs::path dir = fs::temp_directory_path() / ("mvhost_demo_" + std::to_string(::getpid()));
     fs::create_directories(dir);
+    // The patch's scripted file chooser names its WAV import relative to the project, where
+    // `make demo` runs it.
+    const fs::path previous = fs::current_path();
+    fs::current_path(MV_SOURCE_DIR);
     mvh::RenderOptions o;
     o.patch = MV_SOURCE_DIR "/examples/demo.json";
     o.output = (dir / "demo.wav").string();
@@ -24,7 +28,9 @@ TEST(Demo, RendersTheWholeSystem) {
     o.plugin_dirs = {MV_PLUGIN_DIR, MV_BINARY_DIR "/lib/builtin"};
     o.quiet = true;
     std::ostringstream err;
-    ASSERT_EQ(mvh::cmd_render(o, err), 0) << err.str();
+    const int status = mvh::cmd_render(o, err);
+    fs::current_path(previous);
+    ASSERT_EQ(status, 0) << err.str();
     EXPECT_EQ(err.str().find("warning"), std::string::npos) << err.str();
 
     SF_INFO info{};
