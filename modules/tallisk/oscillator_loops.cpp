@@ -46,8 +46,12 @@ const OscillatorLoops kPlainLoops{single_plain, crossfade_plain, held_run_plain}
 
 const OscillatorLoops* avx2_loops() {
 #ifdef TALLISK_HAVE_AVX2_LOOPS
-    // GCC's check includes the OS saving the upper register halves, not only the CPUID bit.
-    static const bool supported = __builtin_cpu_supports("avx2");
+    // GCC's check includes the OS saving the upper register halves, not only the CPUID bit. The
+    // init call makes it safe from static constructors that may run before libgcc's own.
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
     return supported ? &kAvx2Loops : nullptr;
 #else
     return nullptr;
