@@ -4,7 +4,7 @@ BUILD32 ?= build32
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo test32 clean
+.PHONY: all deps configure build test demo test32 clean test-asan test-tsan fuzz-smoke
 
 all: build
 
@@ -30,6 +30,44 @@ test32:
 	  cmake -S . -B $(BUILD32) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMV_BUILD_32=ON $(CMAKE_FLAGS); fi
 	@cmake --build $(BUILD32) -j $(JOBS)
 	@cd $(BUILD32) && ctest --output-on-failure -j $(JOBS)
+
+# The suite, and every plug-in through the validator, under AddressSanitizer and UBSan. A UBSan
+# report stops the program so that it fails its test instead of scrolling past.
+BUILD_ASAN ?= build-asan
+SAN_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+test-asan: deps
+	@if [ ! -f $(BUILD_ASAN)/build.ninja ]; then \
+	  cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMV_SANITIZE=ON $(CMAKE_FLAGS); fi
+	@cmake --build $(BUILD_ASAN) -j $(JOBS)
+	@cd $(BUILD_ASAN) && $(SAN_ENV) ctest --output-on-failure -j $(JOBS)
+
+# The threaded code under ThreadSanitizer: the level store's stress test, and the validator's GUI
+# session on a second thread beside the audio object, for every plug-in. Only these targets are
+# built, everything instrumented.
+BUILD_TSAN ?= build-tsan
+TSAN_PLUGINS = arpeggiator array_to_floats cantrell_stepper chain_sequencer chorus color_picker \
+  host_tempo tallisk tallisk_view volt_to_index
+TSAN_FLAGS = -fsanitize=thread -fno-omit-frame-pointer
+test-tsan: deps
+	@if [ ! -f $(BUILD_TSAN)/build.ninja ]; then \
+	  cmake -S . -B $(BUILD_TSAN) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    "-DCMAKE_C_FLAGS=$(TSAN_FLAGS)" "-DCMAKE_CXX_FLAGS=$(TSAN_FLAGS)" \
+	    "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread" "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread" \
+	    "-DCMAKE_MODULE_LINKER_FLAGS=-fsanitize=thread" $(CMAKE_FLAGS); fi
+	@cmake --build $(BUILD_TSAN) -j $(JOBS) --target tallisk_stress_tsan mvhost $(TSAN_PLUGINS)
+	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(BUILD_TSAN)/tests/tallisk_stress_tsan
+	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(BUILD_TSAN)/bin/mvhost validate \
+	  $(foreach p,$(TSAN_PLUGINS),$(BUILD_TSAN)/plugins/$(p).so) \
+	  --check gui_threaded --check lifecycle --strictness 10 --seed 20261208 --repeat 3 --no-shim --timeout 300
+
+# Every libFuzzer target (the tallisk readers and those in fuzz/) from its seed corpus for
+# FUZZ_SECONDS each, built with clang, libFuzzer, ASan and UBSan.
+BUILD_FUZZ ?= build-fuzz
+FUZZ_SECONDS ?= 20
+fuzz-smoke: deps
+	@modules/tallisk/fuzz/run_fuzz.sh $(BUILD_FUZZ)/tallisk $(FUZZ_SECONDS)
+	@fuzz/run_fuzz.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD) $(BUILD32) out

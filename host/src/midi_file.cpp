@@ -115,6 +115,9 @@ std::vector<MidiFileEvent> read_midi_file(const std::string& path) {
             }
             unsigned d1;
             if (b & 0x80) {
+                // System common and real-time bytes have no place in a track, and taking them as
+                // channel messages would send words the patch cannot route.
+                if (b > 0xF0) r.fail("status byte " + std::to_string(b) + " is not a channel message");
                 status = b;
                 d1 = r.byte();
             } else {

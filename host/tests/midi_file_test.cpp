@@ -65,6 +65,8 @@ TEST(MidiFile, MalformedFilesAreRefusedWithTheirPlace) {
     EXPECT_NE(error(truncated).find("truncated"), std::string::npos);
     EXPECT_NE(error(smf({0x00, 60, 100})).find("running status not set"), std::string::npos);
     EXPECT_NE(error(smf({0x00, 0xFF, 0x01, 0x7F})).find("runs past the end"), std::string::npos);
+    EXPECT_NE(error(smf({0x00, 0xFB, 0x51, 0x03})).find("status byte 251 is not a channel message"), std::string::npos);
+    EXPECT_NE(error(smf({0x00, 0x90, 60, 100, 0x00, 0xF8})).find("not a channel message"), std::string::npos);
 }
 
 TEST(MidiFile, NotesLandOnTheirSampleThroughAPatch) {
