@@ -16,7 +16,7 @@ const char kAbout[] =
     "from the current level. Times: 1 V = 0.1 s for a full 0-10 V swing. Sustain: volts.";
 
 enum { kGate, kAttack, kDecay, kSustain, kRelease, kOut, kPinCount };
-const PinSpec kPins[] = {
+const PinDecl kPins[] = {
     {"Gate", DR_IN, DT_FSAMPLE, "0", "10,0,10,0", 0},
     {"Attack", DR_IN, DT_FSAMPLE, "0.1", "10,0,10,0", 0},
     {"Decay", DR_IN, DT_FSAMPLE, "2", "10,0,10,0", 0},

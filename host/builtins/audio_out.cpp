@@ -13,7 +13,7 @@ const char kAbout[] =
     "The host records Left and Right into the rendered file.";
 
 enum { kLeft, kRight, kPinCount };
-const PinSpec kPins[] = {
+const PinDecl kPins[] = {
     {"Left", DR_IN, DT_FSAMPLE, "0", "10,-10,10,-10", 0},
     {"Right", DR_IN, DT_FSAMPLE, "0", "10,-10,10,-10", 0},
 };

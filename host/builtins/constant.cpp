@@ -15,7 +15,7 @@ const char kAbout[] =
     "A signal wired into Value passes through unchanged.";
 
 enum { kValue, kOut, kPinCount };
-const PinSpec kPins[] = {
+const PinDecl kPins[] = {
     {"Value", DR_IN, DT_FSAMPLE, "0", "10,-10,10,-10", 0},
     {"Out", DR_OUT, DT_FSAMPLE, nullptr, nullptr, 0},
 };

@@ -16,7 +16,7 @@ const char kAbout[] =
     "Shapes start at 0 rising: Sine, Triangle, Saw.";
 
 enum { kRate, kShape, kAmplitude, kOut, kPinCount };
-const PinSpec kPins[] = {
+const PinDecl kPins[] = {
     {"Rate", DR_IN, DT_FSAMPLE, "1", "10,0,10,0", 0},
     {"Shape", DR_IN, DT_ENUM, "0", "Sine,Triangle,Saw", 0},
     {"Amplitude", DR_IN, DT_FSAMPLE, "5", "10,0,10,0", 0},

@@ -13,7 +13,7 @@ const char kAbout[] =
     "Plays the patch's MIDI events and MIDI files out of MIDI Out.";
 
 enum { kMidiIn, kMidiOut, kPinCount };
-const PinSpec kPins[] = {
+const PinDecl kPins[] = {
     {"MIDI In", DR_IN, DT_MIDI, nullptr, nullptr, IO_PRIVATE},
     {"MIDI Out", DR_OUT, DT_MIDI, nullptr, nullptr, 0},
 };

@@ -15,7 +15,7 @@ const char kAbout[] =
     "Velocity: 127 = 10 V. The newest held note sounds; releasing it returns to the previous one.";
 
 enum { kMidiIn, kChannel, kPitch, kGate, kVelocity, kPinCount };
-const PinSpec kPins[] = {
+const PinDecl kPins[] = {
     {"MIDI In", DR_IN, DT_MIDI, nullptr, nullptr, 0},
     {"Channel", DR_IN, DT_ENUM, "-1",
      "All=-1,1=0,2=1,3=2,4=3,5=4,6=5,7=6,8=7,9=8,10=9,11=10,12=11,13=12,14=13,15=14,16=15", 0},

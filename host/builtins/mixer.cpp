@@ -18,7 +18,7 @@ const char kAbout[] =
 
 // "In" is declared last because only the last pin can duplicate.
 enum { kOut, kFirstIn, kDeclared };
-const PinSpec kPins[] = {
+const PinDecl kPins[] = {
     {"Out", DR_OUT, DT_FSAMPLE, nullptr, nullptr, 0},
     {"In", DR_IN, DT_FSAMPLE, "0", "10,-10,10,-10", IO_DUPLICATES},
 };

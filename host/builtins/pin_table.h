@@ -8,7 +8,7 @@
 
 namespace mvb {
 
-struct PinSpec {
+struct PinDecl {
     const char* name;
     int32_t direction;
     int32_t datatype;
@@ -20,9 +20,9 @@ struct PinSpec {
 // Fills `p` from table[index] with the module's storage `variable`; false past either end, so the
 // SDK's closing query for index -1 and the host's query past the last pin both get "no pin".
 template <size_t N>
-bool describe_from(const PinSpec (&table)[N], int index, void* variable, MVPinProperties* p) {
+bool describe_from(const PinDecl (&table)[N], int index, void* variable, MVPinProperties* p) {
     if (!p || index < 0 || static_cast<size_t>(index) >= N) return false;
-    const PinSpec& s = table[index];
+    const PinDecl& s = table[index];
     p->variable = variable;
     p->direction = s.direction;
     p->datatype = s.datatype;

@@ -15,7 +15,7 @@ const char kAbout[] =
     "Negative gains invert the signal.";
 
 enum { kSignal, kGain, kOut, kPinCount };
-const PinSpec kPins[] = {
+const PinDecl kPins[] = {
     {"Signal", DR_IN, DT_FSAMPLE, "0", "10,-10,10,-10", 0},
     {"Gain", DR_IN, DT_FSAMPLE, "10", "10,0,10,0", 0},
     {"Out", DR_OUT, DT_FSAMPLE, nullptr, nullptr, 0},

@@ -21,14 +21,14 @@ const char* module_id() {
     return id;
 }
 
-struct PinSpec {
+struct PinDecl {
     const char* name;
     int32_t direction;
     int32_t datatype;
     int32_t flags;
 };
 
-const PinSpec kPins[] = {
+const PinDecl kPins[] = {
     {"RGB Store", DR_IN, DT_INT, IO_PATCH_STORE | IO_UI_COMMUNICATION | IO_PRIVATE},
     {"Open", DR_IN, DT_BOOL, IO_UI_COMMUNICATION},
     {"R", DR_OUT, DT_TEXT, IO_UI_COMMUNICATION},
