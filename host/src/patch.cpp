@@ -42,7 +42,9 @@ std::pair<std::string, int> split_nth(const std::string& pin) {
         const size_t open = pin.rfind('[');
         if (open != std::string::npos) {
             const std::string num = pin.substr(open + 1, pin.size() - open - 2);
-            if (!num.empty() && std::all_of(num.begin(), num.end(), ::isdigit))
+            // Longer numbers cannot name a pin; reading them would overflow, so they stay part of
+            // the name and are refused as an unknown pin.
+            if (!num.empty() && num.size() <= 6 && std::all_of(num.begin(), num.end(), ::isdigit))
                 return {pin.substr(0, open), std::stoi(num)};
         }
     }
@@ -167,7 +169,8 @@ std::pair<Instance*, int> PatchRun::resolve_pin(const std::string& ref, const st
     if (!inst) throw PatchError(where(place) + "unknown instance \"" + iname + "\"");
     auto [pname, nth] = split_nth(ref.substr(dot + 1));
     int pin = inst->find_pin(pname, nth);
-    if (pin < 0 && nth == 0 && !pname.empty() && std::all_of(pname.begin(), pname.end(), ::isdigit)) {
+    if (pin < 0 && nth == 0 && !pname.empty() && pname.size() <= 6 &&
+        std::all_of(pname.begin(), pname.end(), ::isdigit)) {
         const int idx = std::stoi(pname);
         if (idx < static_cast<int>(inst->pins().size())) pin = idx;
     }

@@ -139,6 +139,13 @@ TEST(Patch, BadInputNamesThePlaceAndTheField) {
                        "events": [{"time": 0.1, "midi_file": "/no/such.mid", "to": "p"}]})"),
               "patch.json: events[0].midi_file: /no/such.mid: cannot open the MIDI file");
     EXPECT_EQ(with(R"({"instances": [], "bogus": 1})"), "patch.json: bogus: unknown field");
+    // Pin indices too long for a number are unknown pins, not an escaping conversion error.
+    EXPECT_EQ(with(R"({"instances": [{"name": "p", "module": "sdk_probe", "pins": {"In[99999999999999]": 1}}]})")
+                  .rfind("patch.json: instances[0].pins.\"In[99999999999999]\": instance \"p\" has no pin", 0),
+              0u);
+    EXPECT_NE(with(R"({"instances": [{"name": "p", "module": "sdk_probe"}], "wires": [["p.99999999999", "p.In"]]})")
+                  .find("instance \"p\" has no pin \"99999999999\""),
+              std::string::npos);
 }
 
 TEST_F(TempDir, RenderWritesTheWavAndASummaryLine) {
