@@ -146,7 +146,7 @@ public:
         if (record && record->pin_index == kColourPin) m_colour = getPinInt(kColourPin);
     }
     void pointerDown(MVPanelRecord*, float, int x, int y) override {
-        if (x >= 0 && y >= 0) setPinInt(kColourPin, (m_colour + 1) & 0xFFFFFF);
+        if (x >= 0 && y >= 0) setPinInt(kColourPin, static_cast<int>((static_cast<uint32_t>(m_colour) + 1) & 0xFFFFFF));
     }
 
 private:
