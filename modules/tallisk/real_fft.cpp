@@ -32,6 +32,10 @@ FftPlans::~FftPlans() {
         fftwf_destroy_plan(static_cast<fftwf_plan>(m_forward[i]));
         fftwf_destroy_plan(static_cast<fftwf_plan>(m_inverse[i]));
     }
+    // The planner keeps its own tables until cleanup. These plans live until the plug-in is
+    // unloaded, and the library may be unloaded with it, so without this those tables are lost.
+    // Nothing else in the process plans with FFTW, so no other plan is invalidated.
+    fftwf_cleanup();
 }
 
 int FftPlans::slot(int size) {
