@@ -10,10 +10,6 @@ namespace mvh {
 
 namespace {
 
-bool audio_side(const MVPinProperties& p) {
-    return (p.flags & IO_UI_COMMUNICATION) == 0 || (p.flags & IO_BOTH_SIDES) != 0;
-}
-
 PinValue default_value(const PinInfo& pin) {
     PinValue v;
     const char* t = pin.default_value.c_str();
@@ -87,7 +83,7 @@ void Instance::describe_pins() {
         if (dispatch(MD_PIN_PROPERTIES, j, 0, &p) == 0) break;
         PinInfo info;
         info.index = j;
-        info.audio_index = (m_audio_v1 || audio_side(p)) ? audio++ : -1;
+        info.audio_index = (m_audio_v1 || mv_pin_on_audio_side(&p)) ? audio++ : -1;
         info.name = p.name ? p.name : "";
         info.default_value = p.default_value ? p.default_value : "";
         info.extra = p.datatype_extra ? p.datatype_extra : "";

@@ -30,10 +30,6 @@ bool is_canary(float f) {
     return bits == kCanaryBits;
 }
 
-bool audio_side(const MVPinProperties& p) {
-    return (p.flags & IO_UI_COMMUNICATION) == 0 || (p.flags & IO_BOTH_SIDES) != 0;
-}
-
 PinValue default_of(const HarnessPin& pin) {
     PinValue v;
     const char* t = pin.default_value.c_str();
@@ -171,7 +167,7 @@ void Harness::describe() {
         if (dispatch(MD_PIN_PROPERTIES, j, 0, &p) == 0) break;
         HarnessPin pin;
         pin.index = j;
-        pin.audio_index = (m_v1 || audio_side(p)) ? m_audio_count++ : -1;
+        pin.audio_index = (m_v1 || mv_pin_on_audio_side(&p)) ? m_audio_count++ : -1;
         pin.name = p.name ? p.name : "";
         pin.default_value = p.default_value ? p.default_value : "";
         pin.extra = p.datatype_extra ? p.datatype_extra : "";

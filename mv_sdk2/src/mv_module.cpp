@@ -191,10 +191,6 @@ intptr_t MVModule_base::dispatch(int opcode, int index, intptr_t value, void* pt
 
 void MVModule_base::open() { createPins(); }
 
-static bool audio_side(const MVPinProperties& p) {
-    return (p.flags & IO_UI_COMMUNICATION) == 0 || (p.flags & IO_BOTH_SIDES) != 0;
-}
-
 void MVModule_base::createPins() {
     const int n = static_cast<int>(CallHost(AM_PIN_COUNT));
     if (n > 0) {
@@ -208,7 +204,7 @@ void MVModule_base::createPins() {
     for (;;) {
         std::memset(&p, 0, sizeof p);
         if (!describePin(j, &p) || i >= n) break;
-        if (audio_side(p)) {
+        if (mv_pin_on_audio_side(&p)) {
             m_pins[i].init(this, i, p.datatype, p.variable);
             ++i;
         }
@@ -216,7 +212,7 @@ void MVModule_base::createPins() {
     }
     // The last description read decides whether the remaining host pins are its duplicates.
     std::memset(&p, 0, sizeof p);
-    if (describePin(j - 1, &p) && audio_side(p) && (p.flags & IO_DUPLICATES)) {
+    if (describePin(j - 1, &p) && mv_pin_on_audio_side(&p) && (p.flags & IO_DUPLICATES)) {
         for (; i < n; ++i) m_pins[i].init(this, i, p.datatype, nullptr);
     }
 }

@@ -286,6 +286,12 @@ enum : uint32_t {
 
 enum { kMVTimeInfoTempoMask = 1024 };
 
+// The declaration rule every side shares: a pin belongs to the audio object unless it is a
+// GUI-only communication pin (IO_UI_COMMUNICATION without IO_BOTH_SIDES).
+static inline int mv_pin_on_audio_side(const MVPinProperties* p) {
+    return (p->flags & IO_UI_COMMUNICATION) == 0 || (p->flags & IO_BOTH_SIDES) != 0;
+}
+
 // ---- layout checks -----------------------------------------------------------------------------
 
 #ifdef __cplusplus
