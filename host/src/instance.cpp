@@ -10,18 +10,6 @@ namespace mvh {
 
 namespace {
 
-PinValue default_value(const PinInfo& pin) {
-    PinValue v;
-    const char* t = pin.default_value.c_str();
-    switch (pin.datatype) {
-    case DT_TEXT: v.text = pin.default_value; break;
-    case DT_FSAMPLE: v.f = static_cast<float>(std::strtod(t, nullptr) * 0.1); break;
-    case DT_FLOAT: v.f = static_cast<float>(std::strtod(t, nullptr)); v.i = static_cast<int32_t>(v.f); break;
-    default: v.i = static_cast<int32_t>(std::strtol(t, nullptr, 10)); v.f = static_cast<float>(v.i); break;
-    }
-    return v;
-}
-
 // The event's value in the older entry's second integer parameter.
 int32_t v1_value_word(int datatype, const PinValue& v) {
     if (datatype == DT_FLOAT) {
@@ -33,6 +21,18 @@ int32_t v1_value_word(int datatype, const PinValue& v) {
 }
 
 }  // namespace
+
+PinValue parse_pin_default(int datatype, const std::string& text) {
+    PinValue v;
+    const char* t = text.c_str();
+    switch (datatype) {
+    case DT_TEXT: v.text = text; break;
+    case DT_FSAMPLE: v.f = static_cast<float>(std::strtod(t, nullptr) * 0.1); break;
+    case DT_FLOAT: v.f = static_cast<float>(std::strtod(t, nullptr)); v.i = static_cast<int32_t>(v.f); break;
+    default: v.i = static_cast<int32_t>(std::strtol(t, nullptr, 10)); v.f = static_cast<float>(v.i); break;
+    }
+    return v;
+}
 
 Instance::Instance(Host& host, std::shared_ptr<Plugin> plugin, std::string name, const InstanceOptions& options)
     : m_host(host), m_plugin(std::move(plugin)), m_name(std::move(name)), m_options(options) {
@@ -99,7 +99,7 @@ void Instance::describe_pins() {
     m_buffers.clear();
     m_texts.clear();
     for (const PinInfo& pin : m_pins) {
-        m_values.push_back(default_value(pin));
+        m_values.push_back(parse_pin_default(pin.datatype, pin.default_value));
         m_constants.push_back(m_values.back().f);
         m_buffers.emplace_back();
         m_texts.emplace_back();
@@ -116,7 +116,7 @@ void Instance::add_duplicate() {
     info.variable = nullptr;
     if (!info.gui_only()) info.audio_index = audio_pin_count();
     m_pins.push_back(info);
-    m_values.push_back(default_value(info));
+    m_values.push_back(parse_pin_default(info.datatype, info.default_value));
     m_constants.push_back(m_values.back().f);
     m_buffers.emplace_back();
     m_texts.emplace_back();

@@ -30,17 +30,6 @@ bool is_canary(float f) {
     return bits == kCanaryBits;
 }
 
-PinValue default_of(const HarnessPin& pin) {
-    PinValue v;
-    const char* t = pin.default_value.c_str();
-    switch (pin.datatype) {
-    case DT_TEXT: v.text = pin.default_value; break;
-    case DT_FSAMPLE: v.f = static_cast<float>(std::strtod(t, nullptr) * 0.1); break;
-    case DT_FLOAT: v.f = static_cast<float>(std::strtod(t, nullptr)); v.i = static_cast<int32_t>(v.f); break;
-    default: v.i = static_cast<int32_t>(std::strtol(t, nullptr, 10)); v.f = static_cast<float>(v.i); break;
-    }
-    return v;
-}
 
 // Records the host callback can be reached with; written before threads start.
 struct RecordSlot {
@@ -193,7 +182,7 @@ void Harness::describe() {
     for (size_t i = 0; i < m_pins.size(); ++i) {
         HarnessPin& pin = m_pins[i];
         if (pin.audio_index >= 0) m_by_audio[pin.audio_index] = static_cast<int>(i);
-        pin.value = default_of(pin);
+        pin.value = parse_pin_default(pin.datatype, pin.default_value);
         m_gui_values.push_back(pin.value);
         m_gui_texts.push_back(pin.value.text);
         if (pin.audio_index >= 0 && pin.datatype == DT_FSAMPLE) {

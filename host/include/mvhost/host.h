@@ -70,6 +70,9 @@ struct PinValue {
     std::string text;
 };
 
+// A pin's default text in the value it stands for (audio defaults are volts: "5" is 0.5).
+PinValue parse_pin_default(int datatype, const std::string& text);
+
 // Logged for tests and tools: what the module announced or sent.
 struct StatusRecord {
     int pin;  // audio numbering
