@@ -192,9 +192,6 @@ void Instance::set_value(int pin, const PinValue& v, int clock, int state) {
     if (pin < 0 || pin >= static_cast<int>(m_pins.size())) return;
     const PinInfo& info = m_pins[pin];
     m_values[pin] = v;
-    if (info.datatype == DT_FSAMPLE && info.gui_only() == false && info.is_input()) {
-        // An unconnected audio input holds this constant; the module learns of it by a state event.
-    }
     if (!m_open) {
         write_variable(pin, v);
         m_constants[pin] = v.f;

@@ -581,7 +581,6 @@ void PatchRun::apply_due(int block_start, int block_end) {
         case ScheduledEvent::PinValue: e.inst->set_value(e.pin, e.value, std::max(e.clock, block_start)); break;
         case ScheduledEvent::Midi: m_host.queue_midi(e.inst, e.pin, std::max(e.clock, block_start), e.midi); break;
         case ScheduledEvent::Pointer: e.inst->pointer(e.pointer_opcode, e.x, e.y); break;
-        case ScheduledEvent::Paint: break;
         }
     }
 }

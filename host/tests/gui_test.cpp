@@ -100,8 +100,6 @@ TEST_F(GuiHost, ContextChainLeadsToThePatchViewWindow) {
 }
 
 TEST_F(GuiHost, BadPinIndicesFromTheGuiAreIgnored) {
-    mvh::Host& h = host;
-    (void)h;
     // Through the callback with an out-of-range pin: nothing is stored, nothing crashes.
     EXPECT_EQ(mvh::host_callback(a->gui(), GM_SET_TEXT, 99, 0, const_cast<char*>("x"), 0), 0);
     EXPECT_EQ(mvh::host_callback(a->gui(), GM_GET_TEXT, -1, 0, nullptr, 0), 0);

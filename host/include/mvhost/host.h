@@ -137,7 +137,6 @@ public:
 
     // Audio buffers (block-size floats) of audio-side DT_FSAMPLE pins, by GUI index.
     float* buffer(int pin);
-    // Inputs: a constant in float units used while the pin is unconnected.
 
     // Logs of what the module sent.
     std::vector<StatusRecord> status_log;

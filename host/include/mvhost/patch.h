@@ -23,7 +23,7 @@ struct TempoPoint {
 };
 
 struct ScheduledEvent {
-    enum Kind { PinValue, Midi, Pointer, Paint } kind = PinValue;
+    enum Kind { PinValue, Midi, Pointer } kind = PinValue;
     int clock = 0;
     long order = 0;
     Instance* inst = nullptr;
