@@ -96,11 +96,13 @@ void Instance::describe_pins() {
     m_declared = static_cast<int>(m_pins.size());
     m_values.clear();
     m_constants.clear();
+    m_holds_constant.clear();
     m_buffers.clear();
     m_texts.clear();
     for (const PinInfo& pin : m_pins) {
         m_values.push_back(parse_pin_default(pin.datatype, pin.default_value));
         m_constants.push_back(m_values.back().f);
+        m_holds_constant.push_back(0);
         m_buffers.emplace_back();
         m_texts.emplace_back();
         if (!pin.gui_only() && pin.datatype == DT_FSAMPLE) m_buffers.back().assign(m_host.config().block_size, 0.0f);
@@ -118,6 +120,7 @@ void Instance::add_duplicate() {
     m_pins.push_back(info);
     m_values.push_back(parse_pin_default(info.datatype, info.default_value));
     m_constants.push_back(m_values.back().f);
+    m_holds_constant.push_back(0);
     m_buffers.emplace_back();
     m_texts.emplace_back();
     if (!info.gui_only() && info.datatype == DT_FSAMPLE) m_buffers.back().assign(m_host.config().block_size, 0.0f);
@@ -195,6 +198,7 @@ void Instance::set_value(int pin, const PinValue& v, int clock, int state) {
     if (!m_open) {
         write_variable(pin, v);
         m_constants[pin] = v.f;
+        m_holds_constant[pin] = 0;
         return;
     }
     if (info.gui_only() || (info.flags & IO_BOTH_SIDES)) gui_notify(pin);
@@ -239,9 +243,17 @@ void Instance::apply_constant(int gui_pin, float value, int clock) {
     const PinInfo& info = m_pins[gui_pin];
     if (info.datatype != DT_FSAMPLE || info.gui_only() || !info.is_input()) return;
     m_constants[gui_pin] = value;
+    m_holds_constant[gui_pin] = 0;
     if (m_host.connected(this, gui_pin) || m_buffers[gui_pin].empty()) return;
     const int from = std::clamp(clock - m_block_start, 0, static_cast<int>(m_buffers[gui_pin].size()));
     std::fill(m_buffers[gui_pin].begin() + from, m_buffers[gui_pin].end(), value);
+}
+
+void Instance::hold_constant(int gui_pin) {
+    std::vector<float>& buffer = m_buffers[gui_pin];
+    if (m_holds_constant[gui_pin] || buffer.empty()) return;
+    std::fill(buffer.begin(), buffer.end(), m_constants[gui_pin]);
+    m_holds_constant[gui_pin] = 1;
 }
 
 void Instance::open() {

@@ -45,6 +45,23 @@ TEST(ConstantThroughVca, AChangeInTheMiddleOfABlockLandsOnItsSample) {
     EXPECT_EQ(states[1].state, PIN_CHANGED_ONCE);
 }
 
+// The host fills an unconnected input once and keeps it while its value holds; a change must still
+// reach every later sample, whether it lands inside a block or on its first sample.
+TEST(UnconnectedInput, HoldsEachValueFromItsSampleOn) {
+    Rig rig(48000.0f, 256);
+    auto* vca = rig.add("vca", "vca");
+    rig.set_volts(vca, "Signal", 2.0);
+    const auto& in = rig.record(vca, "Signal");
+    rig.host.run(256);
+    rig.set_volts(vca, "Signal", -4.0, 300);
+    rig.set_volts(vca, "Signal", -1.0, 768);
+    rig.host.run(1024);
+    ASSERT_EQ(in.size(), 1280u);
+    for (int k = 0; k < 300; ++k) ASSERT_EQ(in[k], 0.2f) << k;
+    for (int k = 300; k < 768; ++k) ASSERT_EQ(in[k], -0.4f) << k;
+    for (int k = 768; k < 1280; ++k) ASSERT_EQ(in[k], -0.1f) << k;
+}
+
 TEST(Vca, StreamsTheProductOfAModulatedSignal) {
     Rig rig(1280.0f, 128);
     auto* lfo = rig.add("lfo", "lfo");

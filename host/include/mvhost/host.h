@@ -175,6 +175,9 @@ private:
     void deliver(Event& ev);
     void write_variable(int gui_pin, const PinValue& v);
     void apply_constant(int gui_pin, float value, int clock);
+    // Fills an unconnected input's buffer with its constant for the coming block, unless it holds
+    // it already.
+    void hold_constant(int gui_pin);
     void run_block(int block_start, int n);
     void run_block_v1(int block_start, int n);
     void gui_notify(int pin);
@@ -195,6 +198,9 @@ private:
     std::vector<PinInfo> m_pins;
     std::vector<PinValue> m_values;
     std::vector<float> m_constants;  // what an unconnected audio input holds now (float units)
+    // Whether an unconnected input's buffer holds its constant in every sample already, so that
+    // the next block need not fill it again.
+    std::vector<char> m_holds_constant;
     std::vector<std::vector<float>> m_buffers;  // by GUI index; empty for non-audio pins
     std::vector<std::string> m_texts;           // host-owned copies handed to audio text pins
     std::vector<Event> m_events;                // sorted by (clock, seq)
@@ -263,10 +269,16 @@ private:
     friend intptr_t host_callback_impl(void*, int32_t, int32_t, intptr_t, void*, float);
     friend intptr_t host_audio_opcode(Instance*, int32_t, int32_t, intptr_t, void*);
     friend intptr_t host_gui_opcode(Instance*, int32_t, int32_t, intptr_t, void*, float);
+    // The audio inputs of each instance in run order, with the outputs wired into each in wire
+    // order; worked out with the order, so that a block does not search the wires.
+    struct Feed {
+        int pin;
+        std::vector<std::pair<Instance*, int>> sources;
+    };
     void propagate_status(Instance* from, int gui_pin, int state, int clock);
     void propagate_midi(Instance* from, int gui_pin, int32_t word, int clock);
     void propagate_gui_write(Instance* from, int gui_pin, bool changed);
-    void gather_inputs(Instance* inst);
+    void gather_inputs(Instance* inst, const std::vector<Feed>& feeds);
     void compute_order();
 
     HostConfig m_config;
@@ -274,6 +286,7 @@ private:
     std::vector<std::unique_ptr<Instance>> m_instances;
     std::vector<Wire> m_wires;
     std::vector<Instance*> m_order;
+    std::vector<std::vector<Feed>> m_feeds;  // parallel to m_order
     int m_clock = 0;
     bool m_opened = false;
     int64_t m_seq = 0;
