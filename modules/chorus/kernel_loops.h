@@ -1,70 +1,18 @@
-// The delay line's inner loops, included by each kernel_*.cpp and compiled there with that file's
-// instruction set. Everything here has internal linkage so that the copies built for different
-// processors never stand in for one another at link time.
-//
-// The exact loop handles one sample at a time. The chunked loop does the same arithmetic for 16
-// samples at a time in vector registers, and takes that form only when no read of the chunk can
-// observe a write of the same chunk in a different order, so both give bit-identical results.
+// The chunked form of the delay line's loop in plain C++, which the compiler vectorises for the
+// portable set: the arithmetic of the exact loop for 16 samples at a time, taken only when no read
+// of the chunk can observe a write of the same chunk in a different order, so both give
+// bit-identical results. Internal linkage, like the exact loop it falls back to.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
-#include <limits>
 
-#include "delay_line.h"
-#include "kernel.h"
+#include "kernel_exact.h"
 
 namespace chorus::kernel {
 namespace {
 
-// Beyond this many samples a modulation offset means nothing for any buffer (the largest is
-// 2^22 entries) and would overflow the integer conversion; such offsets, NaN among them, count as
-// no modulation.
-constexpr float kMaxOffset = 1073741824.0f;  // 2^30
-constexpr float kLargest = std::numeric_limits<float>::max();
-constexpr float kTinyBias = 1.0e-18f;
 constexpr uint32_t W = 16;
-
-// Strict IEEE evaluation is required here: never build the kernels with -ffast-math.
-inline float clear_tiny(float v) { return (v - kTinyBias) + kTinyBias; }
-
-// Non-finite samples never enter the line: one NaN would otherwise circulate for ever.
-inline float finite_or_zero(float x) { return __builtin_fabsf(x) <= kLargest ? x : 0.0f; }
-
-inline float offset_of(float modulation, float depth) {
-    const float m = (modulation + 0.5f) * depth;
-    return __builtin_fabsf(m) <= kMaxOffset ? m : 0.0f;
-}
-
-template <Feedback kTarget, bool kDepthPerSample>
-void run_exact(Line& l, const Streams& s, int begin, int end) {
-    float* line = l.data;
-    const uint32_t mask = l.mask;
-    const uint32_t delay = l.delay;
-    uint32_t pos = l.pos;
-    for (int i = begin; i < end; ++i) {
-        const uint32_t p = pos & mask;
-        const float x = finite_or_zero(s.in[i]);
-        line[p] = x;
-        const float depth = kDepthPerSample ? s.depth[i] * s.depth_scale : s.block_depth;
-        const float m = offset_of(s.mod[i], depth);
-        const int32_t k = static_cast<int32_t>(m);
-        const float f = m - static_cast<float>(k);
-        const uint32_t r = (p + delay + static_cast<uint32_t>(k)) & mask;
-        const float y0 = line[r];
-        const float y1 = line[(r + 1) & mask];
-        const float y = y0 + f * (y1 - y0);
-        s.out[i] = y;
-        if constexpr (kTarget == Feedback::kPreDelay) {
-            line[p] = finite_or_zero(x + clear_tiny(y * s.fbk[i]));
-        } else if constexpr (kTarget == Feedback::kChorus) {
-            const uint32_t t = (p + delay) & mask;
-            line[t] = finite_or_zero(line[t] + clear_tiny(y * s.fbk[i]));
-        }
-        pos = p - 1;
-    }
-    l.pos = pos;
-}
 
 // Processes W samples from `begin` and returns true, or returns false having changed nothing when
 // the chunk needs the exact loop.
@@ -152,11 +100,6 @@ void run_chunked(Line& l, const Streams& s, int count) {
     for (; i + static_cast<int>(W) <= count; i += W)
         if (!run_chunk<kTarget, kDepthPerSample>(l, s, i)) run_exact<kTarget, kDepthPerSample>(l, s, i, i + W);
     run_exact<kTarget, kDepthPerSample>(l, s, i, count);
-}
-
-template <Feedback kTarget, bool kDepthPerSample>
-void run_whole(Line& l, const Streams& s, int count) {
-    run_exact<kTarget, kDepthPerSample>(l, s, 0, count);
 }
 
 constexpr Loops kChunkedLoops = {
