@@ -43,8 +43,8 @@ test-asan: deps
 	@cd $(BUILD_ASAN) && $(SAN_ENV) ctest --output-on-failure -j $(JOBS)
 
 # The threaded code under ThreadSanitizer: the level store's stress test, and the validator's GUI
-# session on a second thread beside the audio object, for every plug-in. Only these targets are
-# built, everything instrumented.
+# session on a second thread beside the audio object, for every plug-in and for a test module that
+# races on purpose (it must fail). Only these targets are built, everything instrumented.
 BUILD_TSAN ?= build-tsan
 TSAN_PLUGINS = arpeggiator array_to_floats cantrell_stepper chain_sequencer chorus color_picker \
   host_tempo tallisk tallisk_view volt_to_index
@@ -55,11 +55,18 @@ test-tsan: deps
 	    "-DCMAKE_C_FLAGS=$(TSAN_FLAGS)" "-DCMAKE_CXX_FLAGS=$(TSAN_FLAGS)" \
 	    "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread" "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread" \
 	    "-DCMAKE_MODULE_LINKER_FLAGS=-fsanitize=thread" $(CMAKE_FLAGS); fi
-	@cmake --build $(BUILD_TSAN) -j $(JOBS) --target tallisk_stress_tsan mvhost $(TSAN_PLUGINS)
+	@cmake --build $(BUILD_TSAN) -j $(JOBS) --target tallisk_stress_tsan mvhost $(TSAN_PLUGINS) vt_races
 	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(BUILD_TSAN)/tests/tallisk_stress_tsan
 	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(BUILD_TSAN)/bin/mvhost validate \
 	  $(foreach p,$(TSAN_PLUGINS),$(BUILD_TSAN)/plugins/$(p).so) \
 	  --check gui_threaded --check lifecycle --strictness 10 --seed 20261208 --repeat 3 --no-shim --timeout 300
+	@# The same check must fail a module whose GUI and audio objects race (ThreadSanitizer ends the
+	@# check's child with status 66).
+	@TSAN_OPTIONS=halt_on_error=1 $(BUILD_TSAN)/bin/mvhost validate $(BUILD_TSAN)/tests/validate_plugins/vt_races.so \
+	  --check gui_threaded --strictness 10 --seed 20261208 --no-shim --timeout 300 >$(BUILD_TSAN)/races.log 2>&1; \
+	  status=$$?; if [ $$status -eq 1 ] && grep -q "exited with status 66" $(BUILD_TSAN)/races.log; then \
+	    echo "test-tsan: the racing module fails gui_threaded, as it must"; \
+	  else cat $(BUILD_TSAN)/races.log; echo "test-tsan: the racing module was not caught (status $$status)"; exit 1; fi
 
 # Every libFuzzer target (the tallisk readers and those in fuzz/) from its seed corpus for
 # FUZZ_SECONDS each, built with clang, libFuzzer, ASan and UBSan.

@@ -20,6 +20,12 @@ namespace {
 std::mutex g_mutex;
 #endif
 
+#if MISBEHAVE_RACES
+// Written by the audio object and by the GUI object without any synchronisation: a data race
+// whenever the host runs the two on different threads.
+int g_shared = 0;
+#endif
+
 class Module : public MVModule_base {
 public:
     using MVModule_base::MVModule_base;
@@ -98,6 +104,9 @@ public:
 #if MISBEHAVE_LOCKS
         std::lock_guard<std::mutex> lock(g_mutex);
 #endif
+#if MISBEHAVE_RACES
+        g_shared += count;
+#endif
 #if MISBEHAVE_HANGS
         volatile bool forever = true;
         while (forever) {
@@ -143,9 +152,15 @@ public:
         m_colour = getPinInt(kColourPin);
     }
     void pinChanged(MVPinChangedRecord* record) override {
+#if MISBEHAVE_RACES
+        ++g_shared;
+#endif
         if (record && record->pin_index == kColourPin) m_colour = getPinInt(kColourPin);
     }
     void pointerDown(MVPanelRecord*, float, int x, int y) override {
+#if MISBEHAVE_RACES
+        ++g_shared;
+#endif
         if (x >= 0 && y >= 0) setPinInt(kColourPin, static_cast<int>((static_cast<uint32_t>(m_colour) + 1) & 0xFFFFFF));
     }
 
