@@ -75,27 +75,33 @@ inline void load_taps(const float* line, __m256i tap, uint32_t mask, __m256& y0,
     }
 }
 
-// The order of a chunk: the inputs are written first (except with echo feedback, whose writes are
-// final values), then every tap is read, then the feedback is added. With e = the read distance
-// (pre-delay plus whole offset, wrapped) and k = the whole offset, that matches the per-sample
-// order exactly when
-// - no read reaches a slot that a later sample of the chunk writes: e <= size - 9;
-// - with echo feedback, no read reaches a slot that this chunk writes at all: 8 <= e <= size - 2;
-// - with flange feedback, no read reaches a slot that an earlier sample's feedback changed
-//   (k mod size >= 8), and no feedback lands on a later sample's input slot (pre-delay mod size
-//   <= size - 8);
-// and neither the chunk's write positions nor a pair of taps wrap around the end of the buffer.
-// Chunks that fail any of these run through the exact loop.
-// What a chunk reads: the fraction and the newer tap of each sample, and whether the read
-// distances allow the chunk in vector form.
+// What a chunk reads: the fraction and the newer tap of each sample, how far its reads reach past
+// the feedback written before them (the read distance with echo feedback, the whole offset with
+// flange feedback), and whether the read distances allow the vector form at all.
 struct Reads {
     __m256 f;
     __m256i tap;
+    __m256i reach;
     bool safe;
 };
 
+// The vector form reorders the per-sample steps. Each chunk writes its inputs first (except with
+// echo feedback, whose writes are final values), then reads every tap. With feedback, chunks form
+// runs: all reads of a run come first, then all its feedback, chunk by chunk in order. With e = the
+// read distance (pre-delay plus whole offset, wrapped), k = the whole offset and g = a sample's
+// place in its run, that matches the per-sample order exactly when
+// - no read reaches a slot that a later sample of the chunk writes: e <= size - 9;
+// - with echo feedback, no read reaches a slot that the run wrote before it, its own included:
+//   g + 1 <= e <= size - 2;
+// - with flange feedback, no read reaches a slot that the run's feedback changed before it
+//   (k mod size >= g + 1), and no feedback lands on a later input slot of the run (pre-delay mod
+//   size <= size - the run's length);
+// and neither the chunk's write positions, its feedback slots nor a pair of taps wrap around the
+// end of the buffer. A chunk that cannot extend the run ends it; one that cannot start a run
+// either runs through the exact loop.
 template <Feedback kTarget, bool kDepthPerSample>
 void run_avx2(Line& l, const Streams& s, int count) {
+    constexpr bool kFeedback = kTarget != Feedback::kNone;
     float* const line = l.data;
     const uint32_t mask = l.mask;
     const uint32_t dm = l.delay & mask;
@@ -108,6 +114,7 @@ void run_avx2(Line& l, const Streams& s, int count) {
     // Every index below lies in 0 .. mask < 2^31, so signed compares order them correctly.
     const __m256i vmask = _mm256_set1_epi32(static_cast<int32_t>(mask));
     const __m256i vdelay = _mm256_set1_epi32(static_cast<int32_t>(dm));
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i width = _mm256_set1_epi32(kLanes);
     // Largest safe read distance without echo feedback, size - 9 (with it, size - 2: all but mask).
     const __m256i far = _mm256_set1_epi32(static_cast<int32_t>(mask - kLanes));
@@ -126,21 +133,48 @@ void run_avx2(Line& l, const Streams& s, int count) {
         const __m256i e = _mm256_and_si256(_mm256_add_epi32(vdelay, k), vmask);
         r.tap = _mm256_and_si256(_mm256_add_epi32(written, e), vmask);
         __m256i unsafe = _mm256_cmpeq_epi32(r.tap, vmask);
-        if constexpr (kTarget == Feedback::kPreDelay)
-            unsafe = _mm256_or_si256(unsafe, _mm256_or_si256(_mm256_cmpeq_epi32(e, vmask), _mm256_cmpgt_epi32(width, e)));
-        else
+        if constexpr (kTarget == Feedback::kPreDelay) {
+            unsafe = _mm256_or_si256(unsafe, _mm256_cmpeq_epi32(e, vmask));
+            r.reach = e;
+        } else {
             unsafe = _mm256_or_si256(unsafe, _mm256_cmpgt_epi32(e, far));
-        if constexpr (kTarget == Feedback::kChorus)
-            unsafe = _mm256_or_si256(unsafe, _mm256_cmpgt_epi32(width, _mm256_and_si256(k, vmask)));
+            r.reach = _mm256_and_si256(k, vmask);
+        }
         r.safe = _mm256_testz_si256(unsafe, unsafe);
         return r;
+    };
+
+    // Whether a chunk `at` samples into a run may join it.
+    const auto joins_run = [&](const Reads& r, int at) {
+        if (kTarget == Feedback::kChorus && static_cast<uint32_t>(at) + kLanes > mask - dm + 1) return false;
+        const __m256i needed = _mm256_add_epi32(_mm256_set1_epi32(at + 1), lanes);
+        const __m256i short_reach = _mm256_cmpgt_epi32(needed, r.reach);
+        return static_cast<bool>(_mm256_testz_si256(short_reach, short_reach));
+    };
+
+    // The feedback of the run of chunks from `begin` to `end`, whose first write position is
+    // `first`, from the outputs stored for it.
+    const auto add_feedback = [&](int begin, int end, uint32_t first) {
+        for (int c = begin; c < end; c += kLanes) {
+            const uint32_t p0 = (first - static_cast<uint32_t>(c - begin)) & mask;
+            const __m256 back =
+                clear_tiny8(_mm256_mul_ps(_mm256_loadu_ps(out + c), _mm256_loadu_ps(fbk + c)));
+            if constexpr (kTarget == Feedback::kPreDelay) {
+                const __m256 x = finite_or_zero8(_mm256_loadu_ps(in + c));
+                _mm256_storeu_ps(line + (p0 - (kLanes - 1)), reversed(finite_or_zero8(_mm256_add_ps(x, back))));
+            } else {
+                float* const target = line + (((p0 + dm) & mask) - (kLanes - 1));
+                _mm256_storeu_ps(target, finite_or_zero8(_mm256_add_ps(_mm256_loadu_ps(target), reversed(back))));
+            }
+        }
     };
 
     uint32_t pos = l.pos;
     // The slots the chunk's samples write, unmasked: the exact loop moves the position by the same
     // eight (modulo the size), so this stays right whichever form a chunk takes.
-    __m256i written = _mm256_sub_epi32(_mm256_set1_epi32(static_cast<int32_t>(pos)),
-                                       _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    __m256i written = _mm256_sub_epi32(_mm256_set1_epi32(static_cast<int32_t>(pos)), lanes);
+    int run_begin = 0;
+    uint32_t run_first = pos;
     int i = 0;
     Reads next{};
     if (count >= static_cast<int>(kLanes)) next = reads_at(0, written);
@@ -150,39 +184,34 @@ void run_avx2(Line& l, const Streams& s, int count) {
         if (i + static_cast<int>(2 * kLanes) <= count) next = reads_at(i + kLanes, written);
 
         const uint32_t p0 = pos & mask;
-        const uint32_t t0 = (p0 + dm) & mask;
         bool fits = now.safe && p0 >= kLanes - 1;
-        if constexpr (kTarget == Feedback::kChorus) fits = fits && dm <= mask + 1 - kLanes && t0 >= kLanes - 1;
+        if constexpr (kTarget == Feedback::kChorus) fits = fits && ((p0 + dm) & mask) >= kLanes - 1;
+        if constexpr (kFeedback) {
+            if (fits && !joins_run(now, i - run_begin) && run_begin != i) {
+                add_feedback(run_begin, i, run_first);
+                run_begin = i;
+                run_first = pos;
+            }
+            fits = fits && joins_run(now, i - run_begin);
+        }
         if (!fits) {
+            if constexpr (kFeedback) add_feedback(run_begin, i, run_first);
             l.pos = pos;
             run_exact<kTarget, kDepthPerSample>(l, s, i, i + kLanes);
             pos = l.pos;
+            run_begin = i + kLanes;
+            run_first = pos;
             continue;
         }
-        const __m256 f = now.f;
-        const __m256i tap = now.tap;
 
-        float* const slots = line + (p0 - (kLanes - 1));
         if constexpr (kTarget != Feedback::kPreDelay)
-            _mm256_storeu_ps(slots, reversed(finite_or_zero8(_mm256_loadu_ps(in + i))));
-
+            _mm256_storeu_ps(line + (p0 - (kLanes - 1)), reversed(finite_or_zero8(_mm256_loadu_ps(in + i))));
         __m256 y0, y1;
-        load_taps(line, tap, mask, y0, y1);
-        const __m256 y = _mm256_add_ps(y0, _mm256_mul_ps(f, _mm256_sub_ps(y1, y0)));
-        _mm256_storeu_ps(out + i, y);
-
-        if constexpr (kTarget != Feedback::kNone) {
-            const __m256 back = clear_tiny8(_mm256_mul_ps(y, _mm256_loadu_ps(fbk + i)));
-            if constexpr (kTarget == Feedback::kPreDelay) {
-                const __m256 x = finite_or_zero8(_mm256_loadu_ps(in + i));
-            _mm256_storeu_ps(slots, reversed(finite_or_zero8(_mm256_add_ps(x, back))));
-            } else {
-                float* const target = line + (t0 - (kLanes - 1));
-                _mm256_storeu_ps(target, finite_or_zero8(_mm256_add_ps(_mm256_loadu_ps(target), reversed(back))));
-            }
-        }
+        load_taps(line, now.tap, mask, y0, y1);
+        _mm256_storeu_ps(out + i, _mm256_add_ps(y0, _mm256_mul_ps(now.f, _mm256_sub_ps(y1, y0))));
         pos = p0 - kLanes;
     }
+    if constexpr (kFeedback) add_feedback(run_begin, i, run_first);
     l.pos = pos;
     // Leaves the upper halves clean for SSE code that runs next (the host's, another plug-in's):
     // the compiler omits this before a tail call.
