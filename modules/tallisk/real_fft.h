@@ -19,6 +19,8 @@ public:
 
     void* forward(int size) const;
     void* inverse(int size) const;
+    // How many of the twelve plans came from the kept wisdom (the rest are estimated).
+    int from_wisdom() const { return m_from_wisdom; }
 
 private:
     FftPlans();
@@ -29,6 +31,7 @@ private:
 
     std::array<void*, 6> m_forward{};
     std::array<void*, 6> m_inverse{};
+    int m_from_wisdom = 0;
 };
 
 // Per-editor work buffers for the shared plans (FFTW wants its own aligned arrays).
