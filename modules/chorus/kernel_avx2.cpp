@@ -45,8 +45,8 @@ inline __m256 pair_of(const float* line, uint64_t at) {
 
 // Both taps of each lane, older one second: one 8-byte load per lane (the pair never wraps, the
 // safety check sees to that), broadcast so that blends rather than shuffles gather the pairs, and
-// two shuffles to split them; cheaper here than gathers. The indices pass through memory because
-// taking them out of the register costs the same shuffle units.
+// two shuffles to split them; cheaper here than gathers. The indices leave the register two at a
+// time and are split with scalar shifts, which keeps that work off the shuffle units.
 inline void load_scattered_taps(const float* line, __m256i tap, __m256& y0, __m256& y1) {
     alignas(32) uint64_t at[4];
     _mm256_store_si256(reinterpret_cast<__m256i*>(at), tap);
@@ -216,7 +216,7 @@ void run_avx2(Line& l, const Streams& s, int count) {
     // Leaves the upper halves clean for SSE code that runs next (the host's, another plug-in's):
     // the compiler omits this before a tail call.
     _mm256_zeroupper();
-    run_exact<kTarget, kDepthPerSample>(l, s, i, count);
+    if (i < count) run_exact<kTarget, kDepthPerSample>(l, s, i, count);
 }
 
 }  // namespace
