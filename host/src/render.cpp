@@ -112,20 +112,28 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
     bool drawn = false;
     float peak = 0.0f;
     long clipped = 0;
+    // Frames are written in batches: one write per block would cost a system call every few
+    // dozen samples, more than a small patch's whole processing.
+    constexpr size_t kBatchFrames = 16384;
     std::vector<float> interleaved;
+    interleaved.reserve(kBatchFrames * static_cast<size_t>(channels));
     const int total = run->total_samples();
     bool write_ok = true;
+    auto flush = [&] {
+        const auto frames = static_cast<sf_count_t>(interleaved.size() / static_cast<size_t>(channels));
+        if (snd && frames > 0 && sf_writef_float(snd, interleaved.data(), frames) != frames) write_ok = false;
+        interleaved.clear();
+    };
     auto sink = [&](const std::vector<const float*>& bufs, int n) {
-        interleaved.resize(static_cast<size_t>(n) * channels);
         for (int k = 0; k < n; ++k)
             for (int c = 0; c < channels; ++c) {
                 const float x = bufs[c] ? bufs[c][k] : 0.0f;
-                interleaved[static_cast<size_t>(k) * channels + c] = x;
+                interleaved.push_back(x);
                 const float a = std::fabs(x);
                 if (a > peak) peak = a;
                 if (a > 1.0f) ++clipped;
             }
-        if (snd && sf_writef_float(snd, interleaved.data(), n) != n) write_ok = false;
+        if (interleaved.size() >= kBatchFrames * static_cast<size_t>(channels)) flush();
         const auto now = std::chrono::steady_clock::now();
         if (tty && now - t0 > std::chrono::seconds(1) && now - last_draw > std::chrono::milliseconds(100)) {
             last_draw = now;
@@ -146,6 +154,7 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
     }
     if (drawn) err << "\r" << std::string(70, ' ') << "\r";
     if (snd) {
+        flush();
         if (sf_close(snd) != 0) write_ok = false;
         if (!write_ok || !wav_tmp->commit()) return fail(opt.output + ": cannot write the WAV file");
     }
