@@ -82,7 +82,7 @@ TALLISK_AVX2 uint32_t single_avx2(const float* level, PhaseWalk w, float* out, i
         l.phase = _mm256_add_epi32(l.phase, l.step);
     }
     w.phase = p;
-    return kPlainLoops.single(level, w, out + i, count - i);
+    return i == count ? p : kPlainLoops.single(level, w, out + i, count - i);
 }
 
 TALLISK_AVX2 uint32_t crossfade_avx2(const float* wa, const float* wb, float fm, PhaseWalk w, float* out,
@@ -100,7 +100,7 @@ TALLISK_AVX2 uint32_t crossfade_avx2(const float* wa, const float* wb, float fm,
         l.phase = _mm256_add_epi32(l.phase, l.step);
     }
     w.phase = p;
-    return kPlainLoops.crossfade(wa, wb, fm, w, out + i, count - i);
+    return i == count ? p : kPlainLoops.crossfade(wa, wb, fm, w, out + i, count - i);
 }
 
 TALLISK_AVX2 int held_run_avx2(const float* x, int count) {
