@@ -169,7 +169,7 @@ void Host::compute_order() {
     }
 }
 
-std::vector<Instance*> Host::order() const {
+const std::vector<Instance*>& Host::order() const {
     if (m_order.size() != m_instances.size()) const_cast<Host*>(this)->compute_order();
     return m_order;
 }
@@ -219,10 +219,10 @@ void Host::run_block(int n) {
     if (!m_opened) open();
     if (n < 0 || n > m_config.block_size) n = m_config.block_size;
     if (before_block) before_block(*this, m_clock);
-    if (m_order.size() != m_instances.size()) compute_order();
-    for (size_t k = 0; k < m_order.size(); ++k) {
-        gather_inputs(m_order[k], m_feeds[k]);
-        m_order[k]->run_block(m_clock, n);
+    const std::vector<Instance*>& run_order = order();  // m_feeds follows it
+    for (size_t k = 0; k < run_order.size(); ++k) {
+        gather_inputs(run_order[k], m_feeds[k]);
+        run_order[k]->run_block(m_clock, n);
     }
     const int start = m_clock;
     m_clock += n;

@@ -260,7 +260,7 @@ public:
     // Lookup of the instance that owns a record (audio or GUI) for the callback.
     Instance* owner_of(void* record) const;
     const MVTimeInfo* time_info() const { return m_config.time_info ? &m_time_info : nullptr; }
-    std::vector<Instance*> order() const;
+    const std::vector<Instance*>& order() const;
     // The patch view's window (a platform window when the platform stand-in is linked).
     intptr_t patch_window() const { return m_window; }
 
