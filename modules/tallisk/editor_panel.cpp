@@ -16,6 +16,11 @@ namespace {
 
 void show_bitmap_error() { mvp::MessageBoxA(0, "Couldn't load bitmap", "QB_TKMAIN", mvp::MB_OK); }
 
+// The part of the editor's state that the "Settings" text keeps.
+PanelLook look_of(const EditorSettings& s, const char* picture_path) {
+    return {s.back_colour, s.draw_colour, s.transparent, s.picture_mode, picture_path};
+}
+
 }  // namespace
 
 void WavetableEditor::paint(int dc_value, MVPanelRecord* panel) {
@@ -74,9 +79,7 @@ void WavetableEditor::pointerDown(MVPanelRecord* panel, float, int x, int y) {
 }
 
 void WavetableEditor::store_settings() {
-    EditorSettings& s = settings();
-    PanelLook look{s.back_colour, s.draw_colour, s.transparent, s.picture_mode, bank().text.picture_path};
-    write_pin_text(kPinSettings, format_settings(look).c_str());
+    write_pin_text(kPinSettings, format_settings(look_of(settings(), bank().text.picture_path)).c_str());
 }
 
 void WavetableEditor::settings_broadcast() {
@@ -87,8 +90,7 @@ void WavetableEditor::settings_broadcast() {
 
 void WavetableEditor::apply_stored_settings() {
     EditorSettings& s = settings();
-    const PanelLook defaults{s.back_colour, s.draw_colour, s.transparent, s.picture_mode, bank().text.picture_path};
-    const SettingsParse parsed = parse_settings(read_pin_text(kPinSettings), defaults);
+    const SettingsParse parsed = parse_settings(read_pin_text(kPinSettings), look_of(s, bank().text.picture_path));
     s.back_colour = parsed.look.back_colour;
     s.draw_colour = parsed.look.draw_colour;
     s.transparent = parsed.look.transparent;
