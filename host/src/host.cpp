@@ -232,7 +232,8 @@ void Host::run_block(int n) {
         for (const auto& [inst, pin] : pending) inst->gui_notify(pin);
     }
     if (after_block) after_block(*this, start, n);
-    idle();
+    // With two threads the GUI thread makes the idle calls on its own clock.
+    if (!m_bridge) idle();
 }
 
 void Host::run(int samples) {
@@ -269,6 +270,7 @@ void Host::queue_midi(Instance* to, int gui_pin, int clock, int32_t word) {
 }
 
 void Host::propagate_status(Instance* from, int gui_pin, int state, int clock) {
+    if (m_bridge) return propagate_status_bridged(from, gui_pin, state, clock);
     const PinInfo& pin = from->pins()[gui_pin];
     PinValue v = from->read_variable(gui_pin);
     if (pin.datatype != DT_FSAMPLE) from->m_values[gui_pin] = v;
@@ -309,7 +311,8 @@ void Host::propagate_gui_write(Instance* from, int gui_pin, bool changed) {
     const PinInfo& pin = from->pins()[gui_pin];
     const PinValue v = from->m_values[gui_pin];
     if (changed) from->gui_notify(gui_pin);
-    if (!pin.gui_only() && from->is_open()) {
+    if (!pin.gui_only() && from->is_open() && m_bridge) m_bridge->to_audio(from, gui_pin, v);
+    else if (!pin.gui_only() && from->is_open()) {
         // Shared with the audio side: the audio object hears of it at the next block boundary.
         Instance::Event ev{};
         ev.clock = m_clock;
@@ -328,7 +331,8 @@ void Host::propagate_gui_write(Instance* from, int gui_pin, bool changed) {
         w.to->m_values[w.to_pin] = v;
         const PinInfo& dst = w.to->pins()[w.to_pin];
         if (dst.gui_only() || (dst.flags & IO_BOTH_SIDES)) w.to->gui_notify(w.to_pin);
-        if (!dst.gui_only() && w.to->is_open()) {
+        if (!dst.gui_only() && w.to->is_open() && m_bridge) m_bridge->to_audio(w.to, w.to_pin, v);
+        else if (!dst.gui_only() && w.to->is_open()) {
             Instance::Event ev{};
             ev.clock = m_clock;
             ev.e.event_type = EV_PIN_STATE;
@@ -352,7 +356,8 @@ intptr_t host_audio_opcode(Instance* inst, int32_t opcode, int32_t index, intptr
     switch (opcode) {
     case AM_PIN_STATUS: {
         const int g = gui_pin(index);
-        inst->status_log.push_back({index, static_cast<int>(value), clock_arg(ptr)});
+        // The logs grow without end; a live session (with a bridge) keeps none.
+        if (!host.m_bridge) inst->status_log.push_back({index, static_cast<int>(value), clock_arg(ptr)});
         if (g >= 0) host.propagate_status(inst, g, static_cast<int>(value), clock_arg(ptr));
         return 0;
     }
@@ -364,7 +369,7 @@ intptr_t host_audio_opcode(Instance* inst, int32_t opcode, int32_t index, intptr
     case AM_SEND_MIDI: {
         const int g = gui_pin(index);
         const int clock = std::max(clock_arg(ptr), inst->m_clock);
-        inst->midi_log.push_back({index, static_cast<int32_t>(value), clock});
+        if (!host.m_bridge) inst->midi_log.push_back({index, static_cast<int32_t>(value), clock});
         if (g >= 0) host.propagate_midi(inst, g, static_cast<int32_t>(value), clock);
         return 0;
     }

@@ -11,6 +11,9 @@ int main(int argc, char** argv) {
     mvh::register_render(app, status);
     mvh::register_panel(app, status);
     mvh::register_validate(app, status);
+#ifdef MV_HAVE_PLAY
+    mvh::register_play(app, status);
+#endif
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

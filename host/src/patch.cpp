@@ -81,6 +81,13 @@ json PatchRun::user_log() const {
     return json::array();
 }
 
+mvp::ScriptedUser* PatchRun::scripted_user() {
+#ifdef MV_HAVE_PLATFORM
+    if (m_user) return &m_user->user;
+#endif
+    return nullptr;
+}
+
 std::vector<std::string> PatchRun::user_problems() const {
 #ifdef MV_HAVE_PLATFORM
     if (m_user) return m_user->user.problems();

@@ -1,6 +1,7 @@
 // The record-to-instance registry behind the host callback.
 #include "registry.h"
 
+#include <atomic>
 #include <mutex>
 #include <unordered_map>
 #include <unordered_set>
@@ -12,7 +13,18 @@ std::mutex g_mutex;
 std::unordered_map<const void*, Instance*> g_records;
 std::unordered_set<Instance*> g_instances;
 thread_local Instance* g_constructing = nullptr;
+// While a live session plays, the records stay as they are and the audio thread may take no lock:
+// lookups read this frozen copy instead.
+using RecordMap = std::unordered_map<const void*, Instance*>;
+std::atomic<const RecordMap*> g_frozen{nullptr};
 }  // namespace
+
+void registry_freeze() {
+    std::lock_guard lock(g_mutex);
+    delete g_frozen.exchange(new RecordMap(g_records), std::memory_order_acq_rel);
+}
+
+void registry_thaw() { delete g_frozen.exchange(nullptr, std::memory_order_acq_rel); }
 
 void registry_add_instance(Instance* inst) {
     std::lock_guard lock(g_mutex);
@@ -39,6 +51,10 @@ void registry_remove_record(const void* record) {
 }
 
 Instance* registry_find(const void* record) {
+    if (const RecordMap* frozen = g_frozen.load(std::memory_order_acquire)) {
+        auto it = frozen->find(record);
+        return it != frozen->end() ? it->second : g_constructing;
+    }
     {
         std::lock_guard lock(g_mutex);
         auto it = g_records.find(record);

@@ -10,6 +10,9 @@ void registry_remove_instance(Instance* inst);
 void registry_add_record(const void* record, Instance* inst);
 void registry_remove_record(const void* record);
 Instance* registry_find(const void* record);
+// Live play: between freeze and thaw the records must not change, and lookups take no lock.
+void registry_freeze();
+void registry_thaw();
 
 // While a plug-in constructs its objects it may already call the host (panel size); the records
 // are not registered yet, so the callback falls back on the instance being built.

@@ -14,6 +14,7 @@ namespace mvh {
 
 class Host;
 class Instance;
+class LiveEngine;
 
 // A loaded plug-in library and its description (index 0).
 class Plugin {
@@ -159,6 +160,7 @@ public:
 
 private:
     friend class Host;
+    friend class LiveEngine;
     struct Event {
         int clock;
         int64_t seq;
@@ -208,6 +210,23 @@ private:
     friend intptr_t host_callback_impl(void*, int32_t, int32_t, intptr_t, void*, float);
     friend intptr_t host_audio_opcode(Instance*, int32_t, int32_t, intptr_t, void*);
     friend intptr_t host_gui_opcode(Instance*, int32_t, int32_t, intptr_t, void*, float);
+};
+
+// Live play runs the audio side and the GUI side on two threads. When a bridge is installed, what
+// one side produces for the other is handed to it instead of being applied in place: the host
+// then never touches a GUI-side value from the audio thread, nor an audio-side queue from the GUI
+// thread.
+class ThreadBridge {
+public:
+    virtual ~ThreadBridge() = default;
+    // GUI thread: a value written on the GUI side that the audio object of `inst` must hear of,
+    // as a pin-state event at the next block boundary.
+    virtual void to_audio(Instance* inst, int gui_pin, const PinValue& value) = 0;
+    // Audio thread: a value announced by an audio object for a pin whose GUI-side copy lives on
+    // the GUI thread; `notify` asks for GUI opcode 7 there. `text` is the module's own text (may be
+    // null), valid only during the call. Must not allocate, lock or wait.
+    virtual void to_gui(Instance* inst, int gui_pin, int32_t i, float f, const char* text, bool has_value,
+                        bool notify) = 0;
 };
 
 struct Wire {
@@ -264,8 +283,13 @@ public:
     // The patch view's window (a platform window when the platform stand-in is linked).
     intptr_t patch_window() const { return m_window; }
 
+    // Live play: hands cross-thread values to the bridge (see ThreadBridge); null for one thread.
+    void set_bridge(ThreadBridge* bridge) { m_bridge = bridge; }
+    ThreadBridge* bridge() const { return m_bridge; }
+
 private:
     friend class Instance;
+    friend class LiveEngine;
     friend intptr_t host_callback_impl(void*, int32_t, int32_t, intptr_t, void*, float);
     friend intptr_t host_audio_opcode(Instance*, int32_t, int32_t, intptr_t, void*);
     friend intptr_t host_gui_opcode(Instance*, int32_t, int32_t, intptr_t, void*, float);
@@ -276,6 +300,7 @@ private:
         std::vector<std::pair<Instance*, int>> sources;
     };
     void propagate_status(Instance* from, int gui_pin, int state, int clock);
+    void propagate_status_bridged(Instance* from, int gui_pin, int state, int clock);
     void propagate_midi(Instance* from, int gui_pin, int32_t word, int clock);
     void propagate_gui_write(Instance* from, int gui_pin, bool changed);
     void gather_inputs(Instance* inst, const std::vector<Feed>& feeds);
@@ -292,6 +317,7 @@ private:
     int64_t m_seq = 0;
     intptr_t m_window = 0x10;
     std::vector<std::pair<Instance*, int>> m_pending_gui;  // GUI notifications after the block
+    ThreadBridge* m_bridge = nullptr;
 };
 
 // The host callback handed to every plug-in.

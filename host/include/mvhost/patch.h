@@ -10,6 +10,10 @@
 
 #include "mvhost/host.h"
 
+namespace mvp {
+class ScriptedUser;
+}
+
 namespace mvh {
 
 // A patch that cannot be used; the message names the file, the place and the field.
@@ -53,6 +57,9 @@ public:
     const std::vector<OutputChannel>& outputs() const { return m_outputs; }
     const nlohmann::json& doc() const { return m_doc; }
     const std::string& output_format() const { return m_format; }
+    // The timed events and tempo changes, for a host that plays them on a clock of its own.
+    const std::vector<ScheduledEvent>& schedule() const { return m_events; }
+    const std::vector<TempoPoint>& tempo_changes() const { return m_tempo; }
 
     // Runs up to the given clock (whole blocks), applying scheduled events; `sink` receives each
     // block's output channels.
@@ -65,6 +72,8 @@ public:
     // entries that did not fit.
     nlohmann::json user_log() const;
     std::vector<std::string> user_problems() const;
+    // The patch's scripted user, installed while the patch lives (null without the platform).
+    mvp::ScriptedUser* scripted_user();
 
 private:
     void build(const nlohmann::json& doc);

@@ -1,0 +1,234 @@
+// `mvhost play` as a person uses it: on a screen of its own (Xvfb) with a JACK server of its own
+// (dummy backend), clicked and dragged with xdotool, its recording analysed.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "live_session.h"
+
+namespace fs = std::filesystem;
+using namespace live_test;
+
+namespace {
+
+const std::string kMvhost = MVHOST_PATH;
+// A bank whose first waveform is a sawtooth.
+const std::string kBank = std::string(MV_SOURCE_DIR) + "/examples/tallisk_sweep.wbf";
+
+std::string temp_dir() {
+    static const std::string dir = [] {
+        const fs::path d = fs::temp_directory_path() / ("mvplay-" + std::to_string(getpid()));
+        fs::create_directories(d);
+        return d.string();
+    }();
+    return dir;
+}
+
+// Writes a patch; "BANK" in it stands for the sawtooth bank's path.
+std::string write_patch(const std::string& name, std::string json) {
+    for (size_t at = 0; (at = json.find("BANK", at)) != std::string::npos; at += kBank.size())
+        json.replace(at, 4, kBank);
+    const std::string path = temp_dir() + "/" + name;
+    std::ofstream(path) << json;
+    return path;
+}
+
+void pause(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+
+int xdotool(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"xdotool"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run(argv);
+}
+
+void click_at(int x, int y) {
+    ASSERT_EQ(xdotool({"mousemove", "--sync", std::to_string(x), std::to_string(y)}), 0);
+    pause(0.1);
+    ASSERT_EQ(xdotool({"click", "1"}), 0);
+}
+
+// A tallisk at a constant pitch into both outputs, at the dummy server's default rate and period,
+// so that the offline render of the same patch is the same sound sample for sample.
+const char* kOscPatch = R"({
+  "sample_rate": 48000, "block_size": 1024, "duration": 2.0,
+  "instances": [
+    {"name": "pitch", "module": "builtin:constant", "pins": {"Value": 5.0}},
+    {"name": "osc", "module": "tallisk", "pins": {"Waveform": 0, "wbf_path": "BANK"}},
+    {"name": "out", "module": "audio_out"}
+  ],
+  "wires": [["pitch.Out", "osc.Pitch"], ["osc.Output", "out.Left"], ["osc.Output", "out.Right"]],
+  "output": {"channels": ["out.Left", "out.Right"]}
+})";
+
+class PlayLive : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        std::string error;
+        if (!screen.start(&error)) setup_error = error;
+    }
+    static void TearDownTestSuite() { screen.stop_all(); }
+    void SetUp() override { ASSERT_TRUE(setup_error.empty()) << setup_error; }
+
+    static Screen screen;
+    static std::string setup_error;
+};
+Screen PlayLive::screen;
+std::string PlayLive::setup_error;
+
+TEST_F(PlayLive, RecordingIsTheRenderedSoundWithoutGapsAndPanelsAreListed) {
+    const std::string patch = write_patch("osc.json", kOscPatch);
+    const std::string live = temp_dir() + "/osc_live.wav", offline = temp_dir() + "/osc_render.wav";
+    Play play({kMvhost, "play", patch, "--record", live, "--seconds", "2", "--zoom", "2"}, temp_dir() + "/osc.err");
+    ASSERT_TRUE(play.wait_ready(20)) << play.err();
+    const Rect osc = play.panels().at("osc");
+    EXPECT_EQ(osc.w, 100);  // the editor's 50 x 50 panel, twice
+    EXPECT_EQ(osc.h, 100);
+    ASSERT_EQ(play.wait_exit(30), 0) << play.err();
+    // The server's own xrun count depends on how busy the machine is (a dummy server without
+    // real-time scheduling); the recording below shows whether the patch's sound has a gap.
+    EXPECT_NE(play.err().find("2.00 s played at 48000 Hz in blocks of 1024, "), std::string::npos) << play.err();
+    RecordProperty("summary", play.err());
+    ASSERT_EQ(run({kMvhost, "render", patch, "-o", offline, "-q"}), 0);
+
+    std::vector<float> a, b;
+    int rate = 0, channels = 0;
+    long frames = 0;
+    ASSERT_TRUE(read_wav(live, &a, &rate, &channels, &frames));
+    EXPECT_EQ(rate, 48000);
+    EXPECT_EQ(channels, 2);
+    EXPECT_EQ(frames, 96000);
+    ASSERT_TRUE(read_wav(offline, &b, &rate, &channels, &frames));
+    ASSERT_EQ(a.size(), b.size());
+    size_t differ = 0;
+    for (size_t k = 0; k < a.size(); ++k) differ += std::fabs(a[k] - b[k]) > 1e-6f;
+    EXPECT_EQ(differ, 0u);
+    EXPECT_NEAR(zero_crossing_hz(a, 0, a.size(), 48000), 440.0, 0.5);
+    EXPECT_LT(longest_silence(a, 100, a.size()), 4u);
+}
+
+TEST_F(PlayLive, DragInTheWaveViewRedrawsTheWaveformThatPlays) {
+    const std::string patch = write_patch("draw.json", R"({
+      "sample_rate": 48000, "block_size": 1024,
+      "instances": [
+        {"name": "pitch", "module": "builtin:constant", "pins": {"Value": 5.0}},
+        {"name": "osc", "module": "tallisk", "pins": {"Waveform": 0, "wbf_path": "BANK"}},
+        {"name": "view", "module": "tallisk_view", "pins": {"Mode": "Draw"}},
+        {"name": "out", "module": "audio_out"}
+      ],
+      "wires": [["pitch.Out", "osc.Pitch"], ["view.Wave out", "osc.Wave in"], ["osc.Wave out", "view.Wave in"],
+                ["osc.Output", "out.Left"]],
+      "output": {"channels": ["out.Left"]}
+    })");
+    const std::string wav = temp_dir() + "/draw.wav";
+    Play play({kMvhost, "play", patch, "--record", wav, "--seconds", "4", "--zoom", "2"}, temp_dir() + "/draw.err");
+    ASSERT_TRUE(play.wait_ready(20)) << play.err();
+    const Rect v = play.panels().at("view");
+    // A square wave drawn across the view: high on the left half, low on the right.
+    ASSERT_EQ(xdotool({"mousemove", "--sync", std::to_string(v.x + 2), std::to_string(v.y + v.h / 5)}), 0);
+    ASSERT_EQ(xdotool({"mousedown", "1"}), 0);
+    for (int k = 1; k <= 20; ++k) {
+        const int x = v.x + 2 + (v.w - 4) * k / 20;
+        const int y = k <= 10 ? v.y + v.h / 5 : v.y + v.h * 4 / 5;
+        ASSERT_EQ(xdotool({"mousemove", std::to_string(x), std::to_string(y)}), 0);
+    }
+    ASSERT_EQ(xdotool({"mouseup", "1"}), 0);
+    ASSERT_EQ(play.wait_exit(30), 0) << play.err();
+
+    std::vector<float> x;
+    int rate = 0, channels = 0;
+    long frames = 0;
+    ASSERT_TRUE(read_wav(wav, &x, &rate, &channels, &frames));
+    ASSERT_EQ(frames, 4 * 48000);
+    // Before the drag (the window was not even up yet) the bank's sawtooth, with its second
+    // harmonic at half the fundamental; at the end the square wave, which has none.
+    const size_t early = 4800, late_from = x.size() - 48000;
+    auto second_harmonic = [&](size_t from, size_t to) {
+        const double f0 = zero_crossing_hz(x, from, to, rate);
+        return magnitude_at(x, from, to, rate, 2 * f0) / magnitude_at(x, from, to, rate, f0);
+    };
+    EXPECT_NEAR(second_harmonic(0, early), 0.5, 0.05);
+    EXPECT_LT(second_harmonic(late_from, x.size()), 0.2);
+}
+
+TEST_F(PlayLive, OctaveRangeChosenInTheArpeggiatorsControlsAddsTheOctaveAbove) {
+    // C, E and G held from the start, arpeggiated upwards within one octave.
+    const std::string patch = write_patch("arp.json", R"({
+      "sample_rate": 48000, "block_size": 1024,
+      "instances": [
+        {"name": "keys", "module": "midi_source"},
+        {"name": "arp", "module": "arpeggiator", "pins": {"Arp Mode": "Up", "Oct Range": "1", "BPM Tempo": 240.0}},
+        {"name": "cv", "module": "midi_to_cv"},
+        {"name": "osc", "module": "tallisk", "pins": {"Waveform": 0, "wbf_path": "BANK"}},
+        {"name": "out", "module": "audio_out"}
+      ],
+      "wires": [["keys.MIDI Out", "arp.MIDI In"], ["arp.MIDI Out", "cv.MIDI In"], ["cv.Pitch", "osc.Pitch"],
+                ["osc.Output", "out.Left"]],
+      "events": [
+        {"time": 0.0, "midi": "keys", "message": [144, 60, 100]},
+        {"time": 0.0, "midi": "keys", "message": [144, 64, 100]},
+        {"time": 0.0, "midi": "keys", "message": [144, 67, 100]}
+      ],
+      "output": {"channels": ["out.Left"]}
+    })");
+    const std::string wav = temp_dir() + "/arp.wav";
+    Play play({kMvhost, "play", patch, "--record", wav, "--seconds", "5"}, temp_dir() + "/arp.err");
+    ASSERT_TRUE(play.wait_ready(20)) << play.err();
+    ASSERT_EQ(play.controls().count("arp.Oct Range"), 1u);
+    const Rect range = play.controls().at("arp.Oct Range");
+    pause(1.5);  // a second and a half of the first range
+    // The drop-down opens on its current entry ("1"); the next one down is "2".
+    click_at(range.x + range.w / 2, range.y + range.h / 2);
+    pause(0.5);
+    ASSERT_EQ(xdotool({"key", "Down"}), 0);
+    ASSERT_EQ(xdotool({"key", "Return"}), 0);
+    ASSERT_EQ(play.wait_exit(30), 0) << play.err();
+
+    std::vector<float> x;
+    int rate = 0, channels = 0;
+    long frames = 0;
+    ASSERT_TRUE(read_wav(wav, &x, &rate, &channels, &frames));
+    // The highest note heard in 20 ms windows: G above middle C (392 Hz) during the first second,
+    // the G an octave higher (784 Hz) in the last one and a half.
+    auto highest = [&](size_t from, size_t to) {
+        double best = 0;
+        for (size_t k = from; k + 960 <= to; k += 960) best = std::max(best, zero_crossing_hz(x, k, k + 960, rate));
+        return best;
+    };
+    EXPECT_NEAR(highest(0, 48000), 392.0, 10.0);
+    EXPECT_NEAR(highest(x.size() - 72000, x.size()), 784.0, 20.0);
+}
+
+TEST(PlayCommand, RefusesBadInputWithOneLineAndStatus2) {
+    const std::string patch = write_patch("plain.json", kOscPatch);
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"play", temp_dir() + "/missing.json"}, "cannot open the patch file"},
+        {{"play", patch, "--zoom", "0"}, "--zoom 0: expected 1 to 16"},
+        {{"play", patch, "--seconds", "-1"}, "--seconds: expected"},
+        {{"play", patch}, "no JACK server is running; start one"},
+    };
+    // No server answers under this name, whatever else runs on the machine.
+    setenv("JACK_DEFAULT_SERVER", ("mvplay-none-" + std::to_string(getpid())).c_str(), 1);
+    for (const Case& c : cases) {
+        std::vector<std::string> argv{kMvhost};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const std::string err = temp_dir() + "/bad.err";
+        const pid_t pid = spawn(argv, -1, err);
+        ASSERT_GT(pid, 0);
+        EXPECT_EQ(wait_exit(pid, 20), 2) << c.message;
+        const std::string text = read_file(err);
+        EXPECT_NE(text.find(c.message), std::string::npos) << text;
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    }
+    unsetenv("JACK_DEFAULT_SERVER");
+}
+
+}  // namespace
