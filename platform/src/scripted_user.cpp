@@ -28,12 +28,14 @@ const json* ScriptedUser::front_for(const char* kind, const std::map<std::string
     if (m_script.empty()) return nullptr;
     const json& e = m_script.front();
     if (!e.contains(kind)) {
-        m_problems.push_back(std::string("a ") + kind + " request met the script entry " + e.dump());
+        if (!m_fallback)
+            m_problems.push_back(std::string("a ") + kind + " request met the script entry " + e.dump());
         return nullptr;
     }
     for (const auto& [key, value] : fields)
         if (e.contains(key) && e.at(key).is_string() && e.at(key).get<std::string>() != value) {
-            m_problems.push_back(std::string("a ") + kind + " request with " + key + " \"" + value +
+            if (!m_fallback)
+                m_problems.push_back(std::string("a ") + kind + " request with " + key + " \"" + value +
                                  "\" met the script entry " + e.dump());
             return nullptr;
         }
@@ -76,7 +78,7 @@ ScriptedUser& ScriptedUser::run_dialog(const std::vector<DialogAction>& actions)
 }
 
 int ScriptedUser::message_box(const MessageBoxRequest& r) {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     json buttons = json::array();
     for (int b : r.buttons()) buttons.push_back(button_name(b));
     json entry = {{"kind", "message_box"}, {"owner", r.owner},   {"caption", r.caption},
@@ -97,6 +99,13 @@ int ScriptedUser::message_box(const MessageBoxRequest& r) {
             m_problems.push_back("message box \"" + r.caption + "\": " + entry["refused"].get<std::string>());
         }
         pop();
+    } else if (User* person = m_fallback) {
+        lock.unlock();
+        answer = person->message_box(r);
+        lock.lock();
+        const auto b = r.buttons();
+        if (std::find(b.begin(), b.end(), answer) == b.end()) answer = r.default_button();
+        entry["fallback"] = true;
     }
     entry["answer"] = button_name(answer);
     entry["scripted"] = scripted;
@@ -105,7 +114,7 @@ int ScriptedUser::message_box(const MessageBoxRequest& r) {
 }
 
 UINT ScriptedUser::track_menu(const MenuRequest& r) {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     json items = json::array();
     for (const MenuItem& item : r.items) items.push_back(mvp::to_json(item));
     json entry = {{"kind", "menu"}, {"owner", r.owner}, {"at", {r.at.x, r.at.y}}, {"flags", r.flags}, {"items", items}};
@@ -130,6 +139,12 @@ UINT ScriptedUser::track_menu(const MenuRequest& r) {
         }
         scripted = true;
         pop();
+    } else if (User* person = m_fallback) {
+        lock.unlock();
+        answer = person->track_menu(r);
+        lock.lock();
+        if (!r.choosable(answer)) answer = 0;
+        entry["fallback"] = true;
     }
     entry["answer"] = answer;
     if (const MenuItem* item = r.find_command(answer)) entry["answer_text"] = item->text;
@@ -139,7 +154,7 @@ UINT ScriptedUser::track_menu(const MenuRequest& r) {
 }
 
 std::optional<std::string> ScriptedUser::choose_file(const FileRequest& r) {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     const char* kind = r.save ? "save_file" : "open_file";
     json filters = json::array();
     for (const FileFilter& f : r.filters) filters.push_back({f.description, f.pattern});
@@ -172,6 +187,11 @@ std::optional<std::string> ScriptedUser::choose_file(const FileRequest& r) {
         }
         scripted = true;
         pop();
+    } else if (User* person = m_fallback) {
+        lock.unlock();
+        answer = person->choose_file(r);
+        lock.lock();
+        entry["fallback"] = true;
     }
     entry["answer"] = answer ? json(*answer) : json(nullptr);
     entry["scripted"] = scripted;
@@ -180,7 +200,7 @@ std::optional<std::string> ScriptedUser::choose_file(const FileRequest& r) {
 }
 
 std::optional<ColorAnswer> ScriptedUser::choose_color(const ColorRequest& r) {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     json entry = {{"kind", "choose_color"}, {"owner", r.owner},          {"initial", r.initial},
                   {"flags", r.flags},       {"custom", colors(r.custom)}};
     std::optional<ColorAnswer> answer;
@@ -199,6 +219,11 @@ std::optional<ColorAnswer> ScriptedUser::choose_color(const ColorRequest& r) {
         }
         scripted = true;
         pop();
+    } else if (User* person = m_fallback) {
+        lock.unlock();
+        answer = person->choose_color(r);
+        lock.lock();
+        entry["fallback"] = true;
     }
     entry["answer"] = answer ? json(answer->color) : json(nullptr);
     if (answer && answer->custom) entry["answer_custom"] = colors(*answer->custom);
@@ -208,7 +233,7 @@ std::optional<ColorAnswer> ScriptedUser::choose_color(const ColorRequest& r) {
 }
 
 void ScriptedUser::dialog_shown(const DialogState& d) {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     json entry = mvp::to_json(d);
     entry["kind"] = "dialog";
     entry["event"] = "shown";
@@ -216,7 +241,8 @@ void ScriptedUser::dialog_shown(const DialogState& d) {
     bool scripted = false;
     if (!m_script.empty() && m_script.front().contains("template") && m_script.front().contains("dialog") &&
         m_script.front().at("template").get<int>() != d.template_id) {
-        m_problems.push_back("dialog " + std::to_string(d.template_id) + " met the script entry " + m_script.front().dump());
+        if (!m_fallback)
+            m_problems.push_back("dialog " + std::to_string(d.template_id) + " met the script entry " + m_script.front().dump());
     } else if (const json* e = front_for("dialog", {{"caption", d.caption}})) {
         for (const json& a : e->at("dialog")) {
             DialogAction action;
@@ -226,15 +252,30 @@ void ScriptedUser::dialog_shown(const DialogState& d) {
         pop();
     }
     entry["scripted"] = scripted;
-    m_dialogs[d.dialog] = std::move(actions);
+    User* person = scripted ? nullptr : m_fallback;
+    if (person) {
+        entry["fallback"] = true;
+        m_fallback_dialogs[d.dialog] = true;
+    } else {
+        m_dialogs[d.dialog] = std::move(actions);
+    }
     m_log.push_back(std::move(entry));
+    if (person) {
+        lock.unlock();
+        person->dialog_shown(d);
+    }
 }
 
 DialogAction ScriptedUser::dialog_action(const DialogState& d) {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     DialogAction action;  // close once the script has nothing more for this dialog
     auto it = m_dialogs.find(d.dialog);
-    if (it != m_dialogs.end() && !it->second.empty()) {
+    if (m_fallback_dialogs.count(d.dialog) && m_fallback) {
+        User* person = m_fallback;
+        lock.unlock();
+        action = person->dialog_action(d);
+        lock.lock();
+    } else if (it != m_dialogs.end() && !it->second.empty()) {
         action = it->second.front();
         it->second.pop_front();
     }
@@ -249,7 +290,7 @@ DialogAction ScriptedUser::dialog_action(const DialogState& d) {
 }
 
 void ScriptedUser::dialog_closed(const DialogState& d, INT_PTR result) {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     json entry = mvp::to_json(d);
     entry["kind"] = "dialog";
     entry["event"] = "closed";
@@ -261,11 +302,21 @@ void ScriptedUser::dialog_closed(const DialogState& d, INT_PTR result) {
         m_dialogs.erase(it);
     }
     m_log.push_back(std::move(entry));
+    User* person = m_fallback_dialogs.erase(d.dialog) ? m_fallback : nullptr;
+    if (person) {
+        lock.unlock();
+        person->dialog_closed(d, result);
+    }
 }
 
 void ScriptedUser::cursor_changed(HCURSOR cursor, HINSTANCE instance, int resource_id) {
-    std::lock_guard lock(m_mutex);
-    m_log.push_back({{"kind", "cursor"}, {"cursor", cursor}, {"instance", instance}, {"resource", resource_id}});
+    User* person = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        m_log.push_back({{"kind", "cursor"}, {"cursor", cursor}, {"instance", instance}, {"resource", resource_id}});
+        person = m_fallback;
+    }
+    if (person) person->cursor_changed(cursor, instance, resource_id);
 }
 
 std::vector<json> ScriptedUser::log() const {

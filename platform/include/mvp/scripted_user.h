@@ -19,6 +19,13 @@
 //
 // Requests made while a dialog runs (a message box from its Help button) take the entries after
 // the dialog's own entry. When a dialog's actions run out it is closed.
+//
+// With a fallback user set (set_fallback), a request that the front entry does not fit goes to
+// the fallback instead of getting the default answer, and is not counted as a problem: a live
+// host puts the real screen behind a patch's script, so the script answers what it scripts and a
+// person answers the rest. Dialogs the script does not run are driven by the fallback to their
+// end; cursor changes reach the fallback too. Every request is logged either way ("scripted"
+// false, "fallback" true for those the fallback answered).
 #pragma once
 
 #include <deque>
@@ -65,6 +72,11 @@ public:
     std::vector<std::string> problems() const;
     size_t pending() const;  // script entries not yet used
 
+    // The user answering what the script does not (null: the default answers). Not owned; set
+    // it before requests arrive and keep it alive while installed.
+    void set_fallback(User* user) { m_fallback = user; }
+    User* fallback() const { return m_fallback; }
+
     int message_box(const MessageBoxRequest& request) override;
     UINT track_menu(const MenuRequest& request) override;
     std::optional<std::string> choose_file(const FileRequest& request) override;
@@ -80,6 +92,7 @@ public:
 private:
     // The front entry if it has key `kind` and fits `fields` (entry key -> request value);
     // records a problem otherwise.
+    // With a fallback set, a mismatch is not a problem (the fallback answers instead).
     const nlohmann::json* front_for(const char* kind, const std::map<std::string, std::string>& fields);
     void pop();
     void push(nlohmann::json entry);
@@ -89,6 +102,8 @@ private:
     std::vector<nlohmann::json> m_log;
     std::vector<std::string> m_problems;
     std::map<HWND, std::deque<DialogAction>> m_dialogs;
+    User* m_fallback = nullptr;
+    std::map<HWND, bool> m_fallback_dialogs;  // dialogs the fallback runs
 };
 
 // The request records as the log writes them (also handy for hosts that print requests).
