@@ -187,6 +187,8 @@ DialogState dialog_snapshot(UiTable& t, HWND dialog) {
     s.caption = d->title;
     s.width = d->dialog->layout.width;
     s.height = d->dialog->layout.height;
+    s.font = d->dialog->layout.font;
+    s.font_size = d->dialog->layout.font_size;
     for (HWND c : d->dialog->controls)
         if (Window* w = t.window(c)) s.controls.push_back(w->control);
     return s;

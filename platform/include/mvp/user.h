@@ -113,7 +113,9 @@ struct DialogState {
     HWND owner = 0;
     int template_id = 0;
     std::string caption;
-    int width = 0, height = 0;
+    int width = 0, height = 0;  // dialog units
+    std::string font = "MS Sans Serif";
+    int font_size = 8;
     std::vector<DialogControlState> controls;
 
     const DialogControlState* find(int id) const;
