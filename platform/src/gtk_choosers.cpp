@@ -68,12 +68,11 @@ void set_start(GtkFileChooser* chooser, const FileRequest& r) {
         gtk_file_chooser_select_filename(chooser, file.c_str());
 }
 
-void refuse(GtkWindow* chooser, const std::string& path, const std::string& why) {
+GtkWidget* refusal_box(GtkWindow* chooser, const std::string& path, const std::string& why) {
     GtkWidget* box = gtk_message_dialog_new(chooser, GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING, GTK_BUTTONS_OK, "%s",
                                             path.c_str());
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(box), "%s", why.c_str());
-    gtk_dialog_run(GTK_DIALOG(box));
-    gtk_widget_destroy(box);
+    return box;
 }
 
 guint8 channel(double v) { return static_cast<guint8>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)); }
@@ -85,7 +84,7 @@ GdkRGBA rgba(COLORREF c) {
 }  // namespace
 
 std::optional<std::string> GtkUser::choose_file(const FileRequest& r) {
-    if (!on_gtk_thread("file")) return std::nullopt;
+    if (!on_gtk_thread("file") || m_dismissing) return std::nullopt;
     GtkWidget* chooser = gtk_file_chooser_dialog_new(
         r.title.c_str(), m_parent, r.save ? GTK_FILE_CHOOSER_ACTION_SAVE : GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel",
         GTK_RESPONSE_CANCEL, r.save ? "_Save" : "_Open", GTK_RESPONSE_ACCEPT, nullptr);
@@ -97,6 +96,7 @@ std::optional<std::string> GtkUser::choose_file(const FileRequest& r) {
     gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(chooser), FALSE);
     add_filters(GTK_FILE_CHOOSER(chooser), r);
     set_start(GTK_FILE_CHOOSER(chooser), r);
+    Running running(this, chooser);
     shown(chooser);
     std::optional<std::string> answer;
     while (gtk_dialog_run(GTK_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
@@ -111,7 +111,14 @@ std::optional<std::string> GtkUser::choose_file(const FileRequest& r) {
             answer = path;
             break;
         }
-        refuse(GTK_WINDOW(chooser), path, why);
+        if (running.dismissing()) break;
+        GtkWidget* box = refusal_box(GTK_WINDOW(chooser), path, why);
+        {
+            Running refusing(this, box);
+            shown(box);
+            gtk_dialog_run(GTK_DIALOG(box));
+        }
+        gtk_widget_destroy(box);
     }
     gtk_widget_destroy(chooser);
     g_object_unref(chooser);
@@ -119,7 +126,7 @@ std::optional<std::string> GtkUser::choose_file(const FileRequest& r) {
 }
 
 std::optional<ColorAnswer> GtkUser::choose_color(const ColorRequest& r) {
-    if (!on_gtk_thread("colour")) return std::nullopt;
+    if (!on_gtk_thread("colour") || m_dismissing) return std::nullopt;
     GtkWidget* chooser = gtk_color_chooser_dialog_new("Color", m_parent);
     g_object_ref_sink(chooser);
     gtk_color_chooser_set_use_alpha(GTK_COLOR_CHOOSER(chooser), FALSE);
@@ -129,6 +136,7 @@ std::optional<ColorAnswer> GtkUser::choose_color(const ColorRequest& r) {
     const GdkRGBA initial = rgba(r.initial);
     gtk_color_chooser_set_rgba(GTK_COLOR_CHOOSER(chooser), &initial);
     if (r.flags & CC_FULLOPEN) g_object_set(chooser, "show-editor", TRUE, nullptr);
+    Running running(this, chooser);
     shown(chooser);
     std::optional<ColorAnswer> answer;
     if (gtk_dialog_run(GTK_DIALOG(chooser)) == GTK_RESPONSE_OK) {

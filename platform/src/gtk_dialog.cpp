@@ -378,12 +378,13 @@ void GtkUser::dialog_shown(const DialogState& state) {
 }
 
 DialogAction GtkUser::dialog_action(const DialogState& state) {
-    if (!on_gtk_thread("dialog")) return DialogAction{};
+    if (!on_gtk_thread("dialog") || m_dismissing) return DialogAction{};
     if (!m_dialogs.count(state.dialog)) dialog_shown(state);
     Live* d = m_dialogs.at(state.dialog).get();
     if (d->pending.empty()) {
         reflect(d, state);
-        while (d->pending.empty()) g_main_context_iteration(nullptr, TRUE);
+        while (d->pending.empty() && !m_dismissing) g_main_context_iteration(nullptr, TRUE);
+        if (d->pending.empty()) return DialogAction{};  // dismissed: close
     }
     DialogAction action = d->pending.front();
     d->pending.pop_front();
@@ -393,6 +394,7 @@ DialogAction GtkUser::dialog_action(const DialogState& state) {
 void GtkUser::dialog_closed(const DialogState& state, INT_PTR) {
     if (!on_gtk_thread("dialog")) return;
     m_dialogs.erase(state.dialog);
+    if (m_depth == 0 && m_dialogs.empty()) m_dismissing = false;
 }
 
 }  // namespace mvp

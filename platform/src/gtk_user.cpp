@@ -123,6 +123,19 @@ void GtkUser::shown(GtkWidget* widget) {
         g_signal_connect(toplevel, "map-event", G_CALLBACK(on_mapped), call);
 }
 
+void GtkUser::dismiss_all() {
+    if (!busy()) return;
+    m_dismissing = true;
+    // Outer requests get their answer too; each returns once the ones above it have.
+    for (GtkWidget* w : std::vector<GtkWidget*>(m_running)) {
+        if (GTK_IS_MENU_SHELL(w))
+            gtk_menu_shell_cancel(GTK_MENU_SHELL(w));
+        else if (GTK_IS_DIALOG(w))
+            gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_DELETE_EVENT);
+    }
+    g_main_context_wakeup(nullptr);  // a template dialog waiting for the person sees it
+}
+
 void GtkUser::cursor_changed(HCURSOR cursor, HINSTANCE instance, int resource_id) {
     m_cursor = cursor;
     m_cursor_name = cursor ? gdk_cursor_name(instance, resource_id) : "none";
@@ -177,7 +190,7 @@ void quit_flag(GtkMenuShell*, gpointer done) { *static_cast<bool*>(done) = true;
 }  // namespace
 
 UINT GtkUser::track_menu(const MenuRequest& request) {
-    if (!on_gtk_thread("menu")) return 0;
+    if (!on_gtk_thread("menu") || m_dismissing) return 0;
     UINT chosen = 0;
     bool done = false;
     GtkWidget* menu = build_menu(request.items, &chosen, 0);
@@ -202,6 +215,7 @@ UINT GtkUser::track_menu(const MenuRequest& request) {
     // A menu that could not take the pointer and keyboard (another grab holds them) is not shown
     // and would never be deactivated: it counts as dismissed.
     if (gtk_widget_get_visible(menu)) {
+        Running running(this, menu);
         shown(menu);
         run_until(&done);
     }
@@ -241,7 +255,7 @@ GtkMessageType message_type(const std::string& icon) {
 
 int GtkUser::message_box(const MessageBoxRequest& request) {
     const std::vector<int> buttons = request.buttons();
-    if (!on_gtk_thread("message box") || buttons.empty()) return request.default_button();
+    if (!on_gtk_thread("message box") || buttons.empty() || m_dismissing) return request.default_button();
     GtkWidget* box = gtk_message_dialog_new(m_parent, GTK_DIALOG_MODAL, message_type(request.icon()), GTK_BUTTONS_NONE,
                                             "%s", request.text.c_str());
     g_object_ref_sink(box);
@@ -258,6 +272,7 @@ int GtkUser::message_box(const MessageBoxRequest& request) {
     const bool ok_only = buttons.size() == 1 && buttons[0] == IDOK;
     const int on_close = has_cancel ? IDCANCEL : ok_only ? IDOK : 0;
     gtk_window_set_deletable(GTK_WINDOW(box), on_close != 0);
+    Running running(this, box);
     shown(box);
     int answer = 0;
     while (answer == 0) {
@@ -265,7 +280,7 @@ int GtkUser::message_box(const MessageBoxRequest& request) {
         if (std::find(buttons.begin(), buttons.end(), response) != buttons.end())
             answer = response;
         else if (response == GTK_RESPONSE_DELETE_EVENT)
-            answer = on_close;  // 0: the box stays until a button is pressed
+            answer = running.dismissing() && !on_close ? preset : on_close;  // 0: the box stays up
         else
             answer = preset;  // the box was destroyed under us (its parent went away)
     }

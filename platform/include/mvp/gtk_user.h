@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "mvp/user.h"
 
@@ -67,6 +68,17 @@ public:
     // The GTK window showing a running template dialog, or null.
     GtkWidget* dialog_window(HWND dialog) const;
 
+    // Whether a request is on screen (a menu, box or chooser waiting, or a template dialog
+    // between its start and end). A host must not close the modules' GUI objects while it is:
+    // the module's call is still on the stack below the nested loop.
+    bool busy() const { return m_depth > 0 || !m_dialogs.empty(); }
+    // Ends everything on screen as a person giving up would: menus dismissed, boxes answered
+    // with Cancel (or their default), choosers cancelled, dialogs closed (WM_CLOSE; the
+    // platform ends a dialog whose handler refuses three times). Until they have all returned,
+    // new requests get the default answers at once. For a host that must quit (window closed,
+    // time up) while a module waits for the person; the host quits once busy() is false.
+    void dismiss_all();
+
     int message_box(const MessageBoxRequest& request) override;
     UINT track_menu(const MenuRequest& request) override;
     std::optional<std::string> choose_file(const FileRequest& request) override;
@@ -81,6 +93,12 @@ public:
 private:
     bool on_gtk_thread(const char* request) const;
     void shown(GtkWidget* widget);
+    // Counts a running request and its widget, for busy() and dismiss_all().
+    class Running;
+
+    int m_depth = 0;
+    bool m_dismissing = false;
+    std::vector<GtkWidget*> m_running;
 
     std::thread::id m_thread;
     GtkWindow* m_parent = nullptr;
