@@ -117,8 +117,8 @@ void BM_Loop(benchmark::State& state) {
     }
     const bool crossfade = state.range(1) != 0;
     auto e = filled_editor();
-    const float* wa = e->level_store()->published(3) + kOctaves[5].offset;
-    const float* wb = e->level_store()->published(4) + kOctaves[5].offset;
+    const float* wa = e->level_store()->published(3) + kLevels[4].offset;
+    const float* wb = e->level_store()->published(4) + kLevels[4].offset;
     PhaseWalk w{0, 42852281u, 22u, (1u << 22) - 1u, 1.0f / 4194304.0f};
     std::vector<float> out(kBlock);
     for (auto _ : state) {

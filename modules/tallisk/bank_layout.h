@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 
 namespace tallisk {
 
@@ -49,30 +50,36 @@ constexpr bool levels_are_contiguous() {
 }
 static_assert(levels_are_contiguous());
 
-// Playback level chosen by the pitch's octave: offset into the block, the phase shift that maps a
-// 32-bit phase onto the table, and the table length that shift implies.
-struct OctaveInfo {
-    int offset;
-    int shift;
-};
+// The phase shift that maps a 32-bit phase onto a level's table: the table holds 2^(32 - shift)
+// samples, so phase >> shift and its successor stay inside the level and its guard sample.
+constexpr int level_shift(int level) {
+    int shift = 32;
+    for (int length = kLevels[level].length; length > 1; length >>= 1) --shift;
+    return shift;
+}
 
-constexpr std::array<OctaveInfo, 16> kOctaves{{
-    {0, 20}, {0, 20}, {4098, 20}, {8196, 21}, {10246, 22}, {11272, 22}, {12298, 23}, {12812, 24},
-    {13070, 24}, {13328, 25}, {13328, 25}, {13328, 25}, {13328, 25}, {13328, 25}, {13328, 25},
-    {13328, 25},
-}};
-
-// Every octave's table holds 2^(32 - shift) samples, so phase >> shift and its successor stay
-// inside the level and its guard sample.
-constexpr bool octaves_fit_levels() {
-    for (const OctaveInfo& o : kOctaves) {
-        bool found = false;
-        for (const LevelInfo& l : kLevels)
-            if (l.offset == o.offset && l.length == (1 << (32 - o.shift))) found = true;
-        if (!found) return false;
-    }
+constexpr bool levels_are_powers_of_two() {
+    for (int i = 0; i < kLevelCount; ++i)
+        if (kLevels[i].length != (1 << (32 - level_shift(i)))) return false;
     return true;
 }
-static_assert(octaves_fit_levels());
+static_assert(levels_are_powers_of_two());
+
+// Level choice for a phase increment (a fraction of 2^32 per sample): the brightest level whose
+// highest harmonic, (bins - 1) x increment, stays below half the sample rate (2^31), so that no
+// harmonic folds back at any sample rate. kLevelCount means that even the last level's second
+// harmonic would fold: the oscillator then plays that level's fundamental alone.
+constexpr int kFundamentalOnly = kLevelCount;
+
+constexpr int level_for_increment(uint32_t increment) {
+    int level = 0;
+    while (level < kLevelCount && uint64_t(kLevels[level].bins - 1) * increment >= (uint64_t{1} << 31)) ++level;
+    return level;
+}
+
+static_assert(level_for_increment(0) == 0);
+// 440 Hz at 44.1 kHz: harmonic 49 at 21.56 kHz still fits the fifth level.
+static_assert(level_for_increment(42852281u) == 4);
+static_assert(level_for_increment(0x80000000u) == kFundamentalOnly);
 
 }  // namespace tallisk

@@ -11,13 +11,13 @@ constexpr size_t kSlotFloats = size_t{2} * kWaveCount * kBlockSamples;
 }
 
 LevelStore::LevelStore() : m_slots(new float[kSlotFloats]()) {
-    for (uint32_t& e : m_retired_epoch) e = kNoPending;
+    for (uint64_t& e : m_retired_epoch) e = kNoPending;
 }
 
 LevelStore::~LevelStore() { delete[] m_slots; }
 
 float* LevelStore::begin_replace(int w) {
-    const uint32_t retired = m_retired_epoch[w];
+    const uint64_t retired = m_retired_epoch[w];
     // An odd epoch means a block was being rendered when the slot was retired; that block may still
     // read it. The acquire load pairs with the reader's release on exit, so its reads happen before
     // our writes.

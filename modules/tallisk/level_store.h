@@ -39,7 +39,10 @@ public:
 
 private:
     friend class LevelReader;
-    static constexpr uint32_t kNoPending = 0xFFFFFFFFu;
+    friend struct LevelStoreTestAccess;  // the tests start the epoch near its wrap
+    // Wider than the 32-bit epoch, so no epoch the reader reaches (it wraps after 2^31 blocks) can
+    // be mistaken for "nothing retired".
+    static constexpr uint64_t kNoPending = ~uint64_t{0};
 
     const float* slot(uint64_t live_bits, int w) const {
         const size_t s = (live_bits >> w) & 1u;
@@ -49,7 +52,7 @@ private:
     float* m_slots;  // 2 x 64 x 13458, owned
     std::atomic<uint64_t> m_live{0};  // bit w: slot of waveform w the reader plays
     std::atomic<uint32_t> m_reader_epoch{0};
-    uint32_t m_retired_epoch[kWaveCount];  // writer only
+    uint64_t m_retired_epoch[kWaveCount];  // writer only: epoch at the retirement, or kNoPending
     uint64_t m_waits = 0;
 };
 

@@ -2,6 +2,7 @@
 #include "oscillator.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -25,6 +26,12 @@ inline float morph_target(float morph) {
     return m;
 }
 
+constexpr std::array<int, kLevelCount> kShifts = [] {
+    std::array<int, kLevelCount> shifts{};
+    for (int i = 0; i < kLevelCount; ++i) shifts[i] = level_shift(i);
+    return shifts;
+}();
+
 int32_t to_increment(double value) {
     const double r = std::nearbyint(value);
     // Too fast for a signed 32-bit step: half the sample rate.
@@ -37,6 +44,8 @@ int32_t to_increment(double value) {
 Oscillator::Oscillator() {
     std::memset(m_expo, 0, sizeof m_expo);
     std::memset(m_lin, 0, sizeof m_lin);
+    std::memset(m_expo_level, 0, sizeof m_expo_level);
+    std::memset(m_lin_level, 0, sizeof m_lin_level);
 }
 
 void Oscillator::build_increment_tables(float sample_rate) {
@@ -46,6 +55,8 @@ void Oscillator::build_increment_tables(float sample_rate) {
         const double v = 10.0 * i * (1.0 / 16384.0);
         m_expo[i] = to_increment(std::pow(2.0, v) * 13.75 / sr * kTwo32);
         m_lin[i] = to_increment(v * 1000.0 / sr * kTwo32);
+        m_expo_level[i] = static_cast<uint8_t>(level_for_increment(static_cast<uint32_t>(m_expo[i])));
+        m_lin_level[i] = static_cast<uint8_t>(level_for_increment(static_cast<uint32_t>(m_lin[i])));
     }
 }
 
@@ -55,7 +66,8 @@ void Oscillator::reset() {
     m_scale = 0.0f;
     m_last_pitch = 0.0f;
     m_shift = 0;
-    m_octave = 0;
+    m_level = 0;
+    m_fundamental = false;
     m_increment = 0;
     m_phase = 0;
     m_pitch_stale = true;
@@ -70,26 +82,16 @@ void Oscillator::pitch_update(float pitch) {
     const int index = scaled < 8388608.0f ? static_cast<int>(round_even_small(scaled)) & (kTableSize - 1)
                                           : static_cast<int>(std::fmod(std::nearbyint(scaled), kIndexScale));
     m_index = index;
-    const int32_t* table = m_law == PitchLaw::VoltPerOctave ? m_expo : m_lin;
-    m_increment = static_cast<uint32_t>(table[index]);
-
-    if (m_law == PitchLaw::VoltPerOctave) {
-        const float tenth = a * 10.0f;
-        m_octave = tenth < 8388608.0f ? static_cast<int>(round_even_small(tenth)) & 15
-                                      : static_cast<int>(std::fmod(std::nearbyint(tenth), 16.0f));
-    } else {
-        // Choose the level from the frequency actually played, as Volt/Octave would for it; the
-        // voltage itself says nothing about the harmonics that fit under this law.
-        const double f = m_increment / kTwo32 * m_sample_rate;
-        const double o = f > 0.0 ? std::nearbyint(std::log2(f / 13.75)) : 0.0;
-        m_octave = static_cast<int>(std::clamp(o, 0.0, 15.0));
-    }
-
-    const OctaveInfo& info = kOctaves[m_octave];
-    m_level_offset = info.offset;
-    m_shift = info.shift;
-    m_mask = (1u << info.shift) - 1u;
-    m_scale = 1.0f / static_cast<float>(1u << info.shift);  // exact: a power of two
+    const bool expo = m_law == PitchLaw::VoltPerOctave;
+    m_increment = static_cast<uint32_t>((expo ? m_expo : m_lin)[index]);
+    // The level follows from the frequency the increment plays, whatever the law and sample rate.
+    m_level = (expo ? m_expo_level : m_lin_level)[index];
+    m_fundamental = m_level == kFundamentalOnly;
+    const int level = m_fundamental ? kLevelCount - 1 : m_level;
+    m_level_offset = kLevels[level].offset;
+    m_shift = kShifts[level];
+    m_mask = (1u << m_shift) - 1u;
+    m_scale = 1.0f / static_cast<float>(1u << m_shift);  // exact: a power of two
     m_pitch_stale = false;
 }
 
@@ -101,9 +103,26 @@ void Oscillator::static_pitch_update(float pitch) {
 }
 
 inline float Oscillator::sample_at(const float* level) const {
+    if (m_fundamental) return fundamental_at(level);
     const uint32_t j = m_phase >> m_shift;
     const float f = static_cast<float>(m_phase & m_mask) * m_scale;
     return level[j] + (level[j + 1] - level[j]) * f;
+}
+
+float Oscillator::fundamental_at(const float* level) const {
+    const auto at = [&](uint32_t phase) {
+        const uint32_t j = phase >> m_shift;
+        const float f = static_cast<float>(phase & m_mask) * m_scale;
+        return level[j] + (level[j + 1] - level[j]) * f;
+    };
+    return 0.5f * (at(m_phase) - at(m_phase + 0x80000000u));
+}
+
+void Oscillator::render_fundamental(const float* level, float* out, int count) {
+    for (int i = 0; i < count; ++i) {
+        out[i] = fundamental_at(level);
+        m_phase += m_increment;
+    }
 }
 
 void Oscillator::render_static(float* out, int count) {
@@ -112,7 +131,9 @@ void Oscillator::render_static(float* out, int count) {
         return;
     }
     const LevelReader reader(m_store);
-    m_phase = m_loops->single(reader.waveform(m_waveform) + m_level_offset, walk(), out, count);
+    const float* level = reader.waveform(m_waveform) + m_level_offset;
+    if (m_fundamental) render_fundamental(level, out, count);
+    else m_phase = m_loops->single(level, walk(), out, count);
 }
 
 void Oscillator::render_streaming(const float* pitch, float* out, int count) {
@@ -167,6 +188,15 @@ inline float Oscillator::morph_sample(const LevelReader& reader) {
 // the input moves, and the run of samples whose input names the same target is one cross-fade over
 // a fixed pair.
 void Oscillator::morph_loop(const LevelReader& reader, const float* morph, float* out, int count) {
+    if (m_fundamental) {
+        // Above the last level's range: rare enough for the per-sample rule.
+        for (int i = 0; i < count; ++i) {
+            advance_morph(morph[i]);
+            out[i] = morph_sample(reader);
+            m_phase += m_increment;
+        }
+        return;
+    }
     PhaseWalk w = walk();
     const int offset = m_level_offset;
     float pos = m_morph_pos;

@@ -35,7 +35,7 @@ public:
     // sample (the streaming loops see a pitch they have not seen, the static ones are set by
     // static_pitch_update).
     void reset();
-    // Pitch update from a pitch value (1.0 = 10 V): octave, table index, increment, level.
+    // Pitch update from a pitch value (1.0 = 10 V): table index, increment, level.
     void pitch_update(float pitch);
     // Same, with the magnitude limited to 0.9 (9 V) as the static paths want.
     void static_pitch_update(float pitch);
@@ -50,7 +50,8 @@ public:
     // State, for the tests.
     uint32_t phase() const { return m_phase; }
     uint32_t increment() const { return m_increment; }
-    int octave() const { return m_octave; }
+    // 0..8, or kFundamentalOnly (the last level's fundamental alone).
+    int level() const { return m_level; }
     int table_index() const { return m_index; }
     int level_offset() const { return m_level_offset; }
     int shift() const { return m_shift; }
@@ -61,6 +62,10 @@ public:
 
 private:
     float sample_at(const float* level) const;
+    // The fundamental alone of a level that holds harmonics 1 and 2 only: half the difference of
+    // the samples half a period apart cancels DC and the second harmonic.
+    float fundamental_at(const float* level) const;
+    void render_fundamental(const float* level, float* out, int count);
     void advance_morph(float morph);
     static float next_morph_pos(float pos, float morph);
     float morph_sample(const LevelReader& reader);
@@ -77,7 +82,8 @@ private:
     uint32_t m_increment = 0;
     float m_last_pitch = 0.0f;
     bool m_pitch_stale = true;
-    int m_octave = 0;
+    int m_level = 0;
+    bool m_fundamental = false;
     int m_index = 0;
     int m_level_offset = 0;
     int m_shift = 20;
@@ -87,6 +93,9 @@ private:
 
     int32_t m_expo[kTableSize];
     int32_t m_lin[kTableSize];
+    // The level each table entry plays (level_for_increment of it), worked out with the tables.
+    uint8_t m_expo_level[kTableSize];
+    uint8_t m_lin_level[kTableSize];
 };
 
 }  // namespace tallisk

@@ -106,6 +106,44 @@ TEST(TalliskModule, VoltPerKilohertzLawAndOtherFreqScaleValuesKeepIt) {
     EXPECT_NEAR(measured_frequency(t.render(44100), 44100.0), 13.75 * std::pow(2.0, 10.0 * 1638 / 16384), 0.01);
 }
 
+// The earlier level choice, octave = round(V), kept every harmonic below half the rate in the
+// upper half of each volt (x.5 excluded: it rounds to the even octave) at 44.1 kHz; there the sound
+// stays the same to the bit, except where a brighter level fits now (1.5 to 1.65 V). The reference plays the sawtooth's tables with that choice.
+TEST(TalliskModule, UpperHalfOfEachVoltPlaysAsTheEarlierLevelChoice) {
+    HostedTallisk t;
+    t.host.open();
+    t.host.run_block();
+    commit_sawtooth(t);
+    const auto* store = reinterpret_cast<const LevelStore*>(parse_address(t.osc->value(t.pin("table_ptr")).text.c_str()));
+    ASSERT_NE(store, nullptr);
+    const float* wave = store->published(0);
+    // octave -> (offset, shift) of the earlier choice
+    const int offsets[10] = {0, 0, 4098, 8196, 10246, 11272, 12298, 12812, 13070, 13328};
+    const int shifts[10] = {20, 20, 20, 21, 22, 22, 23, 24, 24, 25};
+    constexpr int kSamples = 1024;
+    for (int tenth = 6; tenth <= 90; ++tenth) {
+        if (tenth % 10 != 0 && tenth % 10 < 6) continue;
+        if (tenth == 16) continue;  // below 1.65 V level 0 fits, brighter than the earlier level 1
+        const float p = static_cast<float>(tenth) / 100.0f;  // x.6 .. x+1.0 V
+        t.osc->set_float(t.pin("Pitch"), p);
+        t.host.run_block();
+        t.osc->set_int(t.pin("Waveform"), 0);  // restarts the phase
+        const std::vector<float> out = t.render(kSamples);
+        const int index = static_cast<int>(std::nearbyint(p * 16384.0f));
+        const auto inc = static_cast<uint32_t>(std::nearbyint(std::pow(2.0, 10.0 * index / 16384.0) * 13.75 / 44100.0 * 4294967296.0));
+        const int octave = static_cast<int>(std::nearbyint(p * 10.0f));
+        const float* level = wave + offsets[octave];
+        const uint32_t shift = static_cast<uint32_t>(shifts[octave]);
+        const float scale = 1.0f / static_cast<float>(1u << shift);
+        uint32_t phase = 0;
+        for (int i = 0; i < kSamples; ++i, phase += inc) {
+            const uint32_t j = phase >> shift;
+            const float f = static_cast<float>(phase & ((1u << shift) - 1u)) * scale;
+            ASSERT_EQ(out[i], level[j] + (level[j + 1] - level[j]) * f) << "pitch " << p * 10.0f << " V, sample " << i;
+        }
+    }
+}
+
 TEST(TalliskModule, WaveformChangesReachTheSoundAndRestartThePhase) {
     HostedTallisk t;
     t.host.open();

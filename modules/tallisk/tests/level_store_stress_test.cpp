@@ -14,12 +14,43 @@
 
 using namespace tallisk;
 
+namespace tallisk {
+struct LevelStoreTestAccess {
+    static void set_epoch(LevelStore& store, uint32_t epoch) { store.m_reader_epoch.store(epoch); }
+};
+}  // namespace tallisk
+
 namespace {
 
 constexpr auto kRunTime = std::chrono::milliseconds(400);
 constexpr int kBlock = 64;
 
 }  // namespace
+
+// After 2^31 blocks the reader's epoch reaches 0xFFFFFFFF: a slot retired during that block must
+// still wait for its end before the editor writes into it.
+TEST(LevelStoreStress, WriterWaitsForTheBlockAtTheEpochsWrap) {
+    auto store = std::make_unique<LevelStore>();
+    std::vector<float> block(kBlockSamples, 1.0f);
+    store->replace(0, block.data());
+    LevelStoreTestAccess::set_epoch(*store, 0xFFFFFFFEu);
+    std::atomic<bool> reader_done{false};
+    bool writer_saw_done = false;
+    std::thread writer;
+    {
+        LevelReader reader(store.get());  // epoch 0xFFFFFFFF
+        store->replace(0, block.data());  // retires the slot this block reads
+        writer = std::thread([&] {
+            store->begin_replace(0);
+            writer_saw_done = reader_done.load();
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        reader_done = true;
+    }
+    writer.join();
+    EXPECT_TRUE(writer_saw_done);
+    EXPECT_GT(store->waits(), 0u);
+}
 
 TEST(LevelStoreStress, ReaderSeesOnlyWholeVersionsOfABlock) {
     auto store = std::make_unique<LevelStore>();

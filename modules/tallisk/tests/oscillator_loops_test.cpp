@@ -43,8 +43,7 @@ std::unique_ptr<Oscillator> make_osc(const LevelStore* store, bool plain) {
 }
 
 PhaseWalk random_walk(std::mt19937& rng) {
-    const OctaveInfo& o = kOctaves[rng() % kOctaves.size()];
-    const auto shift = static_cast<uint32_t>(o.shift);
+    const auto shift = static_cast<uint32_t>(level_shift(static_cast<int>(rng() % kLevelCount)));
     return {static_cast<uint32_t>(rng()), static_cast<uint32_t>(rng()), shift, (1u << shift) - 1u,
             1.0f / static_cast<float>(1u << shift)};
 }
@@ -61,8 +60,8 @@ TEST(OscillatorLoops, Avx2MatchesPlainOverRandomWalksAndLengths) {
         const int count = static_cast<int>(rng() % 200);
         // Every shift has its level; play the last one with that shift (its table ends at the guard).
         int level = 0;
-        for (const OctaveInfo& o : kOctaves)
-            if (static_cast<uint32_t>(o.shift) == w.shift) level = o.offset;
+        for (int l = 0; l < kLevelCount; ++l)
+            if (static_cast<uint32_t>(level_shift(l)) == w.shift) level = kLevels[l].offset;
         const float* wa = block_a.data() + level;
         const float* wb = block_b.data() + level;
         if (trial % 7 == 0) w.increment = 0;

@@ -63,20 +63,44 @@ TEST(PitchUpdate, FiveVoltsUsesEntry8192AndLevel4) {
     osc->pitch_update(0.5f);
     EXPECT_EQ(osc->table_index(), 8192);
     EXPECT_EQ(osc->increment(), 42852281u);
-    EXPECT_EQ(osc->octave(), 5);
+    EXPECT_EQ(osc->level(), 4);
     EXPECT_EQ(osc->level_offset(), 11272);
     EXPECT_EQ(osc->shift(), 22);
     EXPECT_EQ(osc->scale(), 1.0f / 4194304.0f);
 }
 
-TEST(PitchUpdate, OctaveRoundsToNearestEven) {
-    auto osc = make_osc(nullptr);
-    osc->pitch_update(0.05f);
-    EXPECT_EQ(osc->octave(), 0);
-    osc->pitch_update(0.15f);
-    EXPECT_EQ(osc->octave(), 2);
-    osc->pitch_update(0.25f);
-    EXPECT_EQ(osc->octave(), 2);
+// The brightest level whose highest harmonic (bins - 1) lies below half the sample rate, from the
+// frequency the increment plays, at every sample rate and under both laws.
+TEST(PitchUpdate, LevelIsTheBrightestWhoseHarmonicsStayBelowHalfTheRate) {
+    const struct {
+        float rate;
+        PitchLaw law;
+    } cases[] = {{44100.0f, PitchLaw::VoltPerOctave}, {48000.0f, PitchLaw::VoltPerOctave},
+                 {96000.0f, PitchLaw::VoltPerOctave}, {22050.0f, PitchLaw::VoltPerOctave},
+                 {44100.0f, PitchLaw::VoltPerKilohertz}, {96000.0f, PitchLaw::VoltPerKilohertz}};
+    for (const auto& c : cases) {
+        Oscillator osc;
+        osc.build_increment_tables(c.rate);
+        osc.set_law(c.law);
+        for (int i = 0; i < Oscillator::kTableSize; i += 7) {
+            osc.pitch_update(static_cast<float>(i) / Oscillator::kTableSize);
+            const double f = osc.increment() / 4294967296.0 * c.rate;
+            const int level = osc.level();
+            SCOPED_TRACE(testing::Message() << "rate " << c.rate << " index " << i << " f " << f);
+            if (level < kLevelCount) {
+                EXPECT_LT((kLevels[level].bins - 1) * f, c.rate / 2.0);
+                EXPECT_EQ(osc.level_offset(), kLevels[level].offset);
+                EXPECT_EQ(1u << (32 - osc.shift()), static_cast<unsigned>(kLevels[level].length));
+            } else {
+                EXPECT_EQ(level, kFundamentalOnly);
+                EXPECT_EQ(osc.level_offset(), kLevels[kLevelCount - 1].offset);
+            }
+            // The level before would fold.
+            if (level > 0) {
+                EXPECT_GE((kLevels[level - 1].bins - 1) * f, c.rate / 2.0);
+            }
+        }
+    }
 }
 
 TEST(PitchUpdate, NegativePitchPlaysAsPositive) {
@@ -86,7 +110,7 @@ TEST(PitchUpdate, NegativePitchPlaysAsPositive) {
     a->pitch_update(0.5f);
     b->pitch_update(-0.5f);
     EXPECT_EQ(a->increment(), b->increment());
-    EXPECT_EQ(a->octave(), b->octave());
+    EXPECT_EQ(a->level(), b->level());
 }
 
 TEST(PitchUpdate, StaticPitchIsLimitedTo9Volts) {
@@ -94,18 +118,16 @@ TEST(PitchUpdate, StaticPitchIsLimitedTo9Volts) {
     osc->static_pitch_update(1.0f);
     EXPECT_EQ(osc->last_pitch(), 0.9f);
     EXPECT_EQ(osc->table_index(), static_cast<int>(std::nearbyint(0.9f * 16384.0f)));
-    EXPECT_EQ(osc->octave(), 9);
+    EXPECT_EQ(osc->level(), 8);
     osc->static_pitch_update(-3.0f);
     EXPECT_EQ(osc->last_pitch(), 0.9f);
 }
 
 TEST(PitchUpdate, StreamingValuesOf10VoltsAndMoreWrap) {
     auto osc = make_osc(nullptr);
-    osc->pitch_update(1.25f);  // index 20480 mod 16384, octave 12.5 -> 12
+    osc->pitch_update(1.25f);  // index 20480 mod 16384: 2.5 V
     EXPECT_EQ(osc->table_index(), 4096);
-    EXPECT_EQ(osc->octave(), 12);
-    osc->pitch_update(1.7f);  // octave 17 mod 16
-    EXPECT_EQ(osc->octave(), 1);
+    EXPECT_EQ(osc->level(), 2);
 }
 
 TEST(PitchUpdate, NonFinitePitchPlaysZeroVolts) {
@@ -114,19 +136,46 @@ TEST(PitchUpdate, NonFinitePitchPlaysZeroVolts) {
     EXPECT_EQ(osc->table_index(), 0);
     osc->pitch_update(INFINITY);
     EXPECT_EQ(osc->table_index(), 0);
-    EXPECT_EQ(osc->octave(), 0);
+    EXPECT_EQ(osc->level(), 0);
 }
 
 TEST(PitchUpdate, VoltPerKilohertzChoosesTheLevelFromTheFrequencyPlayed) {
     auto osc = make_osc(nullptr, PitchLaw::VoltPerKilohertz);
-    osc->pitch_update(0.1f);  // 1 V: about 1000 Hz, where Volt/Octave would use octave 6
-    EXPECT_EQ(osc->octave(), 6);
-    osc->pitch_update(0.044f);  // 440 Hz: octave 5, as 5 V under Volt/Octave
-    EXPECT_EQ(osc->octave(), 5);
+    osc->pitch_update(0.1f);  // 1 V: about 1000 Hz, 11 harmonics fit below 22.05 kHz, 24 do not
+    EXPECT_EQ(osc->level(), 6);
+    osc->pitch_update(0.044f);  // 440 Hz, as 5 V under Volt/Octave
+    EXPECT_EQ(osc->level(), 4);
     osc->pitch_update(0.0f);
-    EXPECT_EQ(osc->octave(), 0);
-    osc->pitch_update(0.9f);  // 9 kHz
-    EXPECT_EQ(osc->octave(), 9);
+    EXPECT_EQ(osc->level(), 0);
+    osc->pitch_update(0.9f);  // 9 kHz: the second harmonic (18 kHz) still fits
+    EXPECT_EQ(osc->level(), 8);
+}
+
+// Above the last level's range the second harmonic goes and the fundamental stays as it was.
+TEST(Playback, AboveTheLastLevelOnlyTheFundamentalPlays) {
+    auto store = std::make_unique<LevelStore>();
+    std::vector<float> block(kBlockSamples, 0.0f);
+    const LevelInfo& last = kLevels[kLevelCount - 1];
+    const auto at = [&](int i) { return 6.283185307179586 * i / last.length; };
+    for (int i = 0; i <= last.length; ++i)
+        block[last.offset + i] = static_cast<float>(0.1 + 0.3 * std::sin(at(i)) + 0.2 * std::cos(2 * at(i)));
+    store->replace(0, block.data());
+    auto osc = make_osc(store.get());
+    osc->static_pitch_update(0.99f);  // limited to 9 V (7040 Hz): level 8 as it is
+    EXPECT_EQ(osc->level(), 8);
+    std::vector<float> pitch(512, 0.99f), out(512), morph(512, 0.0f);  // 13.1 kHz
+    osc->reset();
+    osc->render_streaming(pitch.data(), out.data(), 512);
+    ASSERT_EQ(osc->level(), kFundamentalOnly);
+    const double step = osc->increment() / 4294967296.0;
+    for (int i = 0; i < 512; ++i) {
+        const double expected = 0.3 * std::sin(6.283185307179586 * step * i);
+        ASSERT_NEAR(out[i], expected, 2e-3) << i;  // linear interpolation over 128 samples a period
+    }
+    // Morphing between waveforms 0 and 1 (silent) at 0 V plays half of it.
+    osc->reset();
+    osc->render_morph_streaming(pitch.data(), morph.data(), out.data(), 512);
+    for (int i = 0; i < 512; ++i) ASSERT_NEAR(out[i], 0.15 * std::sin(6.283185307179586 * step * i), 2e-3) << i;
 }
 
 TEST(Playback, InterpolatesBetweenTableSamplesWithTheLevelsShift) {
@@ -175,7 +224,7 @@ TEST(Playback, StreamingRecomputesOnlyWhenPitchChanges) {
     for (int i = 16; i < 32; ++i) pitch[i] = 0.6f;
     osc->render_streaming(pitch.data(), out.data(), 32);
     EXPECT_EQ(osc->last_pitch(), 0.6f);
-    EXPECT_EQ(osc->octave(), 6);
+    EXPECT_EQ(osc->level(), 5);
     const int32_t* expo = osc->table(PitchLaw::VoltPerOctave);
     EXPECT_EQ(osc->phase(), 16u * expo[8192] + 16u * expo[static_cast<int>(std::nearbyint(0.6f * 16384.0f))]);
     for (float v : out) ASSERT_EQ(v, 1.0f);
@@ -251,7 +300,6 @@ TEST(PitchUpdate, RoundingMatchesNearbyintAcrossTheRange) {
         const float p = n * (1.5f / 200000.0f);
         osc->pitch_update(p);
         ASSERT_EQ(osc->table_index(), static_cast<int>(std::fmod(std::nearbyint(p * 16384.0f), 16384.0f))) << p;
-        ASSERT_EQ(osc->octave(), static_cast<int>(std::fmod(std::nearbyint(p * 10.0f), 16.0f))) << p;
     }
     osc->pitch_update(3.0e6f);  // beyond the fast path
     EXPECT_EQ(osc->table_index(), static_cast<int>(std::fmod(std::nearbyint(3.0e6f * 16384.0f), 16384.0f)));
