@@ -32,6 +32,31 @@ constexpr std::array<int, kLevelCount> kShifts = [] {
     return shifts;
 }();
 
+// Over the last 1 % below half the rate, a level's top harmonics fade out (raised cosine) towards
+// the next duller level, or the last level's second harmonic towards the fundamental alone, so that
+// a moving pitch never switches a band of harmonics off from one sample to the next.
+constexpr double kFadeStart = 0.99;
+
+float fade_for_increment(uint32_t increment, int level) {
+    if (level >= kLevelCount) return 0.0f;
+    const double x = double(kLevels[level].bins - 1) * increment / 2147483648.0;
+    if (x <= kFadeStart) return 0.0f;
+    return static_cast<float>(0.5 - 0.5 * std::cos(M_PI * (x - kFadeStart) / (1.0 - kFadeStart)));
+}
+
+// Linear interpolation in a table of 2^(32 - shift) samples.
+inline float interpolate(const float* level, uint32_t phase, int shift) {
+    const uint32_t j = phase >> shift;
+    const float f = static_cast<float>(phase & ((1u << shift) - 1u)) * (1.0f / static_cast<float>(1u << shift));
+    return level[j] + (level[j + 1] - level[j]) * f;
+}
+
+// The last level holds harmonics 1 and 2 only: half the difference of its samples half a period
+// apart is its fundamental alone (DC and the second harmonic cancel).
+inline float fundamental(const float* level, uint32_t phase, int shift) {
+    return 0.5f * (interpolate(level, phase, shift) - interpolate(level, phase + 0x80000000u, shift));
+}
+
 int32_t to_increment(double value) {
     const double r = std::nearbyint(value);
     // Too fast for a signed 32-bit step: half the sample rate.
@@ -57,6 +82,8 @@ void Oscillator::build_increment_tables(float sample_rate) {
         m_lin[i] = to_increment(v * 1000.0 / sr * kTwo32);
         m_expo_level[i] = static_cast<uint8_t>(level_for_increment(static_cast<uint32_t>(m_expo[i])));
         m_lin_level[i] = static_cast<uint8_t>(level_for_increment(static_cast<uint32_t>(m_lin[i])));
+        m_expo_fade[i] = fade_for_increment(static_cast<uint32_t>(m_expo[i]), m_expo_level[i]);
+        m_lin_fade[i] = fade_for_increment(static_cast<uint32_t>(m_lin[i]), m_lin_level[i]);
     }
 }
 
@@ -67,7 +94,8 @@ void Oscillator::reset() {
     m_last_pitch = 0.0f;
     m_shift = 0;
     m_level = 0;
-    m_fundamental = false;
+    m_fade = 0.0f;
+    m_blended = false;
     m_increment = 0;
     m_phase = 0;
     m_pitch_stale = true;
@@ -86,8 +114,9 @@ void Oscillator::pitch_update(float pitch) {
     m_increment = static_cast<uint32_t>((expo ? m_expo : m_lin)[index]);
     // The level follows from the frequency the increment plays, whatever the law and sample rate.
     m_level = (expo ? m_expo_level : m_lin_level)[index];
-    m_fundamental = m_level == kFundamentalOnly;
-    const int level = m_fundamental ? kLevelCount - 1 : m_level;
+    m_fade = (expo ? m_expo_fade : m_lin_fade)[index];
+    m_blended = m_fade != 0.0f || m_level == kFundamentalOnly;
+    const int level = std::min(m_level, kLevelCount - 1);
     m_level_offset = kLevels[level].offset;
     m_shift = kShifts[level];
     m_mask = (1u << m_shift) - 1u;
@@ -102,25 +131,27 @@ void Oscillator::static_pitch_update(float pitch) {
     pitch_update(a);
 }
 
-inline float Oscillator::sample_at(const float* level) const {
-    if (m_fundamental) return fundamental_at(level);
+inline float Oscillator::sample_at(const float* wave) const {
+    if (m_blended) return blended_at(wave);
+    const float* level = wave + m_level_offset;
     const uint32_t j = m_phase >> m_shift;
     const float f = static_cast<float>(m_phase & m_mask) * m_scale;
     return level[j] + (level[j + 1] - level[j]) * f;
 }
 
-float Oscillator::fundamental_at(const float* level) const {
-    const auto at = [&](uint32_t phase) {
-        const uint32_t j = phase >> m_shift;
-        const float f = static_cast<float>(phase & m_mask) * m_scale;
-        return level[j] + (level[j + 1] - level[j]) * f;
-    };
-    return 0.5f * (at(m_phase) - at(m_phase + 0x80000000u));
+float Oscillator::blended_at(const float* wave) const {
+    const float* level = wave + m_level_offset;
+    if (m_level == kFundamentalOnly) return fundamental(level, m_phase, m_shift);
+    const float a = interpolate(level, m_phase, m_shift);
+    const int next = m_level + 1;
+    const float b = next == kLevelCount ? fundamental(level, m_phase, m_shift)
+                                        : interpolate(wave + kLevels[next].offset, m_phase, kShifts[next]);
+    return a + m_fade * (b - a);
 }
 
-void Oscillator::render_fundamental(const float* level, float* out, int count) {
+void Oscillator::render_blended(const float* wave, float* out, int count) {
     for (int i = 0; i < count; ++i) {
-        out[i] = fundamental_at(level);
+        out[i] = blended_at(wave);
         m_phase += m_increment;
     }
 }
@@ -131,9 +162,9 @@ void Oscillator::render_static(float* out, int count) {
         return;
     }
     const LevelReader reader(m_store);
-    const float* level = reader.waveform(m_waveform) + m_level_offset;
-    if (m_fundamental) render_fundamental(level, out, count);
-    else m_phase = m_loops->single(level, walk(), out, count);
+    const float* wave = reader.waveform(m_waveform);
+    if (m_blended) render_blended(wave, out, count);
+    else m_phase = m_loops->single(wave + m_level_offset, walk(), out, count);
 }
 
 void Oscillator::render_streaming(const float* pitch, float* out, int count) {
@@ -154,15 +185,13 @@ void Oscillator::render_streaming(const float* pitch, float* out, int count) {
     }
     const LevelReader reader(m_store);
     const float* wave = reader.waveform(m_waveform);
-    const float* level = wave + m_level_offset;
     for (int i = 0; i < count; ++i) {
         const float p = pitch[i];
         if (p != m_last_pitch || std::isnan(p)) {
             m_last_pitch = p;
             pitch_update(p);
-            level = wave + m_level_offset;
         }
-        out[i] = sample_at(level);
+        out[i] = sample_at(wave);
         m_phase += m_increment;
     }
 }
@@ -178,8 +207,8 @@ inline float Oscillator::next_morph_pos(float pos, float morph) {
 inline float Oscillator::morph_sample(const LevelReader& reader) {
     const int k = std::min(static_cast<int>(round_even_small(m_morph_pos)), kWaveCount - 1);
     const float fm = static_cast<float>((m_morph_pos + 0.5) - k);
-    const float a = sample_at(reader.waveform(k) + m_level_offset);
-    const float b = k < kWaveCount - 1 ? sample_at(reader.waveform(k + 1) + m_level_offset) : a;
+    const float a = sample_at(reader.waveform(k));
+    const float b = k < kWaveCount - 1 ? sample_at(reader.waveform(k + 1)) : a;
     return a + fm * (b - a);
 }
 
@@ -188,8 +217,8 @@ inline float Oscillator::morph_sample(const LevelReader& reader) {
 // the input moves, and the run of samples whose input names the same target is one cross-fade over
 // a fixed pair.
 void Oscillator::morph_loop(const LevelReader& reader, const float* morph, float* out, int count) {
-    if (m_fundamental) {
-        // Above the last level's range: rare enough for the per-sample rule.
+    if (m_blended) {
+        // Inside a fade or above the last level's range: rare enough for the per-sample rule.
         for (int i = 0; i < count; ++i) {
             advance_morph(morph[i]);
             out[i] = morph_sample(reader);

@@ -52,6 +52,8 @@ public:
     uint32_t increment() const { return m_increment; }
     // 0..8, or kFundamentalOnly (the last level's fundamental alone).
     int level() const { return m_level; }
+    // Weight of the next duller level (or of the fundamental alone) mixed in, 0 outside the fade.
+    float fade() const { return m_fade; }
     int table_index() const { return m_index; }
     int level_offset() const { return m_level_offset; }
     int shift() const { return m_shift; }
@@ -61,11 +63,11 @@ public:
     const int32_t* table(PitchLaw law) const { return law == PitchLaw::VoltPerOctave ? m_expo : m_lin; }
 
 private:
-    float sample_at(const float* level) const;
-    // The fundamental alone of a level that holds harmonics 1 and 2 only: half the difference of
-    // the samples half a period apart cancels DC and the second harmonic.
-    float fundamental_at(const float* level) const;
-    void render_fundamental(const float* level, float* out, int count);
+    // One sample of a waveform's block at the current phase and level.
+    float sample_at(const float* wave) const;
+    // The same inside a fade or above the last level (two reads or two levels).
+    float blended_at(const float* wave) const;
+    void render_blended(const float* wave, float* out, int count);
     void advance_morph(float morph);
     static float next_morph_pos(float pos, float morph);
     float morph_sample(const LevelReader& reader);
@@ -83,7 +85,8 @@ private:
     float m_last_pitch = 0.0f;
     bool m_pitch_stale = true;
     int m_level = 0;
-    bool m_fundamental = false;
+    float m_fade = 0.0f;
+    bool m_blended = false;  // m_fade != 0 or the fundamental alone: the sample takes blended_at
     int m_index = 0;
     int m_level_offset = 0;
     int m_shift = 20;
@@ -93,9 +96,12 @@ private:
 
     int32_t m_expo[kTableSize];
     int32_t m_lin[kTableSize];
-    // The level each table entry plays (level_for_increment of it), worked out with the tables.
+    // The level each table entry plays (level_for_increment of it) and its fade, worked out with
+    // the tables.
     uint8_t m_expo_level[kTableSize];
     uint8_t m_lin_level[kTableSize];
+    float m_expo_fade[kTableSize];
+    float m_lin_fade[kTableSize];
 };
 
 }  // namespace tallisk

@@ -70,7 +70,9 @@ TEST(PitchUpdate, FiveVoltsUsesEntry8192AndLevel4) {
 }
 
 // The brightest level whose highest harmonic (bins - 1) lies below half the sample rate, from the
-// frequency the increment plays, at every sample rate and under both laws.
+// frequency the increment plays, at every sample rate and under both laws; over the last 1 % below
+// half the rate it fades towards the next level, so that at each switch the next level already
+// plays almost alone.
 TEST(PitchUpdate, LevelIsTheBrightestWhoseHarmonicsStayBelowHalfTheRate) {
     const struct {
         float rate;
@@ -82,10 +84,26 @@ TEST(PitchUpdate, LevelIsTheBrightestWhoseHarmonicsStayBelowHalfTheRate) {
         Oscillator osc;
         osc.build_increment_tables(c.rate);
         osc.set_law(c.law);
-        for (int i = 0; i < Oscillator::kTableSize; i += 7) {
+        int previous_level = 0;
+        float previous_fade = 0.0f;
+        double previous_f = 0.0;
+        for (int i = 0; i < Oscillator::kTableSize; ++i) {
             osc.pitch_update(static_cast<float>(i) / Oscillator::kTableSize);
             const double f = osc.increment() / 4294967296.0 * c.rate;
             const int level = osc.level();
+            // Where the table's steps are fine enough to land inside the fade (Volt/KHz's steps
+            // of 0.6 Hz are not, below about 250 Hz).
+            if (level != previous_level && previous_level < kLevelCount && previous_f > 0.9975 * f) {
+                EXPECT_GT(previous_fade, 0.99f);
+            }
+            previous_level = level;
+            previous_fade = osc.fade();
+            previous_f = f;
+            if (level < kLevelCount && (kLevels[level].bins - 1) * f <= 0.99 * c.rate / 2.0) {
+                EXPECT_EQ(osc.fade(), 0.0f);
+            }
+            EXPECT_GE(osc.fade(), 0.0f);
+            EXPECT_LT(osc.fade(), 1.0f);
             SCOPED_TRACE(testing::Message() << "rate " << c.rate << " index " << i << " f " << f);
             if (level < kLevelCount) {
                 EXPECT_LT((kLevels[level].bins - 1) * f, c.rate / 2.0);
