@@ -32,16 +32,26 @@ constexpr std::array<int, kLevelCount> kShifts = [] {
     return shifts;
 }();
 
-// Over the last 1 % below half the rate, a level's top harmonics fade out (raised cosine) towards
+// Over the last 1 % below half the rate, a level's top harmonics fade out (smoothstep) towards
 // the next duller level, or the last level's second harmonic towards the fundamental alone, so that
 // a moving pitch never switches a band of harmonics off from one sample to the next.
 constexpr double kFadeStart = 0.99;
+
+static_assert(Oscillator::kTableSize == kStreamTableSize);
 
 float fade_for_increment(uint32_t increment, int level) {
     if (level >= kLevelCount) return 0.0f;
     const double x = double(kLevels[level].bins - 1) * increment / 2147483648.0;
     if (x <= kFadeStart) return 0.0f;
-    return static_cast<float>(0.5 - 0.5 * std::cos(M_PI * (x - kFadeStart) / (1.0 - kFadeStart)));
+    const double t = (x - kFadeStart) / (1.0 - kFadeStart);
+    return static_cast<float>(t * t * (3.0 - 2.0 * t));
+}
+
+uint32_t entry_for_increment(uint32_t increment) {
+    const int level = level_for_increment(increment);
+    if (level == kFundamentalOnly || fade_for_increment(increment, level) != 0.0f)
+        return kSlowEntry | stream_entry(0, 0, level);
+    return stream_entry(kLevels[level].offset, kShifts[level], level);
 }
 
 // Linear interpolation in a table of 2^(32 - shift) samples.
@@ -69,8 +79,8 @@ int32_t to_increment(double value) {
 Oscillator::Oscillator() {
     std::memset(m_expo, 0, sizeof m_expo);
     std::memset(m_lin, 0, sizeof m_lin);
-    std::memset(m_expo_level, 0, sizeof m_expo_level);
-    std::memset(m_lin_level, 0, sizeof m_lin_level);
+    std::memset(m_expo_entry, 0, sizeof m_expo_entry);
+    std::memset(m_lin_entry, 0, sizeof m_lin_entry);
 }
 
 void Oscillator::build_increment_tables(float sample_rate) {
@@ -80,10 +90,8 @@ void Oscillator::build_increment_tables(float sample_rate) {
         const double v = 10.0 * i * (1.0 / 16384.0);
         m_expo[i] = to_increment(std::pow(2.0, v) * 13.75 / sr * kTwo32);
         m_lin[i] = to_increment(v * 1000.0 / sr * kTwo32);
-        m_expo_level[i] = static_cast<uint8_t>(level_for_increment(static_cast<uint32_t>(m_expo[i])));
-        m_lin_level[i] = static_cast<uint8_t>(level_for_increment(static_cast<uint32_t>(m_lin[i])));
-        m_expo_fade[i] = fade_for_increment(static_cast<uint32_t>(m_expo[i]), m_expo_level[i]);
-        m_lin_fade[i] = fade_for_increment(static_cast<uint32_t>(m_lin[i]), m_lin_level[i]);
+        m_expo_entry[i] = entry_for_increment(static_cast<uint32_t>(m_expo[i]));
+        m_lin_entry[i] = entry_for_increment(static_cast<uint32_t>(m_lin[i]));
     }
 }
 
@@ -113,9 +121,10 @@ void Oscillator::pitch_update(float pitch) {
     const bool expo = m_law == PitchLaw::VoltPerOctave;
     m_increment = static_cast<uint32_t>((expo ? m_expo : m_lin)[index]);
     // The level follows from the frequency the increment plays, whatever the law and sample rate.
-    m_level = (expo ? m_expo_level : m_lin_level)[index];
-    m_fade = (expo ? m_expo_fade : m_lin_fade)[index];
-    m_blended = m_fade != 0.0f || m_level == kFundamentalOnly;
+    const uint32_t entry = (expo ? m_expo_entry : m_lin_entry)[index];
+    m_level = static_cast<int>((entry >> 24) & 0xFu);
+    m_blended = (entry & kSlowEntry) != 0;
+    m_fade = m_blended ? fade_for_increment(m_increment, m_level) : 0.0f;
     const int level = std::min(m_level, kLevelCount - 1);
     m_level_offset = kLevels[level].offset;
     m_shift = kShifts[level];
@@ -185,15 +194,30 @@ void Oscillator::render_streaming(const float* pitch, float* out, int count) {
     }
     const LevelReader reader(m_store);
     const float* wave = reader.waveform(m_waveform);
-    for (int i = 0; i < count; ++i) {
-        const float p = pitch[i];
-        if (p != m_last_pitch || std::isnan(p)) {
-            m_last_pitch = p;
-            pitch_update(p);
-        }
-        out[i] = sample_at(wave);
-        m_phase += m_increment;
+    // The leading samples equal to the last pitch play with the values worked out for it.
+    int i = 0;
+    while (i < count && pitch[i] == m_last_pitch) ++i;
+    if (i > 0) {
+        if (m_blended) render_blended(wave, out, i);
+        else m_phase = m_loops->single(wave + m_level_offset, walk(), out, i);
     }
+    if (i == count) return;
+    // From the first new pitch on, every sample's values follow from its own pitch alone (a repeat
+    // of the one before gives what its update gave), so the block loop works them out per sample
+    // from the tables and leaves only the rare entries to pitch_update.
+    const bool expo = m_law == PitchLaw::VoltPerOctave;
+    const StreamTables tables{expo ? m_expo : m_lin, expo ? m_expo_entry : m_lin_entry};
+    while (i < count) {
+        i += m_loops->streaming(wave, tables, pitch + i, &m_phase, out + i, count - i);
+        if (i < count) {
+            pitch_update(pitch[i]);
+            out[i] = sample_at(wave);
+            m_phase += m_increment;
+            ++i;
+        }
+    }
+    m_last_pitch = pitch[count - 1];
+    pitch_update(m_last_pitch);
 }
 
 void Oscillator::advance_morph(float morph) { m_morph_pos = next_morph_pos(m_morph_pos, morph); }

@@ -96,12 +96,9 @@ private:
 
     int32_t m_expo[kTableSize];
     int32_t m_lin[kTableSize];
-    // The level each table entry plays (level_for_increment of it) and its fade, worked out with
-    // the tables.
-    uint8_t m_expo_level[kTableSize];
-    uint8_t m_lin_level[kTableSize];
-    float m_expo_fade[kTableSize];
-    float m_lin_fade[kTableSize];
+    // The level read of each table entry (stream_entry), worked out with the tables.
+    uint32_t m_expo_entry[kTableSize];
+    uint32_t m_lin_entry[kTableSize];
 };
 
 }  // namespace tallisk

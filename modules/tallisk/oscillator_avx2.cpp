@@ -116,10 +116,54 @@ TALLISK_AVX2 int held_run_avx2(const float* x, int count) {
     return n;
 }
 
+// Eight samples at a time: the entries by gather, the phases as a prefix sum of the increments in
+// the register, each lane's shift, mask and scale from its entry. A group with a sample for the
+// per-sample path, and the tail, go to the plain loop, which stops at that sample.
+TALLISK_AVX2 int streaming_avx2(const float* wave, StreamTables t, const float* pitch, uint32_t* phase_io, float* out,
+                                int count) {
+    const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+    const __m256 index_scale = _mm256_set1_ps(16384.0f), limit = _mm256_set1_ps(8388608.0f);
+    const __m256i wrap = _mm256_set1_epi32(kStreamTableSize - 1), one = _mm256_set1_epi32(1);
+    const __m256i offset_bits = _mm256_set1_epi32(0xFFFF), shift_bits = _mm256_set1_epi32(0xFF);
+    const __m256i exponent_bias = _mm256_set1_epi32(127), last = _mm256_set1_epi32(7);
+    uint32_t phase = *phase_io;
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256 scaled = _mm256_mul_ps(_mm256_and_ps(_mm256_loadu_ps(pitch + i), magnitude), index_scale);
+        // NaN compares false, so it takes the per-sample path too.
+        if (_mm256_movemask_ps(_mm256_cmp_ps(scaled, limit, _CMP_LT_OQ)) != 0xFF) break;
+        // Below 2^23 the conversion in the default mode rounds to nearest even, as the plain loop.
+        const __m256i e = _mm256_and_si256(_mm256_cvtps_epi32(scaled), wrap);
+        const __m256i entry = _mm256_i32gather_epi32(reinterpret_cast<const int*>(t.entry), e, 4);
+        if (_mm256_movemask_ps(_mm256_castsi256_ps(entry)) != 0) break;
+        const __m256i step = _mm256_i32gather_epi32(t.increment, e, 4);
+        // Inclusive prefix sum of the steps: within each half, then the low half's total onwards.
+        __m256i sum = _mm256_add_epi32(step, _mm256_slli_si256(step, 4));
+        sum = _mm256_add_epi32(sum, _mm256_slli_si256(sum, 8));
+        const __m256i low_total = _mm256_permutevar8x32_epi32(sum, _mm256_set1_epi32(3));
+        sum = _mm256_add_epi32(sum, _mm256_blend_epi32(_mm256_setzero_si256(), low_total, 0xF0));
+        const __m256i ph = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(phase)), _mm256_sub_epi32(sum, step));
+        phase += static_cast<uint32_t>(_mm256_cvtsi256_si32(_mm256_permutevar8x32_epi32(sum, last)));
+
+        const __m256i shift = _mm256_and_si256(_mm256_srli_epi32(entry, 16), shift_bits);
+        const __m256i mask = _mm256_sub_epi32(_mm256_sllv_epi32(one, shift), one);
+        const __m256 scale = _mm256_castsi256_ps(_mm256_slli_epi32(_mm256_sub_epi32(exponent_bias, shift), 23));
+        const __m256 f = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(ph, mask)), scale);
+        alignas(32) uint32_t at[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(at),
+                           _mm256_add_epi32(_mm256_srlv_epi32(ph, shift), _mm256_and_si256(entry, offset_bits)));
+        __m256 lo, hi;
+        load_pairs(wave, at, lo, hi);
+        _mm256_storeu_ps(out + i, _mm256_add_ps(lo, _mm256_mul_ps(_mm256_sub_ps(hi, lo), f)));
+    }
+    *phase_io = phase;
+    return i + kPlainLoops.streaming(wave, t, pitch + i, phase_io, out + i, count - i);
+}
+
 }  // namespace
 
 extern const OscillatorLoops kAvx2Loops;
-const OscillatorLoops kAvx2Loops{single_avx2, crossfade_avx2, held_run_avx2};
+const OscillatorLoops kAvx2Loops{single_avx2, crossfade_avx2, held_run_avx2, streaming_avx2};
 
 }  // namespace tallisk
 

@@ -1,6 +1,9 @@
 // The plain block loops and the run-time choice between them and the AVX2 ones.
 #include "oscillator_loops.h"
 
+#include <bit>
+#include <cmath>
+
 namespace tallisk {
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -34,6 +37,28 @@ uint32_t crossfade_plain(const float* wa, const float* wb, float fm, PhaseWalk w
     return phase;
 }
 
+int streaming_plain(const float* wave, StreamTables t, const float* pitch, uint32_t* phase_io, float* out, int count) {
+    uint32_t phase = *phase_io;
+    int i = 0;
+    for (; i < count; ++i) {
+        const float scaled = std::fabs(pitch[i]) * 16384.0f;
+        if (!(scaled < 8388608.0f)) break;
+        // Round to nearest even: the sum with 2^23 has no fraction bits.
+        const int e = static_cast<int>((scaled + 8388608.0f) - 8388608.0f) & (kStreamTableSize - 1);
+        const uint32_t entry = t.entry[e];
+        if (entry & kSlowEntry) break;
+        const uint32_t shift = (entry >> 16) & 0xFFu;
+        const float* level = wave + (entry & 0xFFFFu);
+        const uint32_t j = phase >> shift;
+        const float scale = std::bit_cast<float>((127u - shift) << 23);  // 2^-shift
+        const float f = static_cast<float>(phase & ((1u << shift) - 1u)) * scale;
+        out[i] = level[j] + (level[j + 1] - level[j]) * f;
+        phase += static_cast<uint32_t>(t.increment[e]);
+    }
+    *phase_io = phase;
+    return i;
+}
+
 int held_run_plain(const float* x, int count) {
     int n = 0;
     while (n < count && x[n] == x[0]) ++n;
@@ -42,7 +67,7 @@ int held_run_plain(const float* x, int count) {
 
 }  // namespace
 
-const OscillatorLoops kPlainLoops{single_plain, crossfade_plain, held_run_plain};
+const OscillatorLoops kPlainLoops{single_plain, crossfade_plain, held_run_plain, streaming_plain};
 
 const OscillatorLoops* avx2_loops() {
 #ifdef TALLISK_HAVE_AVX2_LOOPS

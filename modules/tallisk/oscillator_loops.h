@@ -16,6 +16,23 @@ struct PhaseWalk {
     float scale;
 };
 
+// A streaming pitch plays, at each sample, the increment-table entry e = round(|pitch| x 16384)
+// mod 16384: increment[e] and the level read stream_entry[e], which packs the level's offset in its
+// waveform block (bits 0-15) and its phase shift (bits 16-23). Entries whose samples take the
+// oscillator's own per-sample path (a fade, or the fundamental alone) carry kSlowEntry, and the
+// level (bits 24-27) for that path.
+constexpr uint32_t kSlowEntry = 0x80000000u;
+constexpr int kStreamTableSize = 16384;
+
+constexpr uint32_t stream_entry(int offset, int shift, int level) {
+    return static_cast<uint32_t>(offset) | static_cast<uint32_t>(shift) << 16 | static_cast<uint32_t>(level) << 24;
+}
+
+struct StreamTables {
+    const int32_t* increment;
+    const uint32_t* entry;
+};
+
 // Both loops write count samples and return the phase after the last one.
 struct OscillatorLoops {
     // out[i] = level[j] + (level[j + 1] - level[j]) * f
@@ -24,6 +41,10 @@ struct OscillatorLoops {
     uint32_t (*crossfade)(const float* wa, const float* wb, float fm, PhaseWalk walk, float* out, int count);
     // How many of x[0 .. count-1] from the start compare equal to x[0] (0 when x[0] is NaN).
     int (*held_run)(const float* x, int count);
+    // Streaming pitch over waveform block `wave`: plays the samples up to the first that needs the
+    // per-sample path (a pitch whose index is 2^23 or more or not finite, or a slow entry), returns
+    // how many it wrote and moves *phase past them.
+    int (*streaming)(const float* wave, StreamTables tables, const float* pitch, uint32_t* phase, float* out, int count);
 };
 
 extern const OscillatorLoops kPlainLoops;

@@ -149,6 +149,64 @@ TEST(OscillatorBlockPaths, MorphMatchesPerSampleMorphOverHoldsAndGlides) {
     }
 }
 
+// The streaming block path (AVX2 and forced plain) against the per-sample rule, played by the
+// per-sample streaming morph over two identical waveforms (a cross-fade of equal values is exact):
+// glides, vibrato, jumps, holds, NaN, values beyond the table and the fades near half the rate,
+// under both laws, across block boundaries.
+TEST(OscillatorBlockPaths, StreamingPitchMatchesThePerSampleRule) {
+    std::mt19937 rng(21);
+    auto store = std::make_unique<LevelStore>();
+    const std::vector<float> block = random_block(rng);
+    store->replace(0, block.data());
+    store->replace(1, block.data());
+    std::uniform_real_distribution<float> ud(0.0f, 1.0f);
+    for (int trial = 0; trial < 24; ++trial) {
+        const PitchLaw law = trial % 2 ? PitchLaw::VoltPerKilohertz : PitchLaw::VoltPerOctave;
+        auto fast = make_osc(store.get(), false), plain = make_osc(store.get(), true);
+        auto reference = make_osc(store.get(), true);
+        for (Oscillator* o : {fast.get(), plain.get(), reference.get()}) {
+            o->set_law(law);
+            o->set_waveform(0);
+            o->reset();
+        }
+        float p = ud(rng), rate = 0.0f;
+        for (int blk = 0; blk < 40; ++blk) {
+            const int count = 1 + static_cast<int>(rng() % 200);
+            std::vector<float> pitch(count), morph(count, 0.0f);
+            for (int i = 0; i < count; ++i) {
+                const unsigned r = rng() % 1000;
+                if (r < 4) rate = (ud(rng) - 0.5f) * 2e-3f;  // a new glide
+                else if (r < 6) p = ud(rng) * 1.2f - 0.1f;  // a jump (negative, beyond 10 V)
+                else if (r == 6) p = std::nanf("");
+                else if (r == 7) p = 600.0f;  // index beyond 2^23
+                else if (r == 8) p = 0.965f + 0.03f * ud(rng);  // the fades and the fundamental alone
+                else if (r < 20) rate = 0.0f;  // a hold
+                if (std::isnan(p) || p > 2.0f) {
+                    pitch[i] = p;
+                    p = ud(rng);
+                    continue;
+                }
+                p += rate + 1e-4f * std::sin(0.3f * static_cast<float>(i));  // plus a vibrato
+                pitch[i] = p;
+            }
+            std::vector<float> a(count), b(count), r(count);
+            fast->render_streaming(pitch.data(), a.data(), count);
+            plain->render_streaming(pitch.data(), b.data(), count);
+            reference->render_morph_streaming(pitch.data(), morph.data(), r.data(), count);
+            ASSERT_TRUE(same_bits(a, r)) << "trial " << trial << " block " << blk;
+            ASSERT_TRUE(same_bits(b, r)) << "trial " << trial << " block " << blk;
+            for (Oscillator* o : {fast.get(), plain.get()}) {
+                ASSERT_EQ(o->phase(), reference->phase());
+                ASSERT_EQ(o->increment(), reference->increment());
+                ASSERT_EQ(o->table_index(), reference->table_index());
+                ASSERT_EQ(o->level(), reference->level());
+                ASSERT_TRUE(o->last_pitch() == reference->last_pitch() ||
+                            (std::isnan(o->last_pitch()) && std::isnan(reference->last_pitch())));
+            }
+        }
+    }
+}
+
 TEST(OscillatorLoops, HeldRunCountsTheLeadingRepeatsOfTheFirstValue) {
     std::vector<const OscillatorLoops*> sets{&kPlainLoops};
     if (avx2_loops()) sets.push_back(avx2_loops());
