@@ -44,11 +44,14 @@ void store_bank_image(const BankImage& image, int first, WaveformBank& bank) {
     }
 }
 
-std::vector<uint8_t> encode_wb1(const WaveformBank& bank) {
+std::vector<uint8_t> encode_wb1(const WaveformBank& bank) { return encode_wb1(&bank.waves[0][0], &bank.text.names[0][0]); }
+
+std::vector<uint8_t> encode_wb1(const float* waves, const char* names) {
+    constexpr size_t kSampleBytes = size_t{kWaveCount} * kWaveLength * sizeof(float);
     std::vector<uint8_t> bytes(kWb1Bytes);
     std::memcpy(bytes.data(), "WB1 ", 4);
-    std::memcpy(bytes.data() + 4, bank.waves, sizeof bank.waves);
-    std::memcpy(bytes.data() + 4 + sizeof bank.waves, bank.text.names, sizeof bank.text.names);
+    std::memcpy(bytes.data() + 4, waves, kSampleBytes);
+    std::memcpy(bytes.data() + 4 + kSampleBytes, names, size_t{kWaveCount} * kNameSize);
     return bytes;
 }
 

@@ -31,6 +31,8 @@ BankReadError decode_bank(const uint8_t* data, size_t size, BankImage* image);
 void store_bank_image(const BankImage& image, int first, WaveformBank& bank);
 
 std::vector<uint8_t> encode_wb1(const WaveformBank& bank);
+// The same file from plain arrays: waves holds 64 x 1024 samples, names 64 x 16 bytes.
+std::vector<uint8_t> encode_wb1(const float* waves, const char* names);
 
 enum class SaveError { None, CannotOpen, WriteFailed };
 // Writes to a temporary file beside `path`, checks every write, flushes and syncs, then renames it
