@@ -185,5 +185,7 @@ GdiCounts gdi_counts();
 // Writes the pixels of a context's bitmap (or a bitmap) as an 8-bit RGB PNG. On failure returns
 // false and sets *error to one line.
 bool write_png(HGDIOBJ dc_or_bitmap, const std::string& path, std::string* error = nullptr);
+// The same PNG as bytes in memory, for callers that choose how the file is written.
+bool encode_png(HGDIOBJ dc_or_bitmap, std::vector<uint8_t>* bytes, std::string* error = nullptr);
 
 }  // namespace mvp
