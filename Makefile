@@ -49,17 +49,25 @@ BUILD_TSAN ?= build-tsan
 TSAN_PLUGINS = arpeggiator array_to_floats cantrell_stepper chain_sequencer chorus color_picker \
   host_tempo tallisk tallisk_view volt_to_index
 TSAN_FLAGS = -fsanitize=thread -fno-omit-frame-pointer
+TSAN_PLAY = play_tests mv_builtins
 test-tsan: deps
 	@if [ ! -f $(BUILD_TSAN)/build.ninja ]; then \
 	  cmake -S . -B $(BUILD_TSAN) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    "-DCMAKE_C_FLAGS=$(TSAN_FLAGS)" "-DCMAKE_CXX_FLAGS=$(TSAN_FLAGS)" \
 	    "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread" "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread" \
 	    "-DCMAKE_MODULE_LINKER_FLAGS=-fsanitize=thread" $(CMAKE_FLAGS); fi
-	@cmake --build $(BUILD_TSAN) -j $(JOBS) --target tallisk_stress_tsan mvhost $(TSAN_PLUGINS) vt_races
+	@cmake --build $(BUILD_TSAN) -j $(JOBS) --target tallisk_stress_tsan mvhost $(TSAN_PLUGINS) vt_races \
+	  $(TSAN_PLAY)
 	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(BUILD_TSAN)/tests/tallisk_stress_tsan
 	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(BUILD_TSAN)/bin/mvhost validate \
 	  $(foreach p,$(TSAN_PLUGINS),$(BUILD_TSAN)/plugins/$(p).so) \
 	  --check gui_threaded --check lifecycle --strictness 10 --seed 20261208 --repeat 3 --no-shim --timeout 300
+	@# The live host (when built: GTK 3 and JACK found) plays for a few seconds on a screen and a
+	@# dummy JACK server of its own while a pointer draws in the wave view and a control changes:
+	@# GUI thread, process callback and recorder side by side.
+	@if [ -x $(BUILD_TSAN)/tests/play_tests ]; then \
+	  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/host/play/tests/tsan.supp \
+	  $(BUILD_TSAN)/tests/play_tests --gtest_filter='PlayLive.Drag*:PlayLive.Octave*:PlayLive.Note*'; fi
 	@# The same check must fail a module whose GUI and audio objects race (ThreadSanitizer ends the
 	@# check's child with status 66).
 	@TSAN_OPTIONS=halt_on_error=1 $(BUILD_TSAN)/bin/mvhost validate $(BUILD_TSAN)/tests/validate_plugins/vt_races.so \

@@ -103,42 +103,63 @@ void PlayWindow::build() {
     gtk_widget_set_margin_start(m_status, 6);
     gtk_box_pack_start(GTK_BOX(outer), m_status, FALSE, FALSE, 2);
 
+    // The panels first, where the hands go; the stock controls of every instance below them.
     GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_box_pack_start(GTK_BOX(outer), scroll, TRUE, TRUE, 0);
-    GtkWidget* flow = gtk_flow_box_new();
-    gtk_flow_box_set_selection_mode(GTK_FLOW_BOX(flow), GTK_SELECTION_NONE);
-    gtk_flow_box_set_homogeneous(GTK_FLOW_BOX(flow), FALSE);
-    gtk_flow_box_set_max_children_per_line(GTK_FLOW_BOX(flow), 64);
-    gtk_widget_set_valign(flow, GTK_ALIGN_START);
-    gtk_container_add(GTK_CONTAINER(scroll), flow);
+    GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
+    gtk_container_add(GTK_CONTAINER(scroll), column);
+    auto new_flow = [&] {
+        GtkWidget* flow = gtk_flow_box_new();
+        gtk_flow_box_set_selection_mode(GTK_FLOW_BOX(flow), GTK_SELECTION_NONE);
+        gtk_flow_box_set_homogeneous(GTK_FLOW_BOX(flow), FALSE);
+        gtk_flow_box_set_max_children_per_line(GTK_FLOW_BOX(flow), 64);
+        gtk_widget_set_valign(flow, GTK_ALIGN_START);
+        gtk_box_pack_start(GTK_BOX(column), flow, FALSE, FALSE, 0);
+        return flow;
+    };
+    auto add = [](GtkWidget* flow, GtkWidget* child) {
+        gtk_container_add(GTK_CONTAINER(flow), child);
+        // The flow box would take the focus and the arrow keys away from the controls.
+        gtk_widget_set_can_focus(gtk_widget_get_parent(child), FALSE);
+    };
+    GtkWidget* panels = new_flow();
+    gtk_box_pack_start(GTK_BOX(column), gtk_separator_new(GTK_ORIENTATION_HORIZONTAL), FALSE, FALSE, 0);
+    GtkWidget* controls = new_flow();
     for (const auto& inst : m_run.host().instances()) {
-        GtkWidget* box = build_instance(inst.get());
-        gtk_container_add(GTK_CONTAINER(flow), box);
-        // The flow box would take focus and keyboard navigation away from the controls.
-        gtk_widget_set_can_focus(gtk_widget_get_parent(box), FALSE);
+        if (GtkWidget* panel = build_panel(inst.get())) add(panels, panel);
+        add(controls, build_controls(inst.get()));
     }
     gtk_window_set_default_size(GTK_WINDOW(m_window), 1200, 800);
 }
 
-GtkWidget* PlayWindow::build_instance(Instance* inst) {
+GtkWidget* PlayWindow::build_panel(Instance* inst) {
+    if (!inst->gui() || inst->panel_width <= 0 || inst->panel_height <= 0) return nullptr;
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
     gtk_widget_set_valign(box, GTK_ALIGN_START);
     gtk_container_set_border_width(GTK_CONTAINER(box), 4);
-    if (inst->gui() && inst->panel_width > 0 && inst->panel_height > 0) {
-        auto panel = std::make_unique<Panel>();
-        panel->window = this;
-        panel->inst = inst;
-        panel->area = gtk_drawing_area_new();
-        gtk_widget_set_size_request(panel->area, inst->panel_width * m_zoom, inst->panel_height * m_zoom);
-        gtk_widget_set_halign(panel->area, GTK_ALIGN_START);
-        gtk_widget_add_events(panel->area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK);
-        g_signal_connect(panel->area, "draw", G_CALLBACK(on_draw), panel.get());
-        g_signal_connect(panel->area, "button-press-event", G_CALLBACK(on_button), panel.get());
-        g_signal_connect(panel->area, "button-release-event", G_CALLBACK(on_button), panel.get());
-        g_signal_connect(panel->area, "motion-notify-event", G_CALLBACK(on_motion), panel.get());
-        gtk_box_pack_start(GTK_BOX(box), panel->area, FALSE, FALSE, 0);
-        m_panels.push_back(std::move(panel));
-    }
+    auto panel = std::make_unique<Panel>();
+    panel->window = this;
+    panel->inst = inst;
+    panel->area = gtk_drawing_area_new();
+    gtk_widget_set_size_request(panel->area, inst->panel_width * m_zoom, inst->panel_height * m_zoom);
+    gtk_widget_set_halign(panel->area, GTK_ALIGN_START);
+    gtk_widget_add_events(panel->area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK);
+    g_signal_connect(panel->area, "draw", G_CALLBACK(on_draw), panel.get());
+    g_signal_connect(panel->area, "button-press-event", G_CALLBACK(on_button), panel.get());
+    g_signal_connect(panel->area, "button-release-event", G_CALLBACK(on_button), panel.get());
+    g_signal_connect(panel->area, "motion-notify-event", G_CALLBACK(on_motion), panel.get());
+    gtk_box_pack_start(GTK_BOX(box), panel->area, FALSE, FALSE, 0);
+    m_panels.push_back(std::move(panel));
+    GtkWidget* name = gtk_label_new(inst->name().c_str());
+    gtk_widget_set_halign(name, GTK_ALIGN_START);
+    gtk_box_pack_start(GTK_BOX(box), name, FALSE, FALSE, 0);
+    return box;
+}
+
+GtkWidget* PlayWindow::build_controls(Instance* inst) {
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
+    gtk_widget_set_valign(box, GTK_ALIGN_START);
+    gtk_container_set_border_width(GTK_CONTAINER(box), 4);
     GtkWidget* name = gtk_label_new(nullptr);
     gchar* markup = g_markup_printf_escaped("<b>%s</b>", inst->name().c_str());
     gtk_label_set_markup(GTK_LABEL(name), markup);

@@ -35,7 +35,8 @@ private:
     struct Panel;
     struct Control;
     void build();
-    GtkWidget* build_instance(Instance* inst);
+    GtkWidget* build_panel(Instance* inst);     // null without a panel
+    GtkWidget* build_controls(Instance* inst);
     GtkWidget* build_control(Instance* inst, int pin);
     void print_panels();
     bool tick();

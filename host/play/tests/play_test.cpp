@@ -1,9 +1,12 @@
 // `mvhost play` as a person uses it: on a screen of its own (Xvfb) with a JACK server of its own
 // (dummy backend), clicked and dragged with xdotool, its recording analysed.
 #include <gtest/gtest.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -202,6 +205,77 @@ TEST_F(PlayLive, OctaveRangeChosenInTheArpeggiatorsControlsAddsTheOctaveAbove) {
     };
     EXPECT_NEAR(highest(0, 48000), 392.0, 10.0);
     EXPECT_NEAR(highest(x.size() - 72000, x.size()), 784.0, 20.0);
+}
+
+// A keyboard of the test's own: a JACK client whose MIDI output sends one note when asked.
+class TestKeyboard {
+public:
+    explicit TestKeyboard(const std::string& to) {
+        jack_status_t status;
+        m_client = jack_client_open("keyboard", JackNoStartServer, &status);
+        if (!m_client) return;
+        m_port = jack_port_register(m_client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        jack_set_process_callback(m_client, &TestKeyboard::process, this);
+        m_ok = m_port && jack_activate(m_client) == 0 &&
+               jack_connect(m_client, jack_port_name(m_port), to.c_str()) == 0;
+    }
+    ~TestKeyboard() {
+        if (m_client) jack_client_close(m_client);
+    }
+    bool ok() const { return m_ok; }
+    void note_on(int note) { m_note.store(note); }
+
+private:
+    static int process(jack_nframes_t frames, void* self) {
+        auto* k = static_cast<TestKeyboard*>(self);
+        void* buffer = jack_port_get_buffer(k->m_port, frames);
+        jack_midi_clear_buffer(buffer);
+        const int note = k->m_note.exchange(-1);
+        if (note >= 0) {
+            const jack_midi_data_t on[3] = {0x90, static_cast<jack_midi_data_t>(note), 100};
+            jack_midi_event_write(buffer, 0, on, 3);
+        }
+        return 0;
+    }
+    jack_client_t* m_client = nullptr;
+    jack_port_t* m_port = nullptr;
+    std::atomic<int> m_note{-1};
+    bool m_ok = false;
+};
+
+TEST_F(PlayLive, NoteFromTheMidiPortPlaysAndThePatchIsSavedWithItsOwnRate) {
+    const std::string patch = write_patch("keys.json", R"({
+      "sample_rate": 44100, "block_size": 64,
+      "instances": [
+        {"name": "keys", "module": "midi_source"},
+        {"name": "cv", "module": "midi_to_cv"},
+        {"name": "osc", "module": "tallisk", "pins": {"Waveform": 0, "wbf_path": "BANK"}},
+        {"name": "out", "module": "audio_out"}
+      ],
+      "wires": [["keys.MIDI Out", "cv.MIDI In"], ["cv.Pitch", "osc.Pitch"], ["osc.Output", "out.Left"]],
+      "output": {"channels": ["out.Left"]}
+    })");
+    const std::string wav = temp_dir() + "/keys.wav", saved = temp_dir() + "/keys-saved.json";
+    Play play({kMvhost, "play", patch, "--record", wav, "--seconds", "3", "--save-patch", saved},
+              temp_dir() + "/keys.err");
+    ASSERT_TRUE(play.wait_ready(20)) << play.err();
+    TestKeyboard keyboard("keys:midi_in");
+    ASSERT_TRUE(keyboard.ok());
+    keyboard.note_on(81);  // A5
+    // Ctrl+S in the window writes the patch while it plays.
+    ASSERT_EQ(xdotool({"search", "--sync", "--name", "keys.json", "windowfocus", "--sync", "key", "ctrl+s"}), 0);
+    ASSERT_EQ(play.wait_exit(30), 0) << play.err();
+    EXPECT_NE(play.err().find("saved " + saved), std::string::npos) << play.err();
+
+    std::vector<float> x;
+    int rate = 0, channels = 0;
+    long frames = 0;
+    ASSERT_TRUE(read_wav(wav, &x, &rate, &channels, &frames));
+    EXPECT_NEAR(zero_crossing_hz(x, x.size() - 24000, x.size(), rate), 880.0, 1.0);
+    const std::string text = read_file(saved);
+    EXPECT_NE(text.find("\"sample_rate\": 44100"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"block_size\": 64"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"restored\": true"), std::string::npos) << text;
 }
 
 TEST(PlayCommand, RefusesBadInputWithOneLineAndStatus2) {
