@@ -11,6 +11,9 @@
 #include "live_engine.h"
 #include "mvp/gdi.h"
 #include "mvp/window.h"
+#ifdef MV_HAVE_PLATFORM_GTK
+#include "mvp/gtk_user.h"
+#endif
 
 namespace mvh {
 
@@ -38,6 +41,9 @@ bool parse_range(const std::string& extra, double* lo, double* hi) {
     return true;
 }
 
+#ifdef MV_HAVE_PLATFORM_GTK
+const char* cursor_name(const mvp::CursorInfo& info) { return mvp::gdk_cursor_name(info.instance, info.resource_id); }
+#else
 const char* cursor_name(const mvp::CursorInfo& info) {
     if (info.instance != 0) return "crosshair";  // a module's own cursor resource: a drawing tool
     switch (info.resource_id) {
@@ -51,6 +57,7 @@ const char* cursor_name(const mvp::CursorInfo& info) {
     default: return "default";
     }
 }
+#endif
 
 }  // namespace
 

@@ -80,6 +80,20 @@ int run(const std::vector<std::string>& argv, double timeout_seconds) {
     return pid > 0 ? wait_exit(pid, timeout_seconds) : -1;
 }
 
+std::string output_of(const std::vector<std::string>& argv, double timeout_seconds) {
+    int fds[2];
+    if (pipe(fds) != 0) return "";
+    const pid_t pid = spawn(argv, fds[1], "");
+    close(fds[1]);
+    std::string out;
+    char buf[512];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    close(fds[0]);
+    if (pid > 0) wait_exit(pid, timeout_seconds);
+    return out;
+}
+
 std::string read_file(const std::string& path) {
     std::ifstream in(path);
     std::stringstream ss;
@@ -119,6 +133,8 @@ bool Screen::start(std::string* error) {
     setenv("LSAN_OPTIONS", lsan.c_str(), 1);
     // GTK's accessibility bridge would look for a session bus that the tests do not have.
     setenv("NO_AT_BRIDGE", "1", 1);
+    // Nor is there a settings daemon for the file chooser to write its settings to.
+    setenv("GSETTINGS_BACKEND", "memory", 1);
 
     m_server = "mvplay-test-" + std::to_string(getpid());
     setenv("JACK_DEFAULT_SERVER", m_server.c_str(), 1);

@@ -26,6 +26,8 @@ void stop(pid_t pid);
 // Runs a command to completion (xdotool, import); its exit status.
 int run(const std::vector<std::string>& argv, double timeout_seconds = 20);
 std::string read_file(const std::string& path);
+// Runs a command to completion and returns what it wrote on stdout.
+std::string output_of(const std::vector<std::string>& argv, double timeout_seconds = 20);
 
 class Screen {
 public:

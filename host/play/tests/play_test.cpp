@@ -126,7 +126,8 @@ TEST_F(PlayLive, DragInTheWaveViewRedrawsTheWaveformThatPlays) {
       ],
       "wires": [["pitch.Out", "osc.Pitch"], ["view.Wave out", "osc.Wave in"], ["osc.Wave out", "view.Wave in"],
                 ["osc.Output", "out.Left"]],
-      "output": {"channels": ["out.Left"]}
+      "output": {"channels": ["out.Left"]},
+      "user": [{"message_box": "No", "caption": "TK_MAIN"}]
     })");
     const std::string wav = temp_dir() + "/draw.wav";
     Play play({kMvhost, "play", patch, "--record", wav, "--seconds", "4", "--zoom", "2"}, temp_dir() + "/draw.err");
@@ -205,6 +206,89 @@ TEST_F(PlayLive, OctaveRangeChosenInTheArpeggiatorsControlsAddsTheOctaveAbove) {
     };
     EXPECT_NEAR(highest(0, 48000), 392.0, 10.0);
     EXPECT_NEAR(highest(x.size() - 72000, x.size()), 784.0, 20.0);
+}
+
+// The windows of the play process that are on the screen (the main window, open menus, dialogs).
+int visible_windows() {
+    const std::string ids = output_of({"xdotool", "search", "--onlyvisible", "--class", "mvhost"});
+    return static_cast<int>(std::count(ids.begin(), ids.end(), '\n'));
+}
+
+// A tallisk with an empty bank (silent) at 5 V; the script answers the question about unsaved
+// waveforms at the end, the person does the rest.
+const char* kEmptyOscPatch = R"({
+  "sample_rate": 48000, "block_size": 1024,
+  "instances": [
+    {"name": "pitch", "module": "builtin:constant", "pins": {"Value": 5.0}},
+    {"name": "osc", "module": "tallisk", "pins": {"Waveform": 0}},
+    {"name": "out", "module": "audio_out"}
+  ],
+  "wires": [["pitch.Out", "osc.Pitch"], ["osc.Output", "out.Left"]],
+  "output": {"channels": ["out.Left"]},
+  "user": [{"message_box": "No", "caption": "TK_MAIN"}]
+})";
+
+// Silent at first, a sawtooth at 440 Hz over the last second.
+void expect_silence_then_sawtooth(const std::string& wav) {
+    std::vector<float> x;
+    int rate = 0, channels = 0;
+    long frames = 0;
+    ASSERT_TRUE(read_wav(wav, &x, &rate, &channels, &frames));
+    ASSERT_GT(x.size(), 96000u);
+    EXPECT_EQ(longest_silence(x, 0, 4800), 4800u);
+    const size_t from = x.size() - 48000;
+    const double f0 = zero_crossing_hz(x, from, x.size(), rate);
+    EXPECT_NEAR(f0, 440.0, 0.5);
+    EXPECT_NEAR(magnitude_at(x, from, x.size(), rate, 2 * f0) / magnitude_at(x, from, x.size(), rate, f0), 0.5, 0.02);
+}
+
+TEST_F(PlayLive, ClickOnTheEditorOpensItsMenuAndNewSawtoothPlaysASawtooth) {
+    const std::string patch = write_patch("menu.json", kEmptyOscPatch);
+    const std::string wav = temp_dir() + "/menu.wav";
+    Play play({kMvhost, "play", patch, "--record", wav, "--seconds", "5"}, temp_dir() + "/menu.err");
+    ASSERT_TRUE(play.wait_ready(20)) << play.err();
+    const Rect osc = play.panels().at("osc");
+    const int before = visible_windows();
+    click_at(osc.x + osc.w / 3, osc.y + osc.h / 3);
+    pause(0.7);
+    EXPECT_EQ(visible_windows(), before + 1) << "the menu's window";
+    // New is the third entry; its submenu starts with "New Bank", a separator, then the shapes.
+    for (const char* key : {"Down", "Down", "Down", "Right", "Down", "Down", "Down"}) ASSERT_EQ(xdotool({"key", key}), 0);
+    pause(0.3);
+    EXPECT_EQ(visible_windows(), before + 2) << "the submenu's window";
+    // For a person to look at: the menu with "Sawtooth" chosen.
+    run({"import", "-window", "root", std::string(MV_BINARY_DIR) + "/tests/play-tallisk-menu.png"});
+    ASSERT_EQ(xdotool({"key", "Return"}), 0);
+    ASSERT_EQ(play.wait_exit(30), 0) << play.err();
+    expect_silence_then_sawtooth(wav);
+}
+
+TEST_F(PlayLive, LoadBankInTheFileChooserPlaysTheBank) {
+    const std::string patch = write_patch("load.json", kEmptyOscPatch);
+    const std::string wav = temp_dir() + "/load.wav";
+    Play play({kMvhost, "play", patch, "--record", wav, "--seconds", "5"}, temp_dir() + "/load.err");
+    ASSERT_TRUE(play.wait_ready(20)) << play.err();
+    const Rect osc = play.panels().at("osc");
+    click_at(osc.x + osc.w / 3, osc.y + osc.h / 3);
+    pause(0.7);
+    // File > Load bank, the first entry of the second.
+    for (const char* key : {"Down", "Down", "Right", "Return"}) ASSERT_EQ(xdotool({"key", key}), 0);
+    ASSERT_EQ(xdotool({"search", "--sync", "--onlyvisible", "--name", "Open|Load"}), 0) << "the file chooser";
+    pause(0.5);
+    // The bank's whole path pasted into the chooser's location entry, then Return. (Typed key by
+    // key, the entry's completion, which arrives late, would mix itself into the path.)
+    const std::string clip = temp_dir() + "/path.txt";
+    std::ofstream(clip) << kBank;
+    const pid_t xclip = spawn({"xclip", "-quiet", "-loops", "1", "-selection", "clipboard", "-i", clip}, -1, "");
+    ASSERT_GT(xclip, 0);
+    pause(0.3);
+    ASSERT_EQ(xdotool({"key", "ctrl+l"}), 0);
+    ASSERT_EQ(xdotool({"key", "ctrl+v"}), 0);
+    EXPECT_EQ(wait_exit(xclip, 5), 0) << "the path was pasted";
+    pause(0.3);
+    ASSERT_EQ(xdotool({"key", "Return"}), 0);
+    ASSERT_EQ(play.wait_exit(30), 0) << play.err();
+    expect_silence_then_sawtooth(wav);
 }
 
 // A keyboard of the test's own: a JACK client whose MIDI output sends one note when asked.
