@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "mvp/gdi.h"
+#include "mvp/output_file.h"
 
 namespace mvp {
 
@@ -31,19 +32,13 @@ png_image png_header(const Image& image) {
 }  // namespace
 
 bool write_png(HGDIOBJ dc_or_bitmap, const std::string& path, std::string* error) {
-    Image image;
-    if (!read_image(dc_or_bitmap, &image)) {
-        if (error) *error = "no bitmap behind handle " + std::to_string(dc_or_bitmap);
+    // Encoded in memory, then written as a whole so that a failed paint never leaves half a file.
+    std::vector<uint8_t> bytes;
+    if (!encode_png(dc_or_bitmap, &bytes, error)) {
+        if (error) *error = path + ": " + *error;
         return false;
     }
-    const std::vector<png_byte> rgb = rgb_bytes(image);
-    png_image png = png_header(image);
-    if (!png_image_write_to_file(&png, path.c_str(), 0, rgb.data(), 0, nullptr)) {
-        if (error) *error = "cannot write " + path + ": " + png.message;
-        png_image_free(&png);
-        return false;
-    }
-    return true;
+    return write_output_file(path, bytes.data(), bytes.size(), error);
 }
 
 bool encode_png(HGDIOBJ dc_or_bitmap, std::vector<uint8_t>* bytes, std::string* error) {
