@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "mvhost/patch.h"
+#include "mvp/output_file.h"
 
 namespace mvh {
 
@@ -191,25 +192,19 @@ bool write_midi_file(const std::string& path, const std::vector<MidiRecord>& eve
     vlq(0);
     track.insert(track.end(), {0xFF, 0x2F, 0x00});
 
-    const std::string tmp = path + ".tmp";
-    FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) {
-        if (error) *error = path + ": cannot write the MIDI file";
-        return false;
-    }
     const unsigned char header[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x03, 0xC0};
     const unsigned char tempo[] = {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20};
     const uint32_t len = static_cast<uint32_t>(track.size() + sizeof tempo);
     const unsigned char mtrk[] = {'M', 'T', 'r', 'k', static_cast<unsigned char>(len >> 24),
                                   static_cast<unsigned char>(len >> 16), static_cast<unsigned char>(len >> 8),
                                   static_cast<unsigned char>(len)};
-    bool ok = std::fwrite(header, 1, sizeof header, f) == sizeof header &&
-              std::fwrite(mtrk, 1, sizeof mtrk, f) == sizeof mtrk && std::fwrite(tempo, 1, sizeof tempo, f) == sizeof tempo &&
-              std::fwrite(track.data(), 1, track.size(), f) == track.size();
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        if (error) *error = path + ": cannot write the MIDI file";
+    std::vector<unsigned char> file(header, header + sizeof header);
+    file.insert(file.end(), mtrk, mtrk + sizeof mtrk);
+    file.insert(file.end(), tempo, tempo + sizeof tempo);
+    file.insert(file.end(), track.begin(), track.end());
+    std::string why;
+    if (!mvp::write_output_file(path, file.data(), file.size(), &why)) {
+        if (error) *error = why;
         return false;
     }
     return true;

@@ -12,6 +12,7 @@
 
 #ifdef MV_HAVE_PLATFORM
 #include "mvp/gdi.h"
+#include "mvp/output_file.h"
 #endif
 
 namespace mvh {
@@ -51,6 +52,7 @@ int cmd_panel(const PanelOptions& opt, std::ostream& err) {
     } catch (const PatchError& e) {
         return fail(e.what());
     }
+    if (mvp::same_file(opt.output, opt.patch)) return fail(opt.output + ": is the patch itself; choose another output");
     Instance* inst = run->host().find(opt.instance);
     if (!inst) return fail(opt.patch + ": no instance \"" + opt.instance + "\"");
     if (!inst->gui()) return fail(opt.patch + ": instance \"" + opt.instance + "\" has no GUI object");
@@ -66,13 +68,9 @@ int cmd_panel(const PanelOptions& opt, std::ostream& err) {
     inst->paint(dc, w, h);
     mvp::GdiFlush();
     std::string error;
-    const std::string tmp = opt.output + ".part";
-    const bool ok = mvp::write_png(dc, tmp, &error);
+    const bool ok = mvp::write_png(dc, opt.output, &error);
     mvp::delete_panel_dc(dc);
-    if (!ok || std::rename(tmp.c_str(), opt.output.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        return fail(opt.output + ": cannot write the picture" + (error.empty() ? "" : ": " + error));
-    }
+    if (!ok) return fail(error);
     err << opt.output << ": " << w << "x" << h << " panel of \"" << opt.instance << "\" at " << at << " s\n";
     return 0;
 #endif
@@ -99,7 +97,7 @@ bool write_panels(PatchRun& run, const std::string& dir, std::ostream& err, std:
         const bool ok = mvp::write_png(dc, path, &why);
         mvp::delete_panel_dc(dc);
         if (!ok) {
-            if (error) *error = path + ": cannot write the picture: " + why;
+            if (error) *error = why;
             return false;
         }
         err << path << ": " << w << "x" << h << " panel of \"" << inst->name() << "\"\n";
@@ -117,7 +115,12 @@ void register_panel(CLI::App& app, int& status) {
     cmd->add_option("--size", opt->size, "Panel size WIDTHxHEIGHT (default: the size the module asks for)");
     cmd->add_option("--at", opt->at, "Seconds into the patch (default: its end)");
     cmd->add_option("--plugins", opt->plugin_dirs, "Further folders to search for modules");
-    cmd->callback([opt, &status] { status = cmd_panel(*opt, std::cerr); });
+    cmd->callback([opt, &status] {
+#ifdef MV_HAVE_PLATFORM
+        mvp::remove_temporaries_on_interrupt("mvhost panel: interrupted");
+#endif
+        status = cmd_panel(*opt, std::cerr);
+    });
 }
 
 }  // namespace mvh

@@ -14,6 +14,7 @@
 #include "mvhost/commands.h"
 #include "mvhost/patch.h"
 #include "mvhost/render.h"
+#include "mvp/output_file.h"
 
 namespace fs = std::filesystem;
 
@@ -31,31 +32,6 @@ std::vector<std::string> default_plugin_dirs() {
     return dirs;
 }
 
-namespace {
-
-// Writes to a temporary file beside the target and renames it into place only on success, so a
-// failed render never leaves a partial file behind.
-class TempFile {
-public:
-    explicit TempFile(const std::string& target) : m_target(target) {
-        m_temp = target + ".part-" + std::to_string(getpid());
-    }
-    ~TempFile() {
-        if (!m_committed) std::remove(m_temp.c_str());
-    }
-    const std::string& path() const { return m_temp; }
-    bool commit() {
-        m_committed = std::rename(m_temp.c_str(), m_target.c_str()) == 0;
-        return m_committed;
-    }
-
-private:
-    std::string m_target, m_temp;
-    bool m_committed = false;
-};
-
-}  // namespace
-
 int cmd_render(const RenderOptions& opt, std::ostream& err) {
     auto fail = [&](const std::string& msg) {
         err << "mvhost render: " << msg << "\n";
@@ -71,6 +47,12 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
     }
     if (run->outputs().empty() && !opt.output.empty())
         return fail(opt.patch + ": output.channels: the patch names no outputs for the WAV file");
+    // Writing the WAV, a MIDI file, a log or a panel over the patch would destroy it; writing the
+    // patch back over itself (--save-patch) is a save, and is allowed.
+    std::vector<std::string> outputs = {opt.output, opt.user_log};
+    if (!opt.panels_dir.empty())
+        for (const auto& inst : run->host().instances())
+            outputs.push_back((fs::path(opt.panels_dir) / (inst->name() + ".png")).string());
 
     struct MidiOut {
         Instance* inst;
@@ -89,20 +71,24 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
         if (pin < 0 || inst->pins()[pin].datatype != DT_MIDI || inst->pins()[pin].direction != DR_OUT)
             return fail("--midi-out " + arg + ": \"" + arg.substr(dot + 1, eq - dot - 1) + "\" is not a MIDI output");
         midi_outs.push_back({inst, inst->gui_to_audio(pin), arg.substr(eq + 1)});
+        outputs.push_back(arg.substr(eq + 1));
     }
+    for (const std::string& out : outputs)
+        if (!out.empty() && mvp::same_file(out, opt.patch)) return fail(out + ": is the patch itself; choose another output");
 
     const float rate = run->host().config().sample_rate;
     const int channels = static_cast<int>(run->outputs().size());
-    std::unique_ptr<TempFile> wav_tmp;
+    mvp::OutputFile wav;
     SNDFILE* snd = nullptr;
     if (!opt.output.empty()) {
-        wav_tmp = std::make_unique<TempFile>(opt.output);
+        std::string why;
+        if (!wav.open(opt.output, &why, mvp::OutputFile::Access::Seekable)) return fail(why);
         SF_INFO info{};
         info.samplerate = static_cast<int>(rate);
         info.channels = channels;
         const bool pcm16 = opt.pcm16 || run->output_format() == "pcm16";
         info.format = SF_FORMAT_WAV | (pcm16 ? SF_FORMAT_PCM_16 : SF_FORMAT_FLOAT);
-        snd = sf_open(wav_tmp->path().c_str(), SFM_WRITE, &info);
+        snd = sf_open_fd(wav.fd(), SFM_WRITE, &info, SF_FALSE);
         if (!snd) return fail(opt.output + ": cannot write the WAV file: " + sf_strerror(nullptr));
     }
 
@@ -156,7 +142,9 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
     if (snd) {
         flush();
         if (sf_close(snd) != 0) write_ok = false;
-        if (!write_ok || !wav_tmp->commit()) return fail(opt.output + ": cannot write the WAV file");
+        if (!write_ok) return fail(opt.output + ": cannot write the WAV file");
+        std::string why;
+        if (!wav.commit(&why)) return fail(why);
     }
 
     for (const MidiOut& m : midi_outs) {
@@ -174,23 +162,13 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
 
     for (const std::string& p : run->user_problems()) err << "mvhost render: warning: user script: " << p << "\n";
     if (!opt.user_log.empty()) {
-        TempFile tmp(opt.user_log);
-        {
-            std::ofstream out(tmp.path());
-            out << run->user_log().dump(2) << "\n";
-            if (!out) return fail(opt.user_log + ": cannot write the user log");
-        }
-        if (!tmp.commit()) return fail(opt.user_log + ": cannot write the user log");
+        std::string why;
+        if (!mvp::write_output_file(opt.user_log, run->user_log().dump(2) + "\n", &why)) return fail(why);
     }
 
     if (!opt.save_patch.empty()) {
-        TempFile tmp(opt.save_patch);
-        {
-            std::ofstream out(tmp.path());
-            out << run->stored_patch().dump(2) << "\n";
-            if (!out) return fail(opt.save_patch + ": cannot write the patch");
-        }
-        if (!tmp.commit()) return fail(opt.save_patch + ": cannot write the patch");
+        std::string why;
+        if (!mvp::write_output_file(opt.save_patch, run->stored_patch().dump(2) + "\n", &why)) return fail(why);
     }
 
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -215,7 +193,13 @@ void register_render(CLI::App& app, int& status) {
     cmd->add_option("--user-log", opt->user_log, "Write what the scripted user was asked (JSON)");
     cmd->add_option("--panels", opt->panels_dir, "Paint every GUI panel at the end into DIR/INSTANCE.png");
     cmd->add_flag("-q,--quiet", opt->quiet, "No progress bar");
-    cmd->callback([opt, &status] { status = cmd_render(*opt, std::cerr); });
+    cmd->callback([opt, &status] {
+        // Clears a progress bar first, so the line stands alone.
+        const bool bar = isatty(STDERR_FILENO) && !opt->quiet;
+        mvp::remove_temporaries_on_interrupt((bar ? "\r" + std::string(70, ' ') + "\r" : std::string()) +
+                                             "mvhost render: interrupted");
+        status = cmd_render(*opt, std::cerr);
+    });
 }
 
 }  // namespace mvh

@@ -1,15 +1,10 @@
 // Encoding, all-or-nothing decoding and the safe save of bank files.
 #include "bank_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <bit>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 
+#include "mvp/output_file.h"
 #include "waveform_bank.h"
 
 namespace tallisk {
@@ -56,28 +51,10 @@ std::vector<uint8_t> encode_wb1(const float* waves, const char* names) {
 }
 
 SaveError write_file_atomically(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::string temp = path + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) return SaveError::CannotOpen;
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += static_cast<size_t>(n);
-    }
-    if (ok && ::fsync(fd) != 0) ok = false;
-    if (::close(fd) != 0) ok = false;
-    // mkstemp makes the file private: give it the mode of the file it replaces, or the usual one.
-    struct stat old {};
-    if (ok) ::chmod(temp.c_str(), ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return SaveError::WriteFailed;
-    }
-    return SaveError::None;
+    mvp::OutputFile out;
+    if (!out.open(path, nullptr)) return SaveError::CannotOpen;
+    out.write(bytes.data(), bytes.size());
+    return out.commit(nullptr) ? SaveError::None : SaveError::WriteFailed;
 }
 
 }  // namespace tallisk

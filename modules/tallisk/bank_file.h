@@ -35,8 +35,9 @@ std::vector<uint8_t> encode_wb1(const WaveformBank& bank);
 std::vector<uint8_t> encode_wb1(const float* waves, const char* names);
 
 enum class SaveError { None, CannotOpen, WriteFailed };
-// Writes to a temporary file beside `path`, checks every write, flushes and syncs, then renames it
-// over `path`. On any failure the old file is untouched and the temporary one removed.
+// Writes the whole file without clobbering what `path` names (a device or FIFO is written in
+// place, a symlink's target replaced). CannotOpen: nothing could be opened for `path` (a folder,
+// a read-only file, a missing folder); WriteFailed: the old file is untouched.
 SaveError write_file_atomically(const std::string& path, const std::vector<uint8_t>& bytes);
 
 }  // namespace tallisk

@@ -12,11 +12,13 @@ if ! command -v "$CXX" >/dev/null 2>&1; then
   echo "run_fuzz: $CXX not found"
   exit 1
 fi
-flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$src"
+flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$src -I$src/../../platform/include"
 build() {
   name=$1; shift
   files=""
   for f in "$@"; do files="$files $src/$f"; done
+  # The bank writer saves through the platform's output files.
+  files="$files $src/../../platform/src/output_file.cpp"
   $CXX $flags -o "$out/fuzz_$name" "$here/fuzz_$name.cpp" $files
 }
 build bank bank_file.cpp waveform_bank.cpp level_store.cpp

@@ -210,6 +210,25 @@ TEST_F(Files, FailingWriteKeepsTheOldFileAndTheModifiedFlag) {
     EXPECT_TRUE(editor->bank().modified);
 }
 
+TEST_F(Files, SaveFollowsSymlinksAndRespectsReadOnlyFiles) {
+    fill_bank();
+    fs::create_directories(dir / "banks");
+    fs::create_symlink("banks/real.wb1", dir / "link.wb1");
+    ASSERT_TRUE(editor->save_bank(path("link.wb1").c_str()));
+    EXPECT_TRUE(fs::is_symlink(dir / "link.wb1"));
+    EXPECT_EQ(fs::file_size(dir / "banks" / "real.wb1"), kWb1Bytes);
+
+    if (::geteuid() != 0) {
+        write("locked.wb1", {'W', 'B', '1', ' '});
+        fs::permissions(dir / "locked.wb1", fs::perms::owner_read);
+        editor->bank().modified = true;
+        EXPECT_FALSE(editor->save_bank(path("locked.wb1").c_str()));
+        EXPECT_EQ(last_box().text, "Cannot open file !");
+        EXPECT_EQ(fs::file_size(dir / "locked.wb1"), 4u);
+        EXPECT_TRUE(editor->bank().modified);
+    }
+}
+
 TEST_F(Files, MovedBankIsFoundInTheHostFolder) {
     fill_bank();
     ASSERT_TRUE(editor->save_bank(path("moved.wb1").c_str()));
