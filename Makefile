@@ -24,12 +24,17 @@ test: build
 demo: build
 	@tools/run-demo $(BUILD)
 
+# The 32-bit programs run natively where the kernel can run them, else under qemu-i386; EMULATE32=1
+# takes the emulator path anyway. The configure step finds out which, and the run says it.
+EMULATE32 ?= 0
 test32:
 	@tools/install-deps --i386
-	@if [ ! -f $(BUILD32)/build.ninja ]; then \
-	  cmake -S . -B $(BUILD32) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMV_BUILD_32=ON $(CMAKE_FLAGS); fi
+	@cmake -S . -B $(BUILD32) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMV_BUILD_32=ON \
+	  -DMV_FORCE_EMULATOR=$(if $(filter 1,$(EMULATE32)),ON,OFF) $(CMAKE_FLAGS) >/dev/null
+	@cat $(BUILD32)/run-mode.txt
 	@cmake --build $(BUILD32) -j $(JOBS)
 	@cd $(BUILD32) && ctest --output-on-failure -j $(JOBS)
+	@cat $(BUILD32)/run-mode.txt
 
 # The suite, and every plug-in through the validator, under AddressSanitizer and UBSan. A UBSan
 # report stops the program so that it fails its test instead of scrolling past.

@@ -10,6 +10,40 @@ if(MV_BUILD_32)
   set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/i386-linux-gnu/pkgconfig:/usr/share/pkgconfig)
   add_compile_options(-m32 -msse2 -mfpmath=sse)
   add_link_options(-m32)
+
+  # Some kernels have no 32-bit support, and every i386 program fails there with "Exec format
+  # error". The test programs then run under qemu-i386 (ctest and the test discovery prepend
+  # CMAKE_CROSSCOMPILING_EMULATOR), and tests that start a 32-bit program themselves put the same
+  # emulator in front of it: they read it from MV_EXEC_PREFIX in their environment, as does the
+  # validator when it runs itself again. MV_FORCE_EMULATOR takes the emulator path on a kernel that
+  # would run the programs natively, so that path can be tried anywhere.
+  option(MV_FORCE_EMULATOR "Run the 32-bit test programs under qemu-i386 even where they run natively" OFF)
+  set(MV_RUN32_RESULT "")
+  if(NOT MV_FORCE_EMULATOR)
+    try_run(MV_RUN32_RESULT MV_RUN32_COMPILED ${CMAKE_BINARY_DIR}/run32_probe ${CMAKE_SOURCE_DIR}/cmake/run32_probe.c
+      COMPILE_DEFINITIONS -m32 LINK_OPTIONS -m32)
+  endif()
+  if(MV_FORCE_EMULATOR OR NOT MV_RUN32_RESULT STREQUAL "0")
+    find_program(MV_QEMU_I386 qemu-i386)
+    if(NOT MV_QEMU_I386)
+      message(FATAL_ERROR "32-bit programs do not run here and qemu-i386 is missing (tools/install-deps --i386 installs qemu-user)")
+    endif()
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${MV_QEMU_I386})
+    set(MV_EXEC_PREFIX ${MV_QEMU_I386})
+    if(MV_FORCE_EMULATOR)
+      set(mv_run_mode "under ${MV_QEMU_I386} (forced with MV_FORCE_EMULATOR)")
+    else()
+      set(mv_run_mode "under ${MV_QEMU_I386} (this kernel does not run 32-bit programs)")
+    endif()
+  else()
+    set(MV_EXEC_PREFIX "")
+    set(mv_run_mode "natively")
+  endif()
+  message(STATUS "32-bit programs run ${mv_run_mode}")
+  file(WRITE ${CMAKE_BINARY_DIR}/run-mode.txt "32-bit test programs run ${mv_run_mode}\n")
+endif()
+if(NOT DEFINED MV_EXEC_PREFIX)
+  set(MV_EXEC_PREFIX "")
 endif()
 
 add_compile_options(-Wall -Wextra)
@@ -73,10 +107,11 @@ function(mv_add_test)
   add_executable(${T_NAME} ${T_SOURCES})
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/testing/include)
   target_compile_definitions(${T_NAME} PRIVATE
     MV_PLUGIN_DIR="${MV_PLUGIN_DIR}" MV_SOURCE_DIR="${CMAKE_SOURCE_DIR}" MV_BINARY_DIR="${CMAKE_BINARY_DIR}")
   if(T_DEPENDS)
     add_dependencies(${T_NAME} ${T_DEPENDS})
   endif()
-  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 ENVIRONMENT "MV_EXEC_PREFIX=${MV_EXEC_PREFIX}")
 endfunction()

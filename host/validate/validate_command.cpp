@@ -71,7 +71,21 @@ void reexec_with_shim(const ValidateOptions& o) {
     setenv("LD_PRELOAD", preload.c_str(), 1);
     setenv(kReexecEnv, "1", 1);
     std::cout.flush();
-    execv("/proc/self/exe", argv.data());
+    // Under an emulator (the 32-bit build on a kernel without 32-bit support) the kernel cannot
+    // start this program by itself: the emulator named in MV_EXEC_PREFIX starts it again.
+    const char* prefix = getenv("MV_EXEC_PREFIX");
+    if (prefix && *prefix) {
+        char self[4096];
+        const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+        if (n > 0) {
+            self[n] = '\0';
+            std::vector<char*> emulated{const_cast<char*>(prefix), self};
+            emulated.insert(emulated.end(), argv.begin() + 1, argv.end());
+            execvp(prefix, emulated.data());
+        }
+    } else {
+        execv("/proc/self/exe", argv.data());
+    }
     unsetenv(kReexecEnv);  // exec failed: go on without the shim
 #endif
 }

@@ -9,6 +9,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "mv_testing/exec.h"
+
 namespace {
 
 struct ValidateRun {
@@ -34,7 +36,7 @@ ValidateRun validate(const std::string& args) {
     const std::string json = std::string(MV_BINARY_DIR) + "/tests/validate_" + std::to_string(getpid()) + "_" +
                              std::to_string(counter++) + ".json";
     std::remove(json.c_str());
-    const std::string cmd = std::string(MVHOST_EXE) + " validate " + args + " --json " + json + " 2>&1";
+    const std::string cmd = mv_testing::program(MVHOST_EXE) + " validate " + args + " --json " + json + " 2>&1";
     ValidateRun r;
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return r;

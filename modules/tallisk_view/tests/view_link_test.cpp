@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "mv_testing/exec.h"
 #include "mvhost/patch.h"
 #include "mvp/scripted_user.h"
 #include "view_fixture.h"
@@ -221,7 +222,7 @@ bool read_png(const std::string& path, mvp::Image* image) {
 TEST(DrawWaveformExample, MvhostPanelShowsTheDrawnWaveform) {
     const std::string png = std::string(MV_BINARY_DIR) + "/tallisk_view_panel_test.png";
     std::filesystem::remove(png);
-    const std::string command = std::string(MV_BINARY_DIR) + "/bin/mvhost panel " + kExample +
+    const std::string command = mv_testing::program(std::string(MV_BINARY_DIR) + "/bin/mvhost") + " panel " + kExample +
                                 " --instance view -o " + png + " 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     mvp::Image shown;
