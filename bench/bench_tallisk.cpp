@@ -1,6 +1,7 @@
 // tallisk: oscillator cost per sample at block 64, and the editor's table rebuilds on the UI thread.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -64,14 +65,19 @@ void BM_OscillatorStaticPitch(benchmark::State& state) {
 }
 BENCHMARK(BM_OscillatorStaticPitch)->Arg(0)->Arg(1)->ArgNames({"plain"});
 
+// Arg "vibrato": 0 sweeps from 3 to 7 V in 4096 samples, over and over (every sample a new table
+// entry, every level from 2 to 6 and three fades); 1 is a 5 Hz vibrato of +-0.1 V around 4.5 V
+// (a new pitch every sample, a new entry every 11 samples or so). "plain": 1 keeps the plain loops.
 void BM_OscillatorStreamingPitch(benchmark::State& state) {
     auto e = filled_editor();
     auto osc = std::make_unique<Oscillator>();
     osc->build_increment_tables(44100.0f);
     osc->set_store(e->level_store());
-    // A slow sweep: every sample a new pitch, so every sample runs the pitch update.
-    std::vector<float> pitch(kBlock * 64);
-    for (size_t i = 0; i < pitch.size(); ++i) pitch[i] = 0.3f + 0.4f * static_cast<float>(i) / pitch.size();
+    osc->use_plain_loops(state.range(1) != 0);
+    std::vector<float> pitch(state.range(0) ? 8820 * 16 : kBlock * 64);  // whole blocks, whole periods
+    for (size_t i = 0; i < pitch.size(); ++i)
+        pitch[i] = state.range(0) ? 0.45f + 0.01f * std::sin(6.2831853f * 5.0f * static_cast<float>(i) / 44100.0f)
+                                  : 0.3f + 0.4f * static_cast<float>(i) / pitch.size();
     std::vector<float> out(kBlock);
     size_t at = 0;
     for (auto _ : state) {
@@ -81,7 +87,7 @@ void BM_OscillatorStreamingPitch(benchmark::State& state) {
     }
     per_sample(state);
 }
-BENCHMARK(BM_OscillatorStreamingPitch);
+BENCHMARK(BM_OscillatorStreamingPitch)->Args({0, 0})->Args({1, 0})->Args({0, 1})->ArgNames({"vibrato", "plain"});
 
 void BM_OscillatorMorph(benchmark::State& state) {
     const bool gliding = state.range(0) != 0;

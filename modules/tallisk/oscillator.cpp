@@ -47,11 +47,24 @@ float fade_for_increment(uint32_t increment, int level) {
     return static_cast<float>(t * t * (3.0 - 2.0 * t));
 }
 
-uint32_t entry_for_increment(uint32_t increment) {
-    const int level = level_for_increment(increment);
-    if (level == kFundamentalOnly || fade_for_increment(increment, level) != 0.0f)
-        return kSlowEntry | stream_entry(0, 0, level);
-    return stream_entry(kLevels[level].offset, kShifts[level], level);
+// The thresholds of the streaming block loop, consistent with level_for_increment and
+// fade_for_increment by construction.
+const StreamLevels& stream_levels() {
+    static const StreamLevels levels = [] {
+        StreamLevels s{};
+        for (int l = 0; l < kLevelCount; ++l) {
+            const int64_t top = kLevels[l].bins - 1;
+            s.switch_at[l] = static_cast<int32_t>(((int64_t{1} << 31) + top - 1) / top);
+            int64_t f = static_cast<int64_t>(kFadeStart * 2147483648.0 / static_cast<double>(top));
+            while (f > 0 && fade_for_increment(static_cast<uint32_t>(f - 1), l) != 0.0f) --f;
+            while (fade_for_increment(static_cast<uint32_t>(f), l) == 0.0f) ++f;
+            s.fade_from[l] = static_cast<int32_t>(f);
+            s.read[l] = kLevels[l].offset | kShifts[l] << 16;
+        }
+        s.fade_from[kLevelCount] = 0;
+        return s;
+    }();
+    return levels;
 }
 
 // Linear interpolation in a table of 2^(32 - shift) samples.
@@ -79,8 +92,7 @@ int32_t to_increment(double value) {
 Oscillator::Oscillator() {
     std::memset(m_expo, 0, sizeof m_expo);
     std::memset(m_lin, 0, sizeof m_lin);
-    std::memset(m_expo_entry, 0, sizeof m_expo_entry);
-    std::memset(m_lin_entry, 0, sizeof m_lin_entry);
+
 }
 
 void Oscillator::build_increment_tables(float sample_rate) {
@@ -90,8 +102,7 @@ void Oscillator::build_increment_tables(float sample_rate) {
         const double v = 10.0 * i * (1.0 / 16384.0);
         m_expo[i] = to_increment(std::pow(2.0, v) * 13.75 / sr * kTwo32);
         m_lin[i] = to_increment(v * 1000.0 / sr * kTwo32);
-        m_expo_entry[i] = entry_for_increment(static_cast<uint32_t>(m_expo[i]));
-        m_lin_entry[i] = entry_for_increment(static_cast<uint32_t>(m_lin[i]));
+
     }
 }
 
@@ -121,10 +132,9 @@ void Oscillator::pitch_update(float pitch) {
     const bool expo = m_law == PitchLaw::VoltPerOctave;
     m_increment = static_cast<uint32_t>((expo ? m_expo : m_lin)[index]);
     // The level follows from the frequency the increment plays, whatever the law and sample rate.
-    const uint32_t entry = (expo ? m_expo_entry : m_lin_entry)[index];
-    m_level = static_cast<int>((entry >> 24) & 0xFu);
-    m_blended = (entry & kSlowEntry) != 0;
-    m_fade = m_blended ? fade_for_increment(m_increment, m_level) : 0.0f;
+    m_level = level_for_increment(m_increment);
+    m_fade = fade_for_increment(m_increment, m_level);
+    m_blended = m_fade != 0.0f || m_level == kFundamentalOnly;
     const int level = std::min(m_level, kLevelCount - 1);
     m_level_offset = kLevels[level].offset;
     m_shift = kShifts[level];
@@ -206,9 +216,10 @@ void Oscillator::render_streaming(const float* pitch, float* out, int count) {
     // of the one before gives what its update gave), so the block loop works them out per sample
     // from the tables and leaves only the rare entries to pitch_update.
     const bool expo = m_law == PitchLaw::VoltPerOctave;
-    const StreamTables tables{expo ? m_expo : m_lin, expo ? m_expo_entry : m_lin_entry};
+    const int32_t* increments = expo ? m_expo : m_lin;
+    const StreamLevels& levels = stream_levels();
     while (i < count) {
-        i += m_loops->streaming(wave, tables, pitch + i, &m_phase, out + i, count - i);
+        i += m_loops->streaming(wave, increments, levels, pitch + i, &m_phase, out + i, count - i);
         if (i < count) {
             pitch_update(pitch[i]);
             out[i] = sample_at(wave);

@@ -96,9 +96,7 @@ private:
 
     int32_t m_expo[kTableSize];
     int32_t m_lin[kTableSize];
-    // The level read of each table entry (stream_entry), worked out with the tables.
-    uint32_t m_expo_entry[kTableSize];
-    uint32_t m_lin_entry[kTableSize];
+
 };
 
 }  // namespace tallisk

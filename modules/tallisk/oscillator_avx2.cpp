@@ -116,48 +116,114 @@ TALLISK_AVX2 int held_run_avx2(const float* x, int count) {
     return n;
 }
 
-// Eight samples at a time: the entries by gather, the phases as a prefix sum of the increments in
-// the register, each lane's shift, mask and scale from its entry. A group with a sample for the
-// per-sample path, and the tail, go to the plain loop, which stops at that sample.
-TALLISK_AVX2 int streaming_avx2(const float* wave, StreamTables t, const float* pitch, uint32_t* phase_io, float* out,
-                                int count) {
+// Ten values per level (0..9) from two registers: the low eight and those of 8 and 9.
+TALLISK_AVX2 inline __m256i by_level(__m256i low, __m256i high, __m256i level, __m256i above_seven) {
+    return _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(low, level), _mm256_permutevar8x32_epi32(high, level), above_seven);
+}
+
+TALLISK_AVX2 inline bool all_lanes(__m256i m) { return _mm256_movemask_ps(_mm256_castsi256_ps(m)) == 0xFF; }
+
+// from <= step < to in every lane.
+TALLISK_AVX2 inline bool within(__m256i step, __m256i from, __m256i to) {
+    return all_lanes(_mm256_andnot_si256(_mm256_cmpgt_epi32(from, step), _mm256_cmpgt_epi32(to, step)));
+}
+
+// The phases of eight samples from the phase before them and their steps (an exclusive prefix sum
+// in the register); phase moves past the eighth.
+TALLISK_AVX2 inline __m256i phases(uint32_t& phase, __m256i step) {
+    __m256i sum = _mm256_add_epi32(step, _mm256_slli_si256(step, 4));
+    sum = _mm256_add_epi32(sum, _mm256_slli_si256(sum, 8));
+    const __m256i low_total = _mm256_permutevar8x32_epi32(sum, _mm256_set1_epi32(3));
+    sum = _mm256_add_epi32(sum, _mm256_blend_epi32(_mm256_setzero_si256(), low_total, 0xF0));
+    const __m256i ph = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(phase)), _mm256_sub_epi32(sum, step));
+    phase += static_cast<uint32_t>(_mm256_cvtsi256_si32(_mm256_permutevar8x32_epi32(sum, _mm256_set1_epi32(7))));
+    return ph;
+}
+
+// Eight samples at a time: the entries by scalar loads (cheaper than a gather on the processor
+// measured), the phases as a prefix sum of the increments in the register. A group whose
+// increments all lie within the range of the level in use (the common case: a level spans an
+// octave) plays with that level's shift; other groups work out each lane's level. A group with a
+// sample for the per-sample path, and the tail, go to the plain loop, which stops at that sample.
+TALLISK_AVX2 int streaming_avx2(const float* wave, const int32_t* increment, const StreamLevels& levels,
+                                const float* pitch, uint32_t* phase_io, float* out, int count) {
     const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
     const __m256 index_scale = _mm256_set1_ps(16384.0f), limit = _mm256_set1_ps(8388608.0f);
-    const __m256i wrap = _mm256_set1_epi32(kStreamTableSize - 1), one = _mm256_set1_epi32(1);
-    const __m256i offset_bits = _mm256_set1_epi32(0xFFFF), shift_bits = _mm256_set1_epi32(0xFF);
-    const __m256i exponent_bias = _mm256_set1_epi32(127), last = _mm256_set1_epi32(7);
+    const __m256i wrap = _mm256_set1_epi32(kStreamTableSize - 1);
     uint32_t phase = *phase_io;
+    // The level in use: increments from `from` (at or above) to below `to` play it.
+    int level = -1;
+    __m256i from = _mm256_setzero_si256(), to = _mm256_setzero_si256();
+    __m128i shift = _mm_setzero_si128();
+    __m256i mask = _mm256_setzero_si256(), offset = _mm256_setzero_si256();
+    __m256 scale = _mm256_setzero_ps();
     int i = 0;
     for (; i + 8 <= count; i += 8) {
         const __m256 scaled = _mm256_mul_ps(_mm256_and_ps(_mm256_loadu_ps(pitch + i), magnitude), index_scale);
         // NaN compares false, so it takes the per-sample path too.
         if (_mm256_movemask_ps(_mm256_cmp_ps(scaled, limit, _CMP_LT_OQ)) != 0xFF) break;
         // Below 2^23 the conversion in the default mode rounds to nearest even, as the plain loop.
-        const __m256i e = _mm256_and_si256(_mm256_cvtps_epi32(scaled), wrap);
-        const __m256i entry = _mm256_i32gather_epi32(reinterpret_cast<const int*>(t.entry), e, 4);
-        if (_mm256_movemask_ps(_mm256_castsi256_ps(entry)) != 0) break;
-        const __m256i step = _mm256_i32gather_epi32(t.increment, e, 4);
-        // Inclusive prefix sum of the steps: within each half, then the low half's total onwards.
-        __m256i sum = _mm256_add_epi32(step, _mm256_slli_si256(step, 4));
-        sum = _mm256_add_epi32(sum, _mm256_slli_si256(sum, 8));
-        const __m256i low_total = _mm256_permutevar8x32_epi32(sum, _mm256_set1_epi32(3));
-        sum = _mm256_add_epi32(sum, _mm256_blend_epi32(_mm256_setzero_si256(), low_total, 0xF0));
-        const __m256i ph = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(phase)), _mm256_sub_epi32(sum, step));
-        phase += static_cast<uint32_t>(_mm256_cvtsi256_si32(_mm256_permutevar8x32_epi32(sum, last)));
-
-        const __m256i shift = _mm256_and_si256(_mm256_srli_epi32(entry, 16), shift_bits);
-        const __m256i mask = _mm256_sub_epi32(_mm256_sllv_epi32(one, shift), one);
-        const __m256 scale = _mm256_castsi256_ps(_mm256_slli_epi32(_mm256_sub_epi32(exponent_bias, shift), 23));
-        const __m256 f = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(ph, mask)), scale);
+        alignas(32) int32_t ix[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(ix), _mm256_and_si256(_mm256_cvtps_epi32(scaled), wrap));
+        const __m256i step = _mm256_setr_epi32(increment[ix[0]], increment[ix[1]], increment[ix[2]], increment[ix[3]],
+                                               increment[ix[4]], increment[ix[5]], increment[ix[6]], increment[ix[7]]);
+        // Half the rate (a negative entry) is the fundamental alone.
+        if (_mm256_movemask_ps(_mm256_castsi256_ps(step)) != 0) break;
+        bool uniform = within(step, from, to);
+        if (!uniform) {
+            // Take the first lane's level, unless it fades (the per-sample path).
+            const int32_t first = _mm256_cvtsi256_si32(step);
+            int l = 0;
+            while (l < kLevelCount && first >= levels.switch_at[l]) ++l;
+            if (first >= levels.fade_from[l]) break;
+            if (l != level) {
+                level = l;
+                const int32_t read = levels.read[l];
+                const int sh = (read >> 16) & 0xFF;
+                from = _mm256_set1_epi32(l == 0 ? 0 : levels.switch_at[l - 1]);
+                to = _mm256_set1_epi32(levels.fade_from[l]);
+                shift = _mm_cvtsi32_si128(sh);
+                mask = _mm256_set1_epi32(static_cast<int>((1u << sh) - 1u));
+                offset = _mm256_set1_epi32(read & 0xFFFF);
+                scale = _mm256_set1_ps(1.0f / static_cast<float>(1u << sh));
+            }
+            uniform = within(step, from, to);
+        }
+        __m256i at_v;
+        __m256 f;
+        if (uniform) {
+            const __m256i ph = phases(phase, step);
+            f = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(ph, mask)), scale);
+            at_v = _mm256_add_epi32(_mm256_srl_epi32(ph, shift), offset);
+        } else {
+            // Lanes of different levels: each lane's level from the thresholds it reaches.
+            __m256i lane_level = _mm256_setzero_si256();
+            for (int l = 0; l < kLevelCount; ++l)
+                lane_level = _mm256_sub_epi32(lane_level, _mm256_cmpgt_epi32(step, _mm256_set1_epi32(levels.switch_at[l] - 1)));
+            const __m256i above_seven = _mm256_cmpgt_epi32(lane_level, _mm256_set1_epi32(7));
+            const __m256i fade = by_level(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(levels.fade_from)),
+                                          _mm256_setr_epi32(levels.fade_from[8], levels.fade_from[9], 0, 0, 0, 0, 0, 0),
+                                          lane_level, above_seven);
+            if (!all_lanes(_mm256_cmpgt_epi32(fade, step))) break;
+            const __m256i read = by_level(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(levels.read)),
+                                          _mm256_setr_epi32(levels.read[8], 0, 0, 0, 0, 0, 0, 0), lane_level, above_seven);
+            const __m256i ph = phases(phase, step);
+            const __m256i one = _mm256_set1_epi32(1);
+            const __m256i lane_shift = _mm256_and_si256(_mm256_srli_epi32(read, 16), _mm256_set1_epi32(0xFF));
+            const __m256i lane_mask = _mm256_sub_epi32(_mm256_sllv_epi32(one, lane_shift), one);
+            const __m256 lane_scale =
+                _mm256_castsi256_ps(_mm256_slli_epi32(_mm256_sub_epi32(_mm256_set1_epi32(127), lane_shift), 23));
+            f = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(ph, lane_mask)), lane_scale);
+            at_v = _mm256_add_epi32(_mm256_srlv_epi32(ph, lane_shift), _mm256_and_si256(read, _mm256_set1_epi32(0xFFFF)));
+        }
         alignas(32) uint32_t at[8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(at),
-                           _mm256_add_epi32(_mm256_srlv_epi32(ph, shift), _mm256_and_si256(entry, offset_bits)));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(at), at_v);
         __m256 lo, hi;
         load_pairs(wave, at, lo, hi);
         _mm256_storeu_ps(out + i, _mm256_add_ps(lo, _mm256_mul_ps(_mm256_sub_ps(hi, lo), f)));
     }
     *phase_io = phase;
-    return i + kPlainLoops.streaming(wave, t, pitch + i, phase_io, out + i, count - i);
+    return i + kPlainLoops.streaming(wave, increment, levels, pitch + i, phase_io, out + i, count - i);
 }
 
 }  // namespace

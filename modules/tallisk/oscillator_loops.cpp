@@ -37,7 +37,8 @@ uint32_t crossfade_plain(const float* wa, const float* wb, float fm, PhaseWalk w
     return phase;
 }
 
-int streaming_plain(const float* wave, StreamTables t, const float* pitch, uint32_t* phase_io, float* out, int count) {
+int streaming_plain(const float* wave, const int32_t* increment, const StreamLevels& levels, const float* pitch,
+                    uint32_t* phase_io, float* out, int count) {
     uint32_t phase = *phase_io;
     int i = 0;
     for (; i < count; ++i) {
@@ -45,15 +46,20 @@ int streaming_plain(const float* wave, StreamTables t, const float* pitch, uint3
         if (!(scaled < 8388608.0f)) break;
         // Round to nearest even: the sum with 2^23 has no fraction bits.
         const int e = static_cast<int>((scaled + 8388608.0f) - 8388608.0f) & (kStreamTableSize - 1);
-        const uint32_t entry = t.entry[e];
-        if (entry & kSlowEntry) break;
-        const uint32_t shift = (entry >> 16) & 0xFFu;
-        const float* level = wave + (entry & 0xFFFFu);
+        const int32_t step = increment[e];
+        // Half the rate (a negative entry) is the fundamental alone.
+        if (step < 0) break;
+        int l = 0;
+        while (l < kLevelCount && step >= levels.switch_at[l]) ++l;
+        if (step >= levels.fade_from[l]) break;
+        const uint32_t read = static_cast<uint32_t>(levels.read[l]);
+        const uint32_t shift = (read >> 16) & 0xFFu;
+        const float* level = wave + (read & 0xFFFFu);
         const uint32_t j = phase >> shift;
         const float scale = std::bit_cast<float>((127u - shift) << 23);  // 2^-shift
         const float f = static_cast<float>(phase & ((1u << shift) - 1u)) * scale;
         out[i] = level[j] + (level[j + 1] - level[j]) * f;
-        phase += static_cast<uint32_t>(t.increment[e]);
+        phase += static_cast<uint32_t>(step);
     }
     *phase_io = phase;
     return i;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "bank_layout.h"
+
 namespace tallisk {
 
 // The phase walk of one block: the table sample is phase >> shift, the interpolation fraction
@@ -17,20 +19,17 @@ struct PhaseWalk {
 };
 
 // A streaming pitch plays, at each sample, the increment-table entry e = round(|pitch| x 16384)
-// mod 16384: increment[e] and the level read stream_entry[e], which packs the level's offset in its
-// waveform block (bits 0-15) and its phase shift (bits 16-23). Entries whose samples take the
-// oscillator's own per-sample path (a fade, or the fundamental alone) carry kSlowEntry, and the
-// level (bits 24-27) for that path.
-constexpr uint32_t kSlowEntry = 0x80000000u;
+// mod 16384 and the level that its increment chooses: the count of switch_at thresholds it reaches
+// (the level whose top harmonic would reach half the rate is passed). From fade_from[level] on
+// (within 1 % of half the rate, and always for the fundamental alone, level 9) the sample takes the
+// oscillator's per-sample path. read[level] packs the level's offset in its waveform block (bits
+// 0-15) and its phase shift (bits 16-23).
 constexpr int kStreamTableSize = 16384;
 
-constexpr uint32_t stream_entry(int offset, int shift, int level) {
-    return static_cast<uint32_t>(offset) | static_cast<uint32_t>(shift) << 16 | static_cast<uint32_t>(level) << 24;
-}
-
-struct StreamTables {
-    const int32_t* increment;
-    const uint32_t* entry;
+struct StreamLevels {
+    int32_t switch_at[kLevelCount];
+    int32_t fade_from[kLevelCount + 1];
+    int32_t read[kLevelCount];
 };
 
 // Both loops write count samples and return the phase after the last one.
@@ -44,7 +43,8 @@ struct OscillatorLoops {
     // Streaming pitch over waveform block `wave`: plays the samples up to the first that needs the
     // per-sample path (a pitch whose index is 2^23 or more or not finite, or a slow entry), returns
     // how many it wrote and moves *phase past them.
-    int (*streaming)(const float* wave, StreamTables tables, const float* pitch, uint32_t* phase, float* out, int count);
+    int (*streaming)(const float* wave, const int32_t* increment, const StreamLevels& levels, const float* pitch,
+                     uint32_t* phase, float* out, int count);
 };
 
 extern const OscillatorLoops kPlainLoops;
