@@ -65,15 +65,54 @@ constexpr bool levels_are_powers_of_two() {
 }
 static_assert(levels_are_powers_of_two());
 
-// Level choice for a phase increment (a fraction of 2^32 per sample): the brightest level whose
-// highest harmonic, (bins - 1) x increment, stays below half the sample rate (2^31), so that no
-// harmonic folds back at any sample rate. kLevelCount means that even the last level's second
-// harmonic would fold: the oscillator then plays that level's fundamental alone.
-constexpr int kFundamentalOnly = kLevelCount;
+// What the oscillator plays: the nine levels, and two more read from the last two levels without
+// tables of their own (no level table changes). The last but one level's harmonics 1-4 fill the
+// step from its five harmonics to the last level's two: its fifth harmonic alone is the mean of
+// the samples a fifth of a period apart (less DC), and is taken away. The last level's
+// fundamental alone is half the difference of the samples half a period apart.
+enum class PlayRead { Table, WithoutFifth, FundamentalOnly };
 
+struct PlayLevel {
+    int level;  // the level table read
+    int top;    // highest harmonic kept
+    PlayRead read;
+};
+
+constexpr int kPlayCount = kLevelCount + 2;
+constexpr int kWithoutFifth = 8;
+constexpr int kFundamentalOnly = kPlayCount - 1;
+
+constexpr std::array<PlayLevel, kPlayCount> kPlayLevels{{
+    {0, 510, PlayRead::Table},
+    {1, 399, PlayRead::Table},
+    {2, 199, PlayRead::Table},
+    {3, 99, PlayRead::Table},
+    {4, 49, PlayRead::Table},
+    {5, 24, PlayRead::Table},
+    {6, 11, PlayRead::Table},
+    {7, 5, PlayRead::Table},
+    {7, 4, PlayRead::WithoutFifth},
+    {8, 2, PlayRead::Table},
+    {8, 1, PlayRead::FundamentalOnly},
+}};
+
+constexpr bool play_levels_fit() {
+    for (int p = 0; p < kPlayCount; ++p) {
+        const PlayLevel& l = kPlayLevels[p];
+        if (l.top > kLevels[l.level].bins - 1) return false;
+        if (p > 0 && l.top >= kPlayLevels[p - 1].top) return false;
+        if (l.read == PlayRead::Table && l.top != kLevels[l.level].bins - 1) return false;
+    }
+    return kPlayLevels[kWithoutFifth].read == PlayRead::WithoutFifth && kLevels[kPlayLevels[kWithoutFifth].level].bins == 6;
+}
+static_assert(play_levels_fit());
+
+// Level choice for a phase increment (a fraction of 2^32 per sample): the brightest played level
+// whose highest harmonic, top x increment, stays below half the sample rate (2^31), so that no
+// harmonic folds back at any sample rate; the fundamental alone when nothing else fits.
 constexpr int level_for_increment(uint32_t increment) {
     int level = 0;
-    while (level < kLevelCount && uint64_t(kLevels[level].bins - 1) * increment >= (uint64_t{1} << 31)) ++level;
+    while (level < kFundamentalOnly && uint64_t(kPlayLevels[level].top) * increment >= (uint64_t{1} << 31)) ++level;
     return level;
 }
 
@@ -81,5 +120,7 @@ static_assert(level_for_increment(0) == 0);
 // 440 Hz at 44.1 kHz: harmonic 49 at 21.56 kHz still fits the fifth level.
 static_assert(level_for_increment(42852281u) == 4);
 static_assert(level_for_increment(0x80000000u) == kFundamentalOnly);
+// 5 kHz at 44.1 kHz: harmonic 4 at 20 kHz fits, the fifth would fold.
+static_assert(level_for_increment(486947112u) == kWithoutFifth);
 
 }  // namespace tallisk

@@ -40,8 +40,8 @@ constexpr double kFadeStart = 0.99;
 static_assert(Oscillator::kTableSize == kStreamTableSize);
 
 float fade_for_increment(uint32_t increment, int level) {
-    if (level >= kLevelCount) return 0.0f;
-    const double x = double(kLevels[level].bins - 1) * increment / 2147483648.0;
+    if (level >= kFundamentalOnly) return 0.0f;
+    const double x = double(kPlayLevels[level].top) * increment / 2147483648.0;
     if (x <= kFadeStart) return 0.0f;
     const double t = (x - kFadeStart) / (1.0 - kFadeStart);
     return static_cast<float>(t * t * (3.0 - 2.0 * t));
@@ -52,16 +52,18 @@ float fade_for_increment(uint32_t increment, int level) {
 const StreamLevels& stream_levels() {
     static const StreamLevels levels = [] {
         StreamLevels s{};
-        for (int l = 0; l < kLevelCount; ++l) {
-            const int64_t top = kLevels[l].bins - 1;
+        for (int l = 0; l < kPlayCount; ++l) {
+            const PlayLevel& p = kPlayLevels[l];
+            s.read[l] = kLevels[p.level].offset | kShifts[p.level] << 16;
+            if (l == kFundamentalOnly || p.read != PlayRead::Table) continue;  // fade_from 0: always per sample
+            const int64_t top = p.top;
             s.switch_at[l] = static_cast<int32_t>(((int64_t{1} << 31) + top - 1) / top);
             int64_t f = static_cast<int64_t>(kFadeStart * 2147483648.0 / static_cast<double>(top));
             while (f > 0 && fade_for_increment(static_cast<uint32_t>(f - 1), l) != 0.0f) --f;
             while (fade_for_increment(static_cast<uint32_t>(f), l) == 0.0f) ++f;
             s.fade_from[l] = static_cast<int32_t>(f);
-            s.read[l] = kLevels[l].offset | kShifts[l] << 16;
         }
-        s.fade_from[kLevelCount] = 0;
+        s.switch_at[kWithoutFifth] = static_cast<int32_t>(((int64_t{1} << 31) + 3) / 4);
         return s;
     }();
     return levels;
@@ -74,10 +76,24 @@ inline float interpolate(const float* level, uint32_t phase, int shift) {
     return level[j] + (level[j + 1] - level[j]) * f;
 }
 
-// The last level holds harmonics 1 and 2 only: half the difference of its samples half a period
-// apart is its fundamental alone (DC and the second harmonic cancel).
-inline float fundamental(const float* level, uint32_t phase, int shift) {
-    return 0.5f * (interpolate(level, phase, shift) - interpolate(level, phase + 0x80000000u, shift));
+// One sample of a played level (kPlayLevels) of the waveform block `wave`.
+float play_at(const float* wave, int play, uint32_t phase) {
+    const PlayLevel& p = kPlayLevels[play];
+    const float* level = wave + kLevels[p.level].offset;
+    const int shift = kShifts[p.level];
+    switch (p.read) {
+    case PlayRead::WithoutFifth: {
+        // The mean over five points a fifth of a period apart keeps DC and the fifth harmonic.
+        float fifth = 0.0f;
+        for (uint32_t k = 0; k < 5; ++k) fifth += interpolate(level, phase + k * 858993459u, shift);
+        return interpolate(level, phase, shift) - 0.2f * fifth;
+    }
+    case PlayRead::FundamentalOnly:
+        // Half the difference of samples half a period apart: DC and the second harmonic cancel.
+        return 0.5f * (interpolate(level, phase, shift) - interpolate(level, phase + 0x80000000u, shift));
+    case PlayRead::Table:
+    default: return interpolate(level, phase, shift);
+    }
 }
 
 int32_t to_increment(double value) {
@@ -134,8 +150,8 @@ void Oscillator::pitch_update(float pitch) {
     // The level follows from the frequency the increment plays, whatever the law and sample rate.
     m_level = level_for_increment(m_increment);
     m_fade = fade_for_increment(m_increment, m_level);
-    m_blended = m_fade != 0.0f || m_level == kFundamentalOnly;
-    const int level = std::min(m_level, kLevelCount - 1);
+    m_blended = m_fade != 0.0f || kPlayLevels[m_level].read != PlayRead::Table;
+    const int level = kPlayLevels[m_level].level;
     m_level_offset = kLevels[level].offset;
     m_shift = kShifts[level];
     m_mask = (1u << m_shift) - 1u;
@@ -159,13 +175,8 @@ inline float Oscillator::sample_at(const float* wave) const {
 }
 
 float Oscillator::blended_at(const float* wave) const {
-    const float* level = wave + m_level_offset;
-    if (m_level == kFundamentalOnly) return fundamental(level, m_phase, m_shift);
-    const float a = interpolate(level, m_phase, m_shift);
-    const int next = m_level + 1;
-    const float b = next == kLevelCount ? fundamental(level, m_phase, m_shift)
-                                        : interpolate(wave + kLevels[next].offset, m_phase, kShifts[next]);
-    return a + m_fade * (b - a);
+    const float a = play_at(wave, m_level, m_phase);
+    return m_fade == 0.0f ? a : a + m_fade * (play_at(wave, m_level + 1, m_phase) - a);
 }
 
 void Oscillator::render_blended(const float* wave, float* out, int count) {

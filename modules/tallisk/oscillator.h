@@ -50,7 +50,7 @@ public:
     // State, for the tests.
     uint32_t phase() const { return m_phase; }
     uint32_t increment() const { return m_increment; }
-    // 0..8, or kFundamentalOnly (the last level's fundamental alone).
+    // The played level (kPlayLevels): 0..10.
     int level() const { return m_level; }
     // Weight of the next duller level (or of the fundamental alone) mixed in, 0 outside the fade.
     float fade() const { return m_fade; }

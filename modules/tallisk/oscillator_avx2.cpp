@@ -116,7 +116,7 @@ TALLISK_AVX2 int held_run_avx2(const float* x, int count) {
     return n;
 }
 
-// Ten values per level (0..9) from two registers: the low eight and those of 8 and 9.
+// Eleven values per played level (0..10) from two registers: the low eight and those of 8 to 10.
 TALLISK_AVX2 inline __m256i by_level(__m256i low, __m256i high, __m256i level, __m256i above_seven) {
     return _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(low, level), _mm256_permutevar8x32_epi32(high, level), above_seven);
 }
@@ -174,7 +174,7 @@ TALLISK_AVX2 int streaming_avx2(const float* wave, const int32_t* increment, con
             // Take the first lane's level, unless it fades (the per-sample path).
             const int32_t first = _mm256_cvtsi256_si32(step);
             int l = 0;
-            while (l < kLevelCount && first >= levels.switch_at[l]) ++l;
+            while (l < kPlayCount - 1 && first >= levels.switch_at[l]) ++l;
             if (first >= levels.fade_from[l]) break;
             if (l != level) {
                 level = l;
@@ -198,15 +198,17 @@ TALLISK_AVX2 int streaming_avx2(const float* wave, const int32_t* increment, con
         } else {
             // Lanes of different levels: each lane's level from the thresholds it reaches.
             __m256i lane_level = _mm256_setzero_si256();
-            for (int l = 0; l < kLevelCount; ++l)
+            for (int l = 0; l < kPlayCount - 1; ++l)
                 lane_level = _mm256_sub_epi32(lane_level, _mm256_cmpgt_epi32(step, _mm256_set1_epi32(levels.switch_at[l] - 1)));
             const __m256i above_seven = _mm256_cmpgt_epi32(lane_level, _mm256_set1_epi32(7));
             const __m256i fade = by_level(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(levels.fade_from)),
-                                          _mm256_setr_epi32(levels.fade_from[8], levels.fade_from[9], 0, 0, 0, 0, 0, 0),
+                                          _mm256_setr_epi32(levels.fade_from[8], levels.fade_from[9], levels.fade_from[10], 0,
+                                                            0, 0, 0, 0),
                                           lane_level, above_seven);
             if (!all_lanes(_mm256_cmpgt_epi32(fade, step))) break;
             const __m256i read = by_level(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(levels.read)),
-                                          _mm256_setr_epi32(levels.read[8], 0, 0, 0, 0, 0, 0, 0), lane_level, above_seven);
+                                          _mm256_setr_epi32(levels.read[8], levels.read[9], levels.read[10], 0, 0, 0, 0, 0),
+                                          lane_level, above_seven);
             const __m256i ph = phases(phase, step);
             const __m256i one = _mm256_set1_epi32(1);
             const __m256i lane_shift = _mm256_and_si256(_mm256_srli_epi32(read, 16), _mm256_set1_epi32(0xFF));

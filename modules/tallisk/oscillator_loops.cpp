@@ -50,7 +50,7 @@ int streaming_plain(const float* wave, const int32_t* increment, const StreamLev
         // Half the rate (a negative entry) is the fundamental alone.
         if (step < 0) break;
         int l = 0;
-        while (l < kLevelCount && step >= levels.switch_at[l]) ++l;
+        while (l < kPlayCount - 1 && step >= levels.switch_at[l]) ++l;
         if (step >= levels.fade_from[l]) break;
         const uint32_t read = static_cast<uint32_t>(levels.read[l]);
         const uint32_t shift = (read >> 16) & 0xFFu;

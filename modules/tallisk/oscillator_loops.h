@@ -20,16 +20,16 @@ struct PhaseWalk {
 
 // A streaming pitch plays, at each sample, the increment-table entry e = round(|pitch| x 16384)
 // mod 16384 and the level that its increment chooses: the count of switch_at thresholds it reaches
-// (the level whose top harmonic would reach half the rate is passed). From fade_from[level] on
-// (within 1 % of half the rate, and always for the fundamental alone, level 9) the sample takes the
-// oscillator's per-sample path. read[level] packs the level's offset in its waveform block (bits
-// 0-15) and its phase shift (bits 16-23).
+// (the played level, kPlayLevels, whose top harmonic would reach half the rate is passed). From
+// fade_from[level] on (within 1 % of half the rate, and always for the levels read without a table
+// of their own) the sample takes the oscillator's per-sample path. read[level] packs the level
+// table's offset in its waveform block (bits 0-15) and its phase shift (bits 16-23).
 constexpr int kStreamTableSize = 16384;
 
 struct StreamLevels {
-    int32_t switch_at[kLevelCount];
-    int32_t fade_from[kLevelCount + 1];
-    int32_t read[kLevelCount];
+    int32_t switch_at[kPlayCount - 1];
+    int32_t fade_from[kPlayCount];
+    int32_t read[kPlayCount];
 };
 
 // Both loops write count samples and return the phase after the last one.

@@ -93,29 +93,27 @@ TEST(PitchUpdate, LevelIsTheBrightestWhoseHarmonicsStayBelowHalfTheRate) {
             const int level = osc.level();
             // Where the table's steps are fine enough to land inside the fade (Volt/KHz's steps
             // of 0.6 Hz are not, below about 250 Hz).
-            if (level != previous_level && previous_level < kLevelCount && previous_f > 0.9975 * f) {
+            if (level != previous_level && previous_level < kFundamentalOnly && previous_f > 0.9975 * f) {
                 EXPECT_GT(previous_fade, 0.95f);
             }
             previous_level = level;
             previous_fade = osc.fade();
             previous_f = f;
-            if (level < kLevelCount && (kLevels[level].bins - 1) * f <= 0.99 * c.rate / 2.0) {
+            const PlayLevel& played = kPlayLevels[level];
+            if (played.top * f <= 0.99 * c.rate / 2.0) {
                 EXPECT_EQ(osc.fade(), 0.0f);
             }
             EXPECT_GE(osc.fade(), 0.0f);
             EXPECT_LT(osc.fade(), 1.0f);
             SCOPED_TRACE(testing::Message() << "rate " << c.rate << " index " << i << " f " << f);
-            if (level < kLevelCount) {
-                EXPECT_LT((kLevels[level].bins - 1) * f, c.rate / 2.0);
-                EXPECT_EQ(osc.level_offset(), kLevels[level].offset);
-                EXPECT_EQ(1u << (32 - osc.shift()), static_cast<unsigned>(kLevels[level].length));
-            } else {
-                EXPECT_EQ(level, kFundamentalOnly);
-                EXPECT_EQ(osc.level_offset(), kLevels[kLevelCount - 1].offset);
+            if (level < kFundamentalOnly) {
+                EXPECT_LT(played.top * f, c.rate / 2.0);
             }
+            EXPECT_EQ(osc.level_offset(), kLevels[played.level].offset);
+            EXPECT_EQ(1u << (32 - osc.shift()), static_cast<unsigned>(kLevels[played.level].length));
             // The level before would fold.
             if (level > 0) {
-                EXPECT_GE((kLevels[level - 1].bins - 1) * f, c.rate / 2.0);
+                EXPECT_GE(kPlayLevels[level - 1].top * f, c.rate / 2.0);
             }
         }
     }
@@ -136,7 +134,7 @@ TEST(PitchUpdate, StaticPitchIsLimitedTo9Volts) {
     osc->static_pitch_update(1.0f);
     EXPECT_EQ(osc->last_pitch(), 0.9f);
     EXPECT_EQ(osc->table_index(), static_cast<int>(std::nearbyint(0.9f * 16384.0f)));
-    EXPECT_EQ(osc->level(), 8);
+    EXPECT_EQ(osc->level(), 9);  // 7040 Hz: the last level's two harmonics
     osc->static_pitch_update(-3.0f);
     EXPECT_EQ(osc->last_pitch(), 0.9f);
 }
@@ -165,35 +163,58 @@ TEST(PitchUpdate, VoltPerKilohertzChoosesTheLevelFromTheFrequencyPlayed) {
     EXPECT_EQ(osc->level(), 4);
     osc->pitch_update(0.0f);
     EXPECT_EQ(osc->level(), 0);
+    osc->pitch_update(0.45f);  // 4.5 kHz: harmonics 1 to 4 of the last but one level
+    EXPECT_EQ(osc->level(), kWithoutFifth);
     osc->pitch_update(0.9f);  // 9 kHz: the second harmonic (18 kHz) still fits
-    EXPECT_EQ(osc->level(), 8);
+    EXPECT_EQ(osc->level(), 9);
 }
 
-// Above the last level's range the second harmonic goes and the fundamental stays as it was.
-TEST(Playback, AboveTheLastLevelOnlyTheFundamentalPlays) {
-    auto store = std::make_unique<LevelStore>();
+// The two levels read without a table of their own: the last but one level less its fifth
+// harmonic, and the last level's fundamental alone; the other harmonics stay as they were.
+TEST(Playback, LevelsBeyondTheTablesKeepTheHarmonicsThatFit) {
+    constexpr double kTwoPi = 6.283185307179586;
+    // Harmonic h of level 7 at amplitude 0.1 h (DC 0.1), of level 8 at 0.3 / h.
     std::vector<float> block(kBlockSamples, 0.0f);
-    const LevelInfo& last = kLevels[kLevelCount - 1];
-    const auto at = [&](int i) { return 6.283185307179586 * i / last.length; };
-    for (int i = 0; i <= last.length; ++i)
-        block[last.offset + i] = static_cast<float>(0.1 + 0.3 * std::sin(at(i)) + 0.2 * std::cos(2 * at(i)));
-    store->replace(0, block.data());
-    auto osc = make_osc(store.get());
-    osc->static_pitch_update(0.99f);  // limited to 9 V (7040 Hz): level 8 as it is
-    EXPECT_EQ(osc->level(), 8);
-    std::vector<float> pitch(512, 0.99f), out(512), morph(512, 0.0f);  // 13.1 kHz
-    osc->reset();
-    osc->render_streaming(pitch.data(), out.data(), 512);
-    ASSERT_EQ(osc->level(), kFundamentalOnly);
-    const double step = osc->increment() / 4294967296.0;
-    for (int i = 0; i < 512; ++i) {
-        const double expected = 0.3 * std::sin(6.283185307179586 * step * i);
-        ASSERT_NEAR(out[i], expected, 2e-3) << i;  // linear interpolation over 128 samples a period
+    for (int l = 7; l <= 8; ++l) {
+        const LevelInfo& info = kLevels[l];
+        for (int i = 0; i <= info.length; ++i) {
+            double v = 0.1;
+            for (int h = 1; h < info.bins; ++h)
+                v += (l == 7 ? 0.1 * h : 0.3 / h) * std::sin(kTwoPi * h * i / info.length + h);
+            block[info.offset + i] = static_cast<float>(v);
+        }
     }
-    // Morphing between waveforms 0 and 1 (silent) at 0 V plays half of it.
-    osc->reset();
-    osc->render_morph_streaming(pitch.data(), morph.data(), out.data(), 512);
-    for (int i = 0; i < 512; ++i) ASSERT_NEAR(out[i], 0.15 * std::sin(6.283185307179586 * step * i), 2e-3) << i;
+    auto store = std::make_unique<LevelStore>();
+    store->replace(0, block.data());
+    const struct {
+        PitchLaw law;
+        float pitch;
+        int level;
+        int first_level_table, top;
+    } cases[] = {
+        {PitchLaw::VoltPerKilohertz, 0.45f, kWithoutFifth, 7, 4},  // 4.5 kHz: harmonics 1-4
+        {PitchLaw::VoltPerOctave, 0.99f, kFundamentalOnly, 8, 1},   // 13.1 kHz: the fundamental
+    };
+    for (const auto& c : cases) {
+        auto osc = make_osc(store.get(), c.law);
+        std::vector<float> pitch(512, c.pitch), out(512), morph(512, 0.0f);
+        osc->reset();
+        osc->render_streaming(pitch.data(), out.data(), 512);
+        ASSERT_EQ(osc->level(), c.level);
+        const double step = osc->increment() / 4294967296.0;
+        const auto expected = [&](int i) {
+            double v = 0.0;
+            for (int h = 1; h <= c.top; ++h)
+                v += (c.first_level_table == 7 ? 0.1 * h : 0.3 / h) * std::sin(kTwoPi * h * step * i + h);
+            return v;
+        };
+        // Linear interpolation over 256 and 128 samples a period.
+        for (int i = 0; i < 512; ++i) ASSERT_NEAR(out[i], expected(i), 3e-3) << c.level << " sample " << i;
+        // Morphing between waveforms 0 and 1 (silent) at 0 V plays half of it.
+        osc->reset();
+        osc->render_morph_streaming(pitch.data(), morph.data(), out.data(), 512);
+        for (int i = 0; i < 512; ++i) ASSERT_NEAR(out[i], 0.5 * expected(i), 3e-3) << c.level << " sample " << i;
+    }
 }
 
 TEST(Playback, InterpolatesBetweenTableSamplesWithTheLevelsShift) {
