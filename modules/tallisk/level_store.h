@@ -1,14 +1,16 @@
-// The table block the oscillator plays: 64 waveforms of 13458 samples, double-buffered per
-// waveform so that the editor never writes into memory the audio thread may be reading.
+// The table block the oscillator plays: 64 waveforms of 13458 samples, plus a few spare blocks, so
+// that the editor never writes into memory the audio thread may be reading.
 //
 // Protocol (one writer: the editor's thread; one reader: the oscillator of the same instance):
+// - each waveform maps to one of the blocks; the map is eight 64-bit words of eight block numbers;
 // - the reader brackets each block it renders with a LevelReader, which moves the reader epoch to
-//   an odd value on entry and takes one snapshot of the 64 live-slot bits, then moves the epoch to
-//   the next even value on exit; a whole block therefore plays one version of every waveform;
-// - the writer fills the waveform's inactive slot, flips its live bit and notes the reader's epoch
-//   at that moment;
-// - before it writes into a slot it retired earlier, the writer waits until the reader has left the
-//   block that was running at the retirement (at most one audio block; none when the reader idles).
+//   an odd value on entry and takes one snapshot of the map, then moves the epoch to the next even
+//   value on exit; a whole rendered block therefore plays one version of every waveform;
+// - the writer fills a spare block, maps the waveform to it and retires the waveform's old block
+//   into the spares, noting the reader's epoch at that moment;
+// - before it writes into a retired block, the writer waits until the reader has left the block
+//   that was running at the retirement (at most one audio block; none when the reader idles). The
+//   spares are taken oldest first, so with several spares a burst of rebuilds seldom waits.
 // The reader never waits and never sees a half-written block; the samples are plain memory.
 #pragma once
 
@@ -21,13 +23,16 @@ namespace tallisk {
 
 class LevelStore {
 public:
+    static constexpr int kSpareBlocks = 4;
+    static constexpr int kBlockCount = kWaveCount + kSpareBlocks;
+
     LevelStore();
     ~LevelStore();
     LevelStore(const LevelStore&) = delete;
     LevelStore& operator=(const LevelStore&) = delete;
 
-    // Writer side. begin_replace returns the inactive block of waveform w (holding an older
-    // version); commit_replace publishes it.
+    // Writer side. begin_replace returns a block to fill for waveform w (holding some older
+    // table); commit_replace publishes it.
     float* begin_replace(int w);
     void commit_replace(int w);
     void replace(int w, const float* block);
@@ -40,19 +45,24 @@ public:
 private:
     friend class LevelReader;
     friend struct LevelStoreTestAccess;  // the tests start the epoch near its wrap
+    static constexpr int kMapWords = kWaveCount / 8;
     // Wider than the 32-bit epoch, so no epoch the reader reaches (it wraps after 2^31 blocks) can
     // be mistaken for "nothing retired".
     static constexpr uint64_t kNoPending = ~uint64_t{0};
 
-    const float* slot(uint64_t live_bits, int w) const {
-        const size_t s = (live_bits >> w) & 1u;
-        return m_slots + (s * kWaveCount + static_cast<size_t>(w)) * kBlockSamples;
-    }
+    static int block_of(const uint64_t* map, int w) { return static_cast<int>((map[w / 8] >> (8 * (w % 8))) & 0xFFu); }
+    const float* block(int b) const { return m_blocks + static_cast<size_t>(b) * kBlockSamples; }
 
-    float* m_slots;  // 2 x 64 x 13458, owned
-    std::atomic<uint64_t> m_live{0};  // bit w: slot of waveform w the reader plays
+    float* m_blocks;  // kBlockCount x 13458, owned
+    std::atomic<uint64_t> m_map[kMapWords];
     std::atomic<uint32_t> m_reader_epoch{0};
-    uint64_t m_retired_epoch[kWaveCount];  // writer only: epoch at the retirement, or kNoPending
+    // Writer only: the spares, oldest retirement first, with the reader's epoch at retirement (or
+    // kNoPending); the spare handed out by begin_replace and not yet committed.
+    int m_spare[kSpareBlocks];
+    uint64_t m_spare_epoch[kSpareBlocks];
+    int m_oldest = 0;
+    int m_filling = -1;
+    int m_filling_for = -1;
     uint64_t m_waits = 0;
 };
 
@@ -65,12 +75,12 @@ public:
     LevelReader& operator=(const LevelReader&) = delete;
 
     // Block of waveform w (0..63) as published when the reader began.
-    const float* waveform(int w) const { return m_store->slot(m_live, w); }
+    const float* waveform(int w) const { return m_store->block(LevelStore::block_of(m_map, w)); }
 
 private:
     LevelStore* m_store;
     uint32_t m_epoch = 0;
-    uint64_t m_live = 0;
+    uint64_t m_map[LevelStore::kMapWords];
 };
 
 }  // namespace tallisk

@@ -27,8 +27,9 @@ constexpr int kBlock = 64;
 
 }  // namespace
 
-// After 2^31 blocks the reader's epoch reaches 0xFFFFFFFF: a slot retired during that block must
-// still wait for its end before the editor writes into it.
+// After 2^31 blocks the reader's epoch reaches 0xFFFFFFFF: a block retired during that block must
+// still wait for its end before the editor writes into it again (once the spares before it are
+// used).
 TEST(LevelStoreStress, WriterWaitsForTheBlockAtTheEpochsWrap) {
     auto store = std::make_unique<LevelStore>();
     std::vector<float> block(kBlockSamples, 1.0f);
@@ -41,7 +42,8 @@ TEST(LevelStoreStress, WriterWaitsForTheBlockAtTheEpochsWrap) {
         LevelReader reader(store.get());  // epoch 0xFFFFFFFF
         store->replace(0, block.data());  // retires the slot this block reads
         writer = std::thread([&] {
-            store->begin_replace(0);
+            for (int k = 1; k < LevelStore::kSpareBlocks; ++k) store->replace(1, block.data());
+            store->begin_replace(0);  // the block retired above
             writer_saw_done = reader_done.load();
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -50,6 +52,25 @@ TEST(LevelStoreStress, WriterWaitsForTheBlockAtTheEpochsWrap) {
     writer.join();
     EXPECT_TRUE(writer_saw_done);
     EXPECT_GT(store->waits(), 0u);
+}
+
+// Every waveform maps to its own block, and a replacement never writes into a block another
+// waveform plays or that is still published.
+TEST(LevelStoreStress, ReplacementsKeepEveryWaveformsBlockApart) {
+    auto store = std::make_unique<LevelStore>();
+    std::vector<float> block(kBlockSamples);
+    for (int round = 0; round < 3 * LevelStore::kBlockCount; ++round) {
+        const int w = (round * 7) % kWaveCount;
+        std::fill(block.begin(), block.end(), static_cast<float>(round + 1));
+        const float* before = store->published(w);
+        float* target = store->begin_replace(w);
+        for (int v = 0; v < kWaveCount; ++v) ASSERT_NE(target, store->published(v)) << round;
+        std::copy(block.begin(), block.end(), target);
+        store->commit_replace(w);
+        EXPECT_EQ(store->published(w), target);
+        EXPECT_NE(store->published(w), before);
+        EXPECT_EQ(store->published(w)[kBlockSamples - 1], static_cast<float>(round + 1));
+    }
 }
 
 TEST(LevelStoreStress, ReaderSeesOnlyWholeVersionsOfABlock) {
