@@ -90,6 +90,7 @@ std::optional<std::string> GtkUser::choose_file(const FileRequest& r) {
         GTK_RESPONSE_CANCEL, r.save ? "_Save" : "_Open", GTK_RESPONSE_ACCEPT, nullptr);
     g_object_ref_sink(chooser);
     gtk_dialog_set_default_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+    gtk_window_set_position(GTK_WINDOW(chooser), m_parent ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
     gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(chooser), TRUE);
     // The overwrite question comes from the platform after the default extension is added, so
     // that it names the file that will be written; GTK's own would ask about the bare name.
@@ -130,6 +131,7 @@ std::optional<ColorAnswer> GtkUser::choose_color(const ColorRequest& r) {
     GtkWidget* chooser = gtk_color_chooser_dialog_new("Color", m_parent);
     g_object_ref_sink(chooser);
     gtk_color_chooser_set_use_alpha(GTK_COLOR_CHOOSER(chooser), FALSE);
+    gtk_window_set_position(GTK_WINDOW(chooser), m_parent ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
     GdkRGBA custom[16];
     for (size_t i = 0; i < 16; ++i) custom[i] = rgba(r.custom[i]);
     gtk_color_chooser_add_palette(GTK_COLOR_CHOOSER(chooser), GTK_ORIENTATION_HORIZONTAL, 8, 16, custom);

@@ -106,6 +106,16 @@ std::string from_windows_lines(const std::string& text) {
     return out;
 }
 
+// A group box's caption: GTK frames take no mnemonic, so the '&' marks go.
+std::string plain_label(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '&' && i + 1 < text.size()) ++i;
+        out += text[i];
+    }
+    return out;
+}
+
 std::string text_view_text(GtkWidget* view) {
     GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
     GtkTextIter start, end;
@@ -221,7 +231,7 @@ void add_control(Live* d, GtkWidget* fixed, const DialogControl& ctl) {
         g_signal_connect(c->input, "toggled", G_CALLBACK(on_toggled), c);
         break;
     case ControlKind::GroupBox:
-        c->widget = gtk_frame_new(ctl.text.c_str());
+        c->widget = gtk_frame_new(plain_label(ctl.text).c_str());
         break;
     case ControlKind::Trackbar:
         c->widget = c->input = gtk_scale_new_with_range(
@@ -274,7 +284,7 @@ void reflect(Live* d, const DialogState& state) {
                 gtk_label_set_text_with_mnemonic(GTK_LABEL(c.widget), mnemonic_label(s->text).c_str());
             break;
         case ControlKind::GroupBox:
-            gtk_frame_set_label(GTK_FRAME(c.widget), s->text.c_str());
+            gtk_frame_set_label(GTK_FRAME(c.widget), plain_label(s->text).c_str());
             break;
         case ControlKind::Trackbar: {
             // GTK needs a non-empty range; a trackbar whose range is one value still shows it.

@@ -251,6 +251,14 @@ GtkMessageType message_type(const std::string& icon) {
     return GTK_MESSAGE_OTHER;
 }
 
+const char* icon_name(const std::string& icon) {
+    if (icon == "error") return "dialog-error";
+    if (icon == "question") return "dialog-question";
+    if (icon == "warning") return "dialog-warning";
+    if (icon == "information") return "dialog-information";
+    return nullptr;
+}
+
 }  // namespace
 
 int GtkUser::message_box(const MessageBoxRequest& request) {
@@ -260,6 +268,16 @@ int GtkUser::message_box(const MessageBoxRequest& request) {
                                             "%s", request.text.c_str());
     g_object_ref_sink(box);
     gtk_window_set_title(GTK_WINDOW(box), request.caption.c_str());
+    gtk_window_set_position(GTK_WINDOW(box), m_parent ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
+    // GTK 3 message dialogs no longer draw the icon of their type; the Windows box shows it.
+    if (const char* icon = icon_name(request.icon())) {
+        GtkWidget* image = gtk_image_new_from_icon_name(icon, GTK_ICON_SIZE_DIALOG);
+        gtk_widget_show(image);
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(box), image);
+        G_GNUC_END_IGNORE_DEPRECATIONS
+        g_object_set(box, "message-type", message_type(request.icon()), nullptr);  // set_image cleared it
+    }
     // GTK uses the response ids for the buttons, so they can carry the Windows ids unchanged
     // (all positive, as GTK leaves positive ids to the application).
     for (int id : buttons) gtk_dialog_add_button(GTK_DIALOG(box), button_label(id), id);

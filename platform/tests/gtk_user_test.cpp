@@ -113,20 +113,18 @@ void spawn(std::vector<std::string> argv) {
     }
 }
 
-void keys(std::vector<std::string> names) {
-    names.insert(names.begin(), {"xdotool", "key", "--delay", "40"});
-    spawn(std::move(names));
-}
+// The steps of a person, as one shell line of xdotool commands (and screenshots) run in one
+// process, so that they keep their order however slowly the machine runs.
+void person(const std::string& line) { spawn({"sh", "-c", line}); }
 
 // The server has no window manager to give a new window the keyboard: as a person would, the
-// pointer goes over the window first, then the keys.
-void keys_to(GtkWidget* window, std::vector<std::string> names) {
+// pointer goes over the window before the keys.
+std::string pointer_over(GtkWidget* window) {
     int x = 0, y = 0;
     gdk_window_get_origin(gtk_widget_get_window(window), &x, &y);
     x += gtk_widget_get_allocated_width(window) / 2;
     y += gtk_widget_get_allocated_height(window) / 2;
-    names.insert(names.begin(), {"xdotool", "mousemove", std::to_string(x), std::to_string(y), "key", "--delay", "40"});
-    spawn(std::move(names));
+    return "xdotool mousemove " + std::to_string(x) + " " + std::to_string(y);
 }
 
 // Calls `f` once after `ms` milliseconds of the running loop.
@@ -140,15 +138,18 @@ void after(guint ms, std::function<void()> f) {
     }, call);
 }
 
-// A screenshot of the whole screen for a person to look at (build/gtk_screens/NAME.png).
-void screenshot(const std::string& name) {
+// A shell command taking a screenshot of the whole screen for a person to look at
+// (build/gtk_screens/NAME.png).
+std::string shot(const std::string& name) {
     const fs::path dir = fs::path(MV_BINARY_DIR) / "gtk_screens";
     fs::create_directories(dir);
-    const std::string out = (dir / (name + ".png")).string();
-    std::string command = "import -display " + XServer::display + " -window root " + out;
+    return "import -display " + XServer::display + " -window root " + (dir / (name + ".png")).string();
+}
+
+void screenshot(const std::string& name) {
     gint status = 0;
-    if (!g_spawn_command_line_sync(command.c_str(), nullptr, nullptr, &status, nullptr) || status != 0)
-        ADD_FAILURE() << "screenshot failed: " << command;
+    if (!g_spawn_command_line_sync(shot(name).c_str(), nullptr, nullptr, &status, nullptr) || status != 0)
+        ADD_FAILURE() << "screenshot failed: " << shot(name);
 }
 
 std::vector<GtkWidget*> children(GtkWidget* container) {
@@ -173,7 +174,7 @@ struct GtkUserTest : ::testing::Test {
     void SetUp() override {
         if (!XServer::skip_reason.empty()) GTEST_SKIP() << XServer::skip_reason;
         owner = create_window("patch", RECT{0, 0, 800, 600});
-        alarm(20);  // a widget that never answers fails the test instead of hanging it
+        alarm(60);  // a widget that never answers fails the test instead of hanging it
     }
     void TearDown() override {
         alarm(0);
@@ -254,15 +255,11 @@ TEST_F(MenuTest, TreeHasMarksGrayedItemsSeparatorsSubmenusAndColumns) {
 }
 
 TEST_F(MenuTest, KeyboardChoosesThroughSubmenusSkippingGrayedItemsAndEscapeDismisses) {
-    user.set_shown_hook([](GtkWidget*) { keys({"Escape"}); });
+    user.set_shown_hook([](GtkWidget*) { person("xdotool key Escape"); });
     EXPECT_EQ(track(), 0u);
     // Down to "Edit", into it, Down past the grayed "Mix Paste" and the separator to "Rename".
     user.set_shown_hook([](GtkWidget*) {
-        keys({"Down", "Down", "Right", "Down"});
-        after(700, [] {
-            screenshot("menu");
-            keys({"Return"});
-        });
+        person("xdotool key --delay 40 Down Down Right Down; sleep 0.5; " + shot("menu") + "; xdotool key Return");
     });
     EXPECT_EQ(track(), 82u);
 }
@@ -290,8 +287,14 @@ TEST_F(GtkUserTest, MessageBoxesShowTheButtonsInOrderAndReturnThePressedOne) {
                 ASSERT_TRUE(GTK_IS_MESSAGE_DIALOG(box));
                 EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(box)), "Caption");
                 GtkMessageType type;
-                g_object_get(box, "message-type", &type, nullptr);
+                GtkWidget* image = nullptr;
+                g_object_get(box, "message-type", &type, "image", &image, nullptr);
                 EXPECT_EQ(type, GTK_MESSAGE_WARNING);
+                ASSERT_TRUE(image && GTK_IS_IMAGE(image));
+                const gchar* icon = nullptr;
+                gtk_image_get_icon_name(GTK_IMAGE(image), &icon, nullptr);
+                EXPECT_STREQ(icon, "dialog-warning");
+                g_object_unref(image);
                 GtkWidget* first = gtk_dialog_get_widget_for_response(GTK_DIALOG(box), set.buttons[0]);
                 ASSERT_NE(first, nullptr);
                 std::vector<std::string> labels;
@@ -310,16 +313,13 @@ TEST_F(GtkUserTest, MessageBoxKeysReturnTheDefaultAndEscapeClosesOnlyWhereWindow
         GtkMessageType type;
         g_object_get(box, "message-type", &type, nullptr);
         EXPECT_EQ(type, GTK_MESSAGE_QUESTION);
-        after(300, [box] {
-            screenshot("message_box");
-            keys_to(box, {"Return"});
-        });
+        person("sleep 0.3; " + shot("message_box") + "; " + pointer_over(box) + " key Return");
     });
     EXPECT_EQ(MessageBoxA(owner, "Replace the bank?", "Save", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2), IDNO);
-    user.set_shown_hook([](GtkWidget* box) { keys_to(box, {"Escape"}); });
+    user.set_shown_hook([](GtkWidget* box) { person(pointer_over(box) + " key Escape"); });
     EXPECT_EQ(MessageBoxA(owner, "Save first?", "Quit", MB_YESNOCANCEL | MB_DEFBUTTON1), IDCANCEL);
     // A Yes/No box cannot be closed: Escape leaves it up, Return then answers Yes.
-    user.set_shown_hook([](GtkWidget* box) { keys_to(box, {"Escape", "Return"}); });
+    user.set_shown_hook([](GtkWidget* box) { person(pointer_over(box) + " key --delay 100 Escape Return"); });
     EXPECT_EQ(MessageBoxA(owner, "Sure?", "Quit", MB_YESNO), IDYES);
 }
 
@@ -382,12 +382,8 @@ TEST_F(GtkUserTest, TemplateDialogIsLaidOutFromDialogUnitsAndTypingGivesTheScrip
         int x = 0, y = 0;
         gdk_window_get_origin(gtk_widget_get_window(window), &x, &y);
         const GdkRectangle r = placed(edit, window);
-        spawn({"xdotool", "mousemove", std::to_string(x + r.x + 10), std::to_string(y + r.y + r.height / 2), "click", "1",
-               "type", "--delay", "30", "Bright"});
-        after(900, [] {
-            screenshot("dialog");
-            keys({"Return"});
-        });
+        person("xdotool mousemove " + std::to_string(x + r.x + 10) + " " + std::to_string(y + r.y + r.height / 2) +
+               " click 1 type --delay 30 Bright; sleep 0.5; " + shot("dialog") + "; xdotool key Return");
     });
     g_messages.clear();
     EXPECT_EQ(DialogBoxIndirectParamA(0, &t, owner, name_proc, 0), IDOK);
@@ -624,15 +620,9 @@ TEST_F(GtkUserTest, OpenChooserRefusesAMissingFileAndKeepsAsking) {
         }
         // Typed into the location field as a person would, names relative to the folder the
         // chooser opened in: first a file that is not there, then the bank.
-        keys_to(w, {"ctrl+l", "type", "--delay", "60", "gone.wb1"});
-        after(1000, [w] {
-            screenshot("open_typed");
-            keys_to(w, {"Return"});
-            after(1500, [w] {
-                    keys_to(w, {"ctrl+a", "type", "--delay", "120", "bank.wb1"});
-                after(1800, [w] { keys_to(w, {"Return"}); });
-            });
-        });
+        person(pointer_over(w) + " key ctrl+l; xdotool type --delay 60 gone.wb1; sleep 1; " + shot("open_typed") +
+               "; xdotool key Return; sleep 1.5; xdotool key ctrl+a; xdotool type --delay 60 bank.wb1; sleep 1;"
+               " xdotool key Return");
     });
     EXPECT_EQ(GetOpenFileNameA(&ofn), 1);
     EXPECT_EQ(fs::path(path), dir / "bank.wb1");
