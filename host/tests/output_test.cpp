@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "mv_testing/exec.h"
 #include "mvhost/render.h"
 
 namespace fs = std::filesystem;
@@ -139,7 +140,7 @@ TEST_F(RenderOutput, AnInterruptedRenderLeavesNothingBehind) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        const std::string cmd = std::string("exec ") + MVHOST_EXE + " render '" + patch + "' -o '" + out + "' -q 2>'" + log + "'";
+        const std::string cmd = "exec " + mv_testing::program(MVHOST_EXE) + " render '" + patch + "' -o '" + out + "' -q 2>'" + log + "'";
         ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
