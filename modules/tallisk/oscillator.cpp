@@ -289,10 +289,13 @@ void Oscillator::morph_loop(const LevelReader& reader, const float* morph, float
             target = m;
             const float t = static_cast<float>(pos + 0.1 * (m - pos));
             pos = std::fabs(m - t) < 0.001 ? m : t;
-            k = std::min(static_cast<int>(round_even_small(pos)), kWaveCount - 1);
-            fm = static_cast<float>((pos + 0.5) - k);
-            wa = reader.waveform(k) + offset;
-            wb = k < kWaveCount - 1 ? reader.waveform(k + 1) + offset : wa;
+            const int pair = std::min(static_cast<int>(round_even_small(pos)), kWaveCount - 1);
+            fm = static_cast<float>((pos + 0.5) - pair);
+            if (pair != k) {  // the pair changes only where the position crosses a half
+                k = pair;
+                wa = reader.waveform(k) + offset;
+                wb = k < kWaveCount - 1 ? reader.waveform(k + 1) + offset : wa;
+            }
             // A gliding sample is one sample of the cross-fade, inline (a glide changes the pair
             // every sample, so there is no run to hand over).
             const uint32_t j = w.phase >> w.shift;
