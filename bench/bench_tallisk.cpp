@@ -170,6 +170,26 @@ void BM_EditorConstruction(benchmark::State& state) {
 }
 BENCHMARK(BM_EditorConstruction)->Unit(benchmark::kMicrosecond);
 
+// One instance up to its first block: an editor (bank and level store; the process-wide FFT plans
+// exist already) and an oscillator with its increment tables, rendering one block; and the memory
+// the level store reserves (zero pages until tables are written).
+void BM_InstanceStartUp(benchmark::State& state) {
+    auto first = std::make_unique<BenchEditor>();
+    std::vector<float> out(kBlock);
+    for (auto _ : state) {
+        auto e = std::make_unique<BenchEditor>();
+        auto osc = std::make_unique<Oscillator>();
+        osc->build_increment_tables(44100.0f);
+        osc->set_store(e->level_store());
+        osc->static_pitch_update(0.5f);
+        osc->render_static(out.data(), kBlock);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.counters["level_store_MiB"] = LevelStore::kBlockCount * (kBlockSamples * 4.0) / 1048576.0;
+    state.counters["oscillator_KiB"] = sizeof(Oscillator) / 1024.0;
+}
+BENCHMARK(BM_InstanceStartUp)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();
