@@ -1,6 +1,6 @@
 #!/bin/sh
-# Builds the reader fuzz targets with clang (libFuzzer, ASan, UBSan) and runs each for a few seconds
-# from its seed corpus. Usage: run_fuzz.sh BUILD_DIR [SECONDS]
+# Builds the reader fuzz targets (the plug-in's and mvbank's) with clang (libFuzzer, ASan, UBSan)
+# and runs each for a few seconds from its seed corpus. Usage: run_fuzz.sh BUILD_DIR [SECONDS]
 set -e
 here=$(cd "$(dirname "$0")" && pwd)
 src="$here/.."
@@ -16,7 +16,9 @@ flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 build() {
   name=$1; shift
   files=""
-  for f in "$@"; do files="$files $src/$f"; done
+  for f in "$@"; do
+    case "$f" in -*) files="$files $f" ;; *) files="$files $src/$f" ;; esac
+  done
   # The bank writer saves through the platform's output files.
   files="$files $src/../../platform/src/output_file.cpp"
   $CXX $flags -o "$out/fuzz_$name" "$here/fuzz_$name.cpp" $files
@@ -24,7 +26,11 @@ build() {
 build bank bank_file.cpp waveform_bank.cpp level_store.cpp
 build wav wav_reader.cpp file_bytes.cpp resample.cpp
 build bmp bmp_reader.cpp file_bytes.cpp resample.cpp
-for name in bank wav bmp; do
+# mvbank's readers, with libsndfile and FFTW as the tool links them.
+build wt mvbank/wt_table.cpp mvbank/frame_table.cpp -I"$src/mvbank"
+build table_wav mvbank/wav_table.cpp mvbank/frame_table.cpp mvbank/bank_build.cpp mvbank/frame_resample.cpp \
+  -I"$src/mvbank" -lsndfile -lfftw3
+for name in bank wav bmp wt table_wav; do
   work="$out/corpus_$name"
   rm -rf "$work"
   mkdir -p "$work"
