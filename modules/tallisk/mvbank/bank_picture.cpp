@@ -96,8 +96,11 @@ mvp::HDC draw_bank(const Bank& bank) {
             const int y = (w / 8) * kCellHeight;
             const bool quiet = silent(bank.wave(w), kWaveLength);
             tools.trace(bank.wave(w), kWaveLength, x + kPlotLeft, y + kPlotTop, kPlotWidth, kPlotHeight, 1.0f);
-            tools.text(x + kPlotLeft + 2, y + kPlotTop + 1, std::to_string(w + 1), kDimColor);
-            tools.text(x + kPlotLeft, y + kPlotTop + kPlotHeight + 3, bank.name(w), quiet ? kDimColor : kTextColor);
+            // Name on the left under the plot, the waveform's number on the right.
+            const std::string number = std::to_string(w + 1);
+            const int text_y = y + kPlotTop + kPlotHeight + 3;
+            tools.text(x + kPlotLeft, text_y, bank.name(w), quiet ? kDimColor : kTextColor);
+            tools.text(x + kPlotLeft + kPlotWidth - 6 * static_cast<int>(number.size()), text_y, number, kDimColor);
         }
     }
     return dc;
