@@ -30,7 +30,12 @@ const char kUsage[] =
     "usage: mvbank convert IN OUT [--frame N] [--first W] [--count C]\n"
     "       mvbank info FILE [--frame N]\n"
     "       mvbank picture FILE -o OUT.png [--levels W] [--frame N] [--first W] [--count C]\n"
-    "formats by extension: .wb1 (read, write), .wbf (read), .wav and .wt (read, write)\n";
+    "formats by extension: .wb1 (read, write), .wbf (read), .wav and .wt (read, write)\n"
+    "--frame N   frame size of a .wav read (else its 'clm ' chunk, else 2048); with any other\n"
+    "            input, of the .wav or .wt written (else 2048)\n"
+    "--first W, --count C   the frames (from 1) that fill waveforms 1..; more than 64 are thinned\n"
+    "            to 64 evenly spaced, first and last kept\n"
+    "--levels W  draw the nine band-limited levels of waveform W (1-64)\n";
 
 const char kSeeHelp[] = " (mvbank --help shows the usage)";
 
@@ -211,7 +216,9 @@ int convert(const std::vector<std::string>& args, std::ostream& out, Failure* fa
         *failure = bad(to, ".wbf banks are read only; write a .wb1");
         return 2;
     }
-    const int out_frame = options.frame == 0 ? kDefaultOutputFrame : options.frame;
+    // --frame is the frame size of a .wav being read; for any other input, of the table written.
+    const bool frame_is_input = in_format == TableFormat::Wav;
+    const int out_frame = options.frame == 0 || frame_is_input ? kDefaultOutputFrame : options.frame;
     const int max_frame = out_format == TableFormat::Wt ? kMaxWtFrame : kMaxWavFrame;
     if (out_format != TableFormat::Wb1 && (!is_power_of_two(out_frame) || out_frame < kMinFrame || out_frame > max_frame)) {
         *failure = {"--frame " + std::to_string(out_frame) + ": the frames of a " +
@@ -224,7 +231,9 @@ int convert(const std::vector<std::string>& args, std::ostream& out, Failure* fa
 
     Bank bank;
     std::string described;
-    if (!bank_of(in, options, &bank, &described, failure)) return failure->status;
+    Options input = options;
+    if (!frame_is_input) input.frame = 0;
+    if (!bank_of(in, input, &bank, &described, failure)) return failure->status;
 
     std::vector<uint8_t> bytes;
     if (out_format == TableFormat::Wb1) {
