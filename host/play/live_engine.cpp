@@ -293,6 +293,7 @@ void LiveEngine::process(jack_nframes_t frames) {
 
     const uint64_t busy = now_ns() - t0;
     const auto period = static_cast<uint64_t>(1e9 * frames / m_host.config().sample_rate);
+    if (busy > m_longest_ns.load(std::memory_order_relaxed)) m_longest_ns.store(busy, std::memory_order_relaxed);
     m_busy_ns.fetch_add(busy, std::memory_order_relaxed);
     m_period_ns.fetch_add(period, std::memory_order_relaxed);
 }

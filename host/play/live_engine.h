@@ -71,6 +71,8 @@ public:
     // Busy and elapsed time of the callback, in nanoseconds, summed since start; the window takes
     // differences of two readings for the load over that interval.
     void load_counters(uint64_t* busy_ns, uint64_t* period_ns) const;
+    // The longest single callback and the period it had, in nanoseconds.
+    uint64_t longest_callback_ns() const { return m_longest_ns.load(std::memory_order_relaxed); }
 
     // [gui] After the audio side has stopped: closes every GUI object, before the patch closes
     // the audio objects.
@@ -130,6 +132,7 @@ private:
     std::atomic<uint64_t> m_dropped{0};
     std::atomic<uint64_t> m_busy_ns{0};
     std::atomic<uint64_t> m_period_ns{0};
+    std::atomic<uint64_t> m_longest_ns{0};  // written by the callback only
 };
 
 }  // namespace mvh

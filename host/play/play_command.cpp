@@ -185,8 +185,10 @@ int cmd_play(const PlayOptions& opt, std::ostream& out, std::ostream& err) {
     }
     const bool gone = engine->server_gone();
     char line[256];
-    std::snprintf(line, sizeof line, "mvhost play: %.2f s played at %d Hz in blocks of %d, %d xruns", 
-                  static_cast<double>(engine->frames_played()) / rate, rate, host.config().block_size, engine->xruns());
+    std::snprintf(line, sizeof line,
+                  "mvhost play: %.2f s played at %d Hz in blocks of %d, %d xruns, longest callback %.2f ms of %.2f",
+                  static_cast<double>(engine->frames_played()) / rate, rate, host.config().block_size, engine->xruns(),
+                  static_cast<double>(engine->longest_callback_ns()) * 1e-6, 1e3 * host.config().block_size / rate);
     err << line;
     if (recorder)
         err << ", " << recorder->frames_written() << " frames recorded to " << opt.record << " ("
@@ -197,6 +199,10 @@ int cmd_play(const PlayOptions& opt, std::ostream& out, std::ostream& err) {
         err << "mvhost play: the JACK server went away\n";
         status = 1;
     }
+    // A closing editor may still ask the person something (unsaved waveforms): its box must not
+    // name the window, which goes away first.
+    gtk_widget_hide(window->widget());
+    user->set_parent(nullptr);
     window.reset();
     engine.reset();
     LiveEngine::close_gui_objects(host);

@@ -33,7 +33,7 @@ public:
     // Dialogs stay above the play window.
     void set_parent(GtkWidget* window) {
 #ifdef MV_HAVE_PLATFORM_GTK
-        m_gtk->set_parent(GTK_WINDOW(window));
+        m_gtk->set_parent(window ? GTK_WINDOW(window) : nullptr);
 #else
         (void)window;
 #endif

@@ -60,13 +60,13 @@ int wait_exit(pid_t pid, double seconds) {
     }
 }
 
-void stop(pid_t pid) {
+void stop(pid_t pid, double grace_seconds) {
     if (pid <= 0) return;
     kill(pid, SIGTERM);
     const auto t0 = std::chrono::steady_clock::now();
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (since(t0) > 5) {
+        if (since(t0) > grace_seconds) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
             return;
@@ -136,29 +136,45 @@ bool Screen::start(std::string* error) {
     // Nor is there a settings daemon for the file chooser to write its settings to.
     setenv("GSETTINGS_BACKEND", "memory", 1);
 
-    m_server = "mvplay-test-" + std::to_string(getpid());
-    setenv("JACK_DEFAULT_SERVER", m_server.c_str(), 1);
+    // The JACK server table in shared memory has eight entries, and an entry whose server died
+    // without cleaning up is taken back only by a server of the same name. So the names come from
+    // a small fixed set: each test takes the first that no running server holds, and a name left
+    // behind by a crashed server is reused instead of filling the table.
     setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
-    m_jackd = spawn({"jackd", "-n", m_server, "--no-realtime", "-d", "dummy"}, -1, "");
-    if (m_jackd <= 0) return *error = "cannot start jackd", false;
-    // Until the server is up, each try would print libjack's complaint.
     jack_set_error_function(+[](const char*) {});
     jack_set_info_function(+[](const char*) {});
-    const auto t0 = std::chrono::steady_clock::now();
-    while (since(t0) < 15) {
-        jack_status_t status;
-        jack_client_t* c = jack_client_open("probe", JackNoStartServer, &status);
-        if (c) {
-            jack_client_close(c);
-            return true;
+    for (int slot = 0; slot < 8; ++slot) {
+        m_server = "mvplay-test-" + std::to_string(slot);
+        setenv("JACK_DEFAULT_SERVER", m_server.c_str(), 1);
+        m_jackd = spawn({"jackd", "-n", m_server, "--no-realtime", "-d", "dummy"}, -1, "");
+        if (m_jackd <= 0) return *error = "cannot start jackd", false;
+        const auto t0 = std::chrono::steady_clock::now();
+        while (since(t0) < 20) {
+            int status = 0;
+            if (waitpid(m_jackd, &status, WNOHANG) == m_jackd) break;  // the name is taken: the next
+            jack_status_t jack_status;
+            jack_client_t* c = jack_client_open("probe", JackNoStartServer, &jack_status);
+            if (c) {
+                jack_client_close(c);
+                // The answer may have come from another test's server of this name while ours was
+                // still finding out that the name is taken.
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                if (waitpid(m_jackd, &status, WNOHANG) == 0) return true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (kill(m_jackd, 0) == 0) break;  // running but not answering
+        m_jackd = -1;
     }
+    stop(m_jackd, 20);
+    m_jackd = -1;
     return *error = "jackd did not come up", false;
 }
 
 void Screen::stop_all() {
-    stop(m_jackd);
+    // A server killed before it has cleaned up keeps its entry in JACK's table: give it time.
+    stop(m_jackd, 20);
     stop(m_xvfb);
     m_jackd = m_xvfb = -1;
 }

@@ -21,8 +21,8 @@ pid_t spawn(const std::vector<std::string>& argv, int out_fd, const std::string&
 // Waits for `pid` up to `seconds`; returns its exit status, or -1 on timeout (the child is then
 // stopped and reaped).
 int wait_exit(pid_t pid, double seconds);
-// Stops a process the test started and reaps it.
-void stop(pid_t pid);
+// Stops a process the test started (SIGTERM, SIGKILL after the grace time) and reaps it.
+void stop(pid_t pid, double grace_seconds = 5);
 // Runs a command to completion (xdotool, import); its exit status.
 int run(const std::vector<std::string>& argv, double timeout_seconds = 20);
 std::string read_file(const std::string& path);
