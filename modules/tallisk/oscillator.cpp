@@ -32,20 +32,7 @@ constexpr std::array<int, kLevelCount> kShifts = [] {
     return shifts;
 }();
 
-// Over the last 1 % below half the rate, a level's top harmonics fade out (smoothstep) towards
-// the next duller level, or the last level's second harmonic towards the fundamental alone, so that
-// a moving pitch never switches a band of harmonics off from one sample to the next.
-constexpr double kFadeStart = 0.99;
-
 static_assert(Oscillator::kTableSize == kStreamTableSize);
-
-float fade_for_increment(uint32_t increment, int level) {
-    if (level >= kFundamentalOnly) return 0.0f;
-    const double x = double(kPlayLevels[level].top) * increment / 2147483648.0;
-    if (x <= kFadeStart) return 0.0f;
-    const double t = (x - kFadeStart) / (1.0 - kFadeStart);
-    return static_cast<float>(t * t * (3.0 - 2.0 * t));
-}
 
 // The thresholds of the streaming block loop, consistent with level_for_increment and
 // fade_for_increment by construction.

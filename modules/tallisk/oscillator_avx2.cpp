@@ -169,13 +169,21 @@ TALLISK_AVX2 int streaming_avx2(const float* wave, const int32_t* increment, con
                                                increment[ix[4]], increment[ix[5]], increment[ix[6]], increment[ix[7]]);
         // Half the rate (a negative entry) is the fundamental alone.
         if (_mm256_movemask_ps(_mm256_castsi256_ps(step)) != 0) break;
+        // A group with a fade plays in the plain loop, which stops at a sample it leaves to the
+        // oscillator.
+        const auto plain_group = [&] { return kPlainLoops.streaming(wave, increment, levels, pitch + i, &phase, out + i, 8); };
         bool uniform = within(step, from, to);
         if (!uniform) {
             // Take the first lane's level, unless it fades (the per-sample path).
             const int32_t first = _mm256_cvtsi256_si32(step);
             int l = 0;
             while (l < kPlayCount - 1 && first >= levels.switch_at[l]) ++l;
-            if (first >= levels.fade_from[l]) break;
+            if (first >= levels.fade_from[l]) {
+                const int done = plain_group();
+                if (done == 8) continue;
+                *phase_io = phase;
+                return i + done;
+            }
             if (l != level) {
                 level = l;
                 const int32_t read = levels.read[l];
@@ -205,7 +213,12 @@ TALLISK_AVX2 int streaming_avx2(const float* wave, const int32_t* increment, con
                                           _mm256_setr_epi32(levels.fade_from[8], levels.fade_from[9], levels.fade_from[10], 0,
                                                             0, 0, 0, 0),
                                           lane_level, above_seven);
-            if (!all_lanes(_mm256_cmpgt_epi32(fade, step))) break;
+            if (!all_lanes(_mm256_cmpgt_epi32(fade, step))) {
+                const int done = plain_group();
+                if (done == 8) continue;
+                *phase_io = phase;
+                return i + done;
+            }
             const __m256i read = by_level(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(levels.read)),
                                           _mm256_setr_epi32(levels.read[8], levels.read[9], levels.read[10], 0, 0, 0, 0, 0),
                                           lane_level, above_seven);

@@ -37,6 +37,16 @@ uint32_t crossfade_plain(const float* wa, const float* wb, float fm, PhaseWalk w
     return phase;
 }
 
+// One sample of the table level packed in `read` (offset | shift << 16).
+inline float table_sample(const float* wave, int32_t read, uint32_t phase) {
+    const uint32_t shift = (static_cast<uint32_t>(read) >> 16) & 0xFFu;
+    const float* level = wave + (read & 0xFFFF);
+    const uint32_t j = phase >> shift;
+    const float scale = std::bit_cast<float>((127u - shift) << 23);  // 2^-shift
+    const float f = static_cast<float>(phase & ((1u << shift) - 1u)) * scale;
+    return level[j] + (level[j + 1] - level[j]) * f;
+}
+
 int streaming_plain(const float* wave, const int32_t* increment, const StreamLevels& levels, const float* pitch,
                     uint32_t* phase_io, float* out, int count) {
     uint32_t phase = *phase_io;
@@ -51,14 +61,15 @@ int streaming_plain(const float* wave, const int32_t* increment, const StreamLev
         if (step < 0) break;
         int l = 0;
         while (l < kPlayCount - 1 && step >= levels.switch_at[l]) ++l;
-        if (step >= levels.fade_from[l]) break;
-        const uint32_t read = static_cast<uint32_t>(levels.read[l]);
-        const uint32_t shift = (read >> 16) & 0xFFu;
-        const float* level = wave + (read & 0xFFFFu);
-        const uint32_t j = phase >> shift;
-        const float scale = std::bit_cast<float>((127u - shift) << 23);  // 2^-shift
-        const float f = static_cast<float>(phase & ((1u << shift) - 1u)) * scale;
-        out[i] = level[j] + (level[j + 1] - level[j]) * f;
+        if (step >= levels.fade_from[l]) {
+            // A fade between two table levels plays here, as the oscillator's own rule does.
+            if (kPlayLevels[l].read != PlayRead::Table || kPlayLevels[l + 1].read != PlayRead::Table) break;
+            const float a = table_sample(wave, levels.read[l], phase);
+            const float b = table_sample(wave, levels.read[l + 1], phase);
+            out[i] = a + fade_for_increment(static_cast<uint32_t>(step), l) * (b - a);
+        } else {
+            out[i] = table_sample(wave, levels.read[l], phase);
+        }
         phase += static_cast<uint32_t>(step);
     }
     *phase_io = phase;

@@ -22,9 +22,23 @@ struct PhaseWalk {
 // mod 16384 and the level that its increment chooses: the count of switch_at thresholds it reaches
 // (the played level, kPlayLevels, whose top harmonic would reach half the rate is passed). From
 // fade_from[level] on (within 1 % of half the rate, and always for the levels read without a table
-// of their own) the sample takes the oscillator's per-sample path. read[level] packs the level
+// of their own) the sample fades into the next level: the plain loop plays the fades between two
+// table levels itself, and leaves the others to the oscillator's per-sample path. read[level] packs the level
 // table's offset in its waveform block (bits 0-15) and its phase shift (bits 16-23).
 constexpr int kStreamTableSize = 16384;
+
+// Over the last 1 % below half the rate, a played level's top harmonics fade out (smoothstep)
+// towards the next duller level, so that a moving pitch never switches a band of harmonics off
+// from one sample to the next. The weight of the next level for an increment at `level`.
+constexpr double kFadeStart = 0.99;
+
+inline float fade_for_increment(uint32_t increment, int level) {
+    if (level >= kFundamentalOnly) return 0.0f;
+    const double x = double(kPlayLevels[level].top) * increment / 2147483648.0;
+    if (x <= kFadeStart) return 0.0f;
+    const double t = (x - kFadeStart) / (1.0 - kFadeStart);
+    return static_cast<float>(t * t * (3.0 - 2.0 * t));
+}
 
 struct StreamLevels {
     int32_t switch_at[kPlayCount - 1];
