@@ -59,12 +59,14 @@ find_package(GTest REQUIRED)
 find_package(Threads REQUIRED)
 include(GoogleTest)
 
-# mv_add_plugin(NAME name MAGIC 0x... [MEMBER_SIZE 4|12|16] [DEBUG_CHECKS] [NO_SDK] [ENTRY main]
-#               SOURCES ... [LIBS ...])
+# mv_add_plugin(NAME name MAGIC 0x... [MEMBER_SIZE 4|12|16] [DEBUG_CHECKS | DEBUG_BUILD_CHECKS] [NO_SDK]
+#               [ENTRY main] SOURCES ... [LIBS ...])
 # Builds plugins/NAME.so exporting only its entry points. The SDK sources are compiled into each
-# plug-in with the plug-in's own magic and layout constants.
+# plug-in with the plug-in's own magic and layout constants. DEBUG_CHECKS compiles the SDK's debug
+# checks in always (test modules); DEBUG_BUILD_CHECKS only into the Debug build, as the modules whose
+# copy of the SDK carries them have it.
 function(mv_add_plugin)
-  cmake_parse_arguments(P "DEBUG_CHECKS;NO_SDK;TEST_ONLY" "NAME;MAGIC;MEMBER_SIZE;ENTRY;OUTPUT_DIR" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(P "DEBUG_CHECKS;DEBUG_BUILD_CHECKS;NO_SDK;TEST_ONLY" "NAME;MAGIC;MEMBER_SIZE;ENTRY;OUTPUT_DIR" "SOURCES;LIBS" ${ARGN})
   if(NOT P_MEMBER_SIZE)
     set(P_MEMBER_SIZE 12)
   endif()
@@ -87,6 +89,8 @@ function(mv_add_plugin)
     target_compile_definitions(${P_NAME} PRIVATE MV_MODULE_MAGIC=${P_MAGIC} MV_PROCESS_MEMBER_SIZE=${P_MEMBER_SIZE})
     if(P_DEBUG_CHECKS)
       target_compile_definitions(${P_NAME} PRIVATE MV_SDK_DEBUG_CHECKS=1)
+    elseif(P_DEBUG_BUILD_CHECKS)
+      target_compile_definitions(${P_NAME} PRIVATE $<$<CONFIG:Debug>:MV_SDK_DEBUG_CHECKS=1>)
     endif()
   else()
     target_include_directories(${P_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/mv_sdk2/include)

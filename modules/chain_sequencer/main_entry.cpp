@@ -4,4 +4,11 @@
 
 extern "C" MV_EXPORT MVModStructV1* MV_CDECL mv_v1_main(MVHostCallback callback) __asm__("main");
 
-extern "C" MVModStructV1* MV_CDECL mv_v1_main(MVHostCallback callback) { return chain::create_sequencer(callback); }
+// A sequencer that cannot be made is reported as null; no exception reaches the host.
+extern "C" MVModStructV1* MV_CDECL mv_v1_main(MVHostCallback callback) {
+    try {
+        return chain::create_sequencer(callback);
+    } catch (...) {
+        return nullptr;
+    }
+}

@@ -11,14 +11,19 @@ namespace {
 // Events queued ahead of need so that opcode 7 on the audio thread normally takes a pooled node.
 constexpr int kReservedEvents = 64;
 
+// The host is not C++: no exception may unwind into it. A request that throws answers 0; a
+// process call that throws ends its stretch.
 intptr_t MV_CDECL dispatcher_entry(MVModStructV1* record, int32_t opcode, int32_t index, intptr_t value, void* ptr,
-                                   float opt) {
+                                   float opt) noexcept try {
     V1Module* m = V1Module::from_record(record);
     return m ? m->dispatch(opcode, index, value, ptr, opt) : 0;
+} catch (...) {
+    return 0;
 }
 
-void MV_CDECL process_entry(MVModStructV1* record, int32_t buffer_offset, int32_t sample_count) {
+void MV_CDECL process_entry(MVModStructV1* record, int32_t buffer_offset, int32_t sample_count) noexcept try {
     if (V1Module* m = V1Module::from_record(record)) m->process_with_events(buffer_offset, sample_count);
+} catch (...) {
 }
 
 }  // namespace
@@ -43,7 +48,11 @@ intptr_t V1Module::dispatch(int opcode, int index, intptr_t value, void* ptr, fl
     switch (opcode) {
     case kOpen: open(); return 0;
     case kClose:
-        close();
+        // The object goes whatever its close does: the host forgets the record either way.
+        try {
+            close();
+        } catch (...) {
+        }
         delete this;
         return 1;
     case kSetSampleRate: set_sample_rate(opt); return 0;
@@ -112,20 +121,30 @@ void V1Module::process_with_events(int buffer_offset, int sample_count) {
     const int32_t end = static_cast<int32_t>(static_cast<uint32_t>(start) + static_cast<uint32_t>(sample_count));
     int offset = buffer_offset;
     int remaining = sample_count;
-    while (!m_events.empty() && clock_before(m_events.front()->event.time_stamp, end)) {
-        const int gap = clock_distance(m_sample_clock, m_events.front()->event.time_stamp);
-        if (gap > 0) {
-            run_process(offset, gap);
-            offset += gap;
-            remaining -= gap;
-            // The clock follows the processed samples, so an event sees its own time.
-            m_sample_clock = static_cast<int32_t>(static_cast<uint32_t>(m_sample_clock) + static_cast<uint32_t>(gap));
+    try {
+        while (!m_events.empty() && clock_before(m_events.front()->event.time_stamp, end)) {
+            const int gap = clock_distance(m_sample_clock, m_events.front()->event.time_stamp);
+            if (gap > 0) {
+                run_process(offset, gap);
+                offset += gap;
+                remaining -= gap;
+                // The clock follows the processed samples, so an event sees its own time.
+                m_sample_clock =
+                    static_cast<int32_t>(static_cast<uint32_t>(m_sample_clock) + static_cast<uint32_t>(gap));
+            }
+            // The node goes back to the pool before the event runs, so a handler that throws
+            // loses nothing.
+            QueuedEvent* node = m_events.pop();
+            MVEvent e = node->event;
+            m_events.release(node);
+            handle_event(&e);
         }
-        QueuedEvent* node = m_events.pop();
-        handle_event(&node->event);
-        m_events.release(node);
+        if (remaining > 0) run_process(offset, remaining);
+    } catch (...) {
+        // Whatever failed, the next call starts at the clock the host will give it.
+        m_sample_clock = end;
+        throw;
     }
-    if (remaining > 0) run_process(offset, remaining);
     m_sample_clock = end;
 }
 

@@ -5,10 +5,13 @@
 
 namespace {
 
+// Nothing unwinds into the host: a request that throws answers 0.
 intptr_t MV_CDECL gui_dispatcher_entry(MVGuiStruct* record, int32_t opcode, int32_t index, intptr_t value,
-                                       void* ptr, float opt) {
+                                       void* ptr, float opt) noexcept try {
     MVGUI_base* g = MVGUI_base::fromRecord(record);
     return g ? g->dispatch(opcode, index, value, ptr, opt) : 0;
+} catch (...) {
+    return 0;
 }
 
 }  // namespace
@@ -35,7 +38,10 @@ intptr_t MVGUI_base::dispatch(int opcode, int index, intptr_t value, void* ptr, 
     switch (opcode) {
     case GD_OPEN: guiOpen(index == 1); return 0;
     case GD_CLOSE:
-        guiClose();
+        try {
+            guiClose();
+        } catch (...) {
+        }
         delete this;
         return 1;
     case GD_PAINT: paint(index, panel); return 0;

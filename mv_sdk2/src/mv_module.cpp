@@ -28,14 +28,19 @@ namespace {
 // One per library, as the host expects; rewritten by every MD_PROCESS_MEMBER call.
 MVProcessMemberRecord g_process_member;
 
+// The entries the host calls never let an exception unwind into it (the host is not C++): a
+// request that throws fails with 0 and the object stays usable.
 intptr_t MV_CDECL dispatcher_entry(MVModStruct* record, int32_t opcode, int32_t index, intptr_t value,
-                                   void* ptr, float opt) {
+                                   void* ptr, float opt) noexcept try {
     MVModule_base* m = MVModule_base::fromRecord(record);
     return m ? m->dispatch(opcode, index, value, ptr, opt) : 0;
+} catch (...) {
+    return 0;
 }
 
-void MV_CDECL event_entry(void* object, MVEvent* e) {
+void MV_CDECL event_entry(void* object, MVEvent* e) noexcept try {
     if (object && e) static_cast<MVModule_base*>(object)->handleEvent(e);
+} catch (...) {
 }
 
 }  // namespace
@@ -158,7 +163,11 @@ intptr_t MVModule_base::dispatch(int opcode, int index, intptr_t value, void* pt
     switch (opcode) {
     case MD_OPEN: open(); return 0;
     case MD_CLOSE:
-        close();
+        // The object goes whatever its close does: the host forgets the record either way.
+        try {
+            close();
+        } catch (...) {
+        }
         delete this;
         return 1;
     case MD_SET_SAMPLE_RATE: setSampleRate(opt); return 0;
@@ -192,10 +201,15 @@ intptr_t MVModule_base::dispatch(int opcode, int index, intptr_t value, void* pt
 void MVModule_base::open() { createPins(); }
 
 void MVModule_base::createPins() {
-    const int n = static_cast<int>(CallHost(AM_PIN_COUNT));
+    // A second open builds the pins afresh instead of leaking the first array.
+    delete[] m_pins;
+    m_pins = nullptr;
+    m_pin_count = 0;
+
+    int n = static_cast<int>(CallHost(AM_PIN_COUNT));
     if (n > 0) {
-        m_pins = new MVPin[n];
-        m_pin_count = n;
+        m_pins = new (std::nothrow) MVPin[n];
+        if (!m_pins) n = 0;  // out of memory: the module runs without pins
     }
 
     MVPinProperties p;
@@ -215,6 +229,11 @@ void MVModule_base::createPins() {
     if (describePin(j - 1, &p) && mv_pin_on_audio_side(&p) && (p.flags & IO_DUPLICATES)) {
         for (; i < n; ++i) m_pins[i].init(this, i, p.datatype, nullptr);
     }
+    // Host pins beyond the module's descriptions get no meaning: they stay inert, belong to this
+    // module (so a call on one goes nowhere harmful) and are not counted, so events for them are
+    // dropped.
+    m_pin_count = i;
+    for (int k = i; k < n; ++k) m_pins[k].init(this, k, -1, nullptr);
 }
 
 void MVModule_base::close() {}

@@ -2,6 +2,7 @@
 // MD_12 (whose meaning is the host's; here it is the test's window into the module).
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
 #include "mv_sdk2/mv_export.h"
 #include "mv_sdk2/mv_gui.h"
@@ -12,7 +13,9 @@ namespace {
 
 class Module : public MVModule_base {
 public:
-    using MVModule_base::MVModule_base;
+    Module(MVHostCallback cb, intptr_t hv) : MVModule_base(cb, hv) {
+        if (hv == kProbeThrow) throw std::runtime_error("probe: construction refused");
+    }
 
     bool describePin(int index, MVPinProperties* p) override {
         if (index < 0) ++m_report.negative_queries;
@@ -72,7 +75,9 @@ public:
     void wake() override { ++m_report.wake_count; }
     void wake_with(int index) override { m_report.wake_with = index; }
 
-    void request12(intptr_t, int, void* ptr) override {
+    void request12(intptr_t value, int, void* ptr) override {
+        if (value == kProbeThrow) throw std::runtime_error("probe: request refused");
+        if (value == kProbeThrow + 1) m_throw_in_process = true;
         if (!ptr) return;
         auto& r = m_report;
         r.pin_count = pinCount();
@@ -104,6 +109,7 @@ private:
     }
 
     void note_process(int offset, int count) {
+        if (m_throw_in_process) throw std::runtime_error("probe: process refused");
         auto& r = m_report;
         if (r.process_count < kProbeMax) {
             r.process_offset[r.process_count] = offset;
@@ -132,6 +138,7 @@ private:
     float* m_out = nullptr;
     int16_t m_mode = 0;
     int32_t m_both = 0;
+    bool m_throw_in_process = false;
     ProbeReport m_report{};
 };
 
@@ -141,7 +148,10 @@ private:
 // a GUI message.
 class ProbeGui : public MVGUI_base {
 public:
-    ProbeGui(MVHostCallback cb, intptr_t hv) : MVGUI_base(cb, hv) { CallHost(GM_SET_SIZE, 40, 30); }
+    ProbeGui(MVHostCallback cb, intptr_t hv) : MVGUI_base(cb, hv) {
+        if (hv == kProbeThrow) throw std::runtime_error("probe: construction refused");
+        CallHost(GM_SET_SIZE, 40, 30);
+    }
 
     void guiOpen(bool flag) override {
         m_r.open_flag = flag ? 1 : 0;
@@ -184,6 +194,7 @@ public:
         return true;
     }
     void guiMessage(int id, int length, void* data) override {
+        if (id == kProbeThrow) throw std::runtime_error("probe: message refused");
         if (id == 0x72707274 && data && length >= static_cast<int>(sizeof m_r)) std::memcpy(data, &m_r, sizeof m_r);
     }
 

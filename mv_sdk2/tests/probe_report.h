@@ -4,6 +4,9 @@
 #include <cstdint>
 
 constexpr int kProbeMax = 64;
+// Makes the probe throw: as host value of makeModule (either kind), as MD_12 value (at once), as
+// MD_12 value + 1 (in the next process call) and as GUI message identifier.
+constexpr int kProbeThrow = 0x7407;
 
 struct ProbeReport {
     int negative_queries;

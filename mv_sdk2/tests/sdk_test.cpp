@@ -2,7 +2,11 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <stdexcept>
 
 #include "mvhost/host.h"
 #include "probe_report.h"
@@ -73,6 +77,96 @@ TEST(SdkExports, RefuseOtherIndicesAndKinds) {
     EXPECT_EQ(gui->host_handle, 5);
     EXPECT_EQ(gui->dispatcher(gui, GD_CLOSE, 0, 0, nullptr, 0), 1);
     dlclose(h);
+}
+
+// A bare host for the boundary tests below: answers the pin count it is told and clock 0.
+int g_pin_count = 0;
+intptr_t MV_CDECL counting_host(void*, int32_t opcode, int32_t, intptr_t, void*, float) {
+    return opcode == AM_PIN_COUNT ? g_pin_count : 0;
+}
+
+struct Library {
+    void* handle;
+    MVMakeModuleFn make;
+    explicit Library(const std::string& path) : handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)), make(nullptr) {
+        if (handle) make = reinterpret_cast<MVMakeModuleFn>(dlsym(handle, "makeModule"));
+    }
+    ~Library() {
+        if (handle) dlclose(handle);
+    }
+};
+
+void throwing_call(void*) { throw std::runtime_error("deferred call refused"); }
+
+// An exception inside the module ends the request with its failure value; it never unwinds into
+// the host, and the object goes on working.
+TEST(SdkEntries, NoExceptionCrossesAnEntryPoint) {
+    Library lib(kProbe);
+    ASSERT_TRUE(lib.make);
+    g_pin_count = 9;
+    EXPECT_EQ(lib.make(0, 1, &counting_host, kProbeThrow), nullptr);
+    EXPECT_EQ(lib.make(0, 2, &counting_host, kProbeThrow), nullptr);
+    auto* rec = static_cast<MVModStruct*>(lib.make(0, 1, &counting_host, 0));
+    auto* gui = static_cast<MVGuiStruct*>(lib.make(0, 2, &counting_host, 0));
+    ASSERT_TRUE(rec && gui);
+    rec->dispatcher(rec, MD_OPEN, 0, 0, nullptr, 0);
+    MVEvent deferred{0, EV_DEFERRED_CALL, 0, 0, reinterpret_cast<void*>(&throwing_call)};
+    const struct {
+        const char* entry;
+        std::function<intptr_t()> call;
+    } calls[] = {
+        {"dispatcher", [&] { return rec->dispatcher(rec, MD_12, 0, kProbeThrow, nullptr, 0); }},
+        {"event", [&] { return rec->event_function(rec->object, &deferred), intptr_t{0}; }},
+        {"process",
+         [&] {
+             rec->dispatcher(rec, MD_12, 0, kProbeThrow + 1, nullptr, 0);
+             return rec->process_function(rec->object, 0, 0), intptr_t{0};
+         }},
+        {"GUI dispatcher", [&] { return gui->dispatcher(gui, GD_MESSAGE, 0, kProbeThrow, nullptr, 0); }},
+    };
+    for (const auto& c : calls) {
+        intptr_t result = -1;
+        EXPECT_NO_THROW(result = c.call()) << c.entry;
+        EXPECT_EQ(result, 0) << c.entry;
+    }
+    ProbeReport r{};
+    EXPECT_EQ(rec->dispatcher(rec, MD_12, 0, 0, &r, 0), 0);
+    EXPECT_EQ(r.pin_count, 9);  // still answering
+    EXPECT_EQ(rec->dispatcher(rec, MD_CLOSE, 0, 0, nullptr, 0), 1);
+    EXPECT_EQ(gui->dispatcher(gui, GD_CLOSE, 0, 0, nullptr, 0), 1);
+}
+
+// Host pins past the module's descriptions have no meaning: events for them are dropped instead of
+// reaching pins that were never set up. A second open builds the pins afresh (the leak of the
+// first array shows under the sanitizer build).
+TEST(SdkEntries, ExtraHostPinsAndASecondOpenAreSafe) {
+    Library lib(kEmpty);
+    ASSERT_TRUE(lib.make);
+    g_pin_count = 3;
+    auto* rec = static_cast<MVModStruct*>(lib.make(0, 1, &counting_host, 0));
+    ASSERT_NE(rec, nullptr);
+    rec->dispatcher(rec, MD_OPEN, 0, 0, nullptr, 0);
+    for (int pin = 0; pin < 3; ++pin) {
+        MVEvent e{0, EV_PIN_STATE, PIN_CHANGED_ONCE, 0, reinterpret_cast<void*>(static_cast<intptr_t>(pin))};
+        rec->event_function(rec->object, &e);
+    }
+    ProbeReport r{};
+    rec->dispatcher(rec, MD_12, 0, 0, &r, 0);
+    EXPECT_EQ(r.pin_count, 0);
+    EXPECT_EQ(r.status_count, 0);
+    EXPECT_EQ(rec->dispatcher(rec, MD_CLOSE, 0, 0, nullptr, 0), 1);
+
+    Library probe(kProbe);
+    ASSERT_TRUE(probe.make);
+    rec = static_cast<MVModStruct*>(probe.make(0, 1, &counting_host, 0));
+    ASSERT_NE(rec, nullptr);
+    for (int count : {9, 12}) {
+        g_pin_count = count;
+        rec->dispatcher(rec, MD_OPEN, 0, 0, nullptr, 0);
+        rec->dispatcher(rec, MD_12, 0, 0, &r, 0);
+        EXPECT_EQ(r.pin_count, count);
+    }
+    EXPECT_EQ(rec->dispatcher(rec, MD_CLOSE, 0, 0, nullptr, 0), 1);
 }
 
 TEST_F(ProbeHost, PinCreationSkipsGuiOnlyPinsAndFillsDuplicates) {
@@ -245,19 +339,50 @@ TEST_F(ProbeHost, NullCallbackCreatesNoPinsAndRunsSafely) {
     EXPECT_EQ(p->process_changes, 0);  // the host never heard of it
 }
 
+// An event whose stamp is not the current clock, delivered straight to the module.
+void run_bad_event(const std::string& path) {
+    mvh::Host host;
+    std::string err;
+    auto* p = host.add(path, "p", {}, &err);
+    if (!p) {
+        std::fprintf(stderr, "%s\n", err.c_str());
+        std::abort();
+    }
+    host.open();
+    host.run_block();
+    MVEvent e{};
+    e.time_stamp = 12345;
+    e.event_type = EV_IGNORED;
+    p->audio()->event_function(p->audio()->object, &e);
+}
+
 TEST(SdkDebugChecks, EventAtAnotherClockStopsADebugBuildOnly) {
-    auto run_bad_event = [](const std::string& path) {
-        mvh::Host host;
-        auto* p = host.add(path, "p");
-        host.open();
-        host.run_block();
-        MVEvent e{};
-        e.time_stamp = 12345;
-        e.event_type = EV_IGNORED;
-        p->audio()->event_function(p->audio()->object, &e);
-    };
     EXPECT_DEATH(run_bad_event(kChecks), "e->time_stamp == SampleClock\\(\\)");
     run_bad_event(kProbe);  // a release build goes on
+}
+
+// Which deliverables carry the checks: in a Debug build these stop, the others go on; every
+// other build goes on everywhere.
+TEST(SdkDebugChecks, DebugBuildsOfTheCheckedModulesCarryThem) {
+#ifdef MV_DEBUG_BUILD
+    constexpr bool kDebug = true;
+#else
+    constexpr bool kDebug = false;
+#endif
+    const struct {
+        const char* plugin;
+        bool checked;
+    } modules[] = {{"host_tempo", true},      {"arpeggiator", true},       {"chorus", true},
+                   {"volt_to_index", true},   {"color_picker", false},     {"cantrell_stepper", false},
+                   {"array_to_floats", false}};
+    for (const auto& m : modules) {
+        const std::string path = std::string(MV_PLUGIN_DIR) + "/" + m.plugin + ".so";
+        if (kDebug && m.checked) {
+            EXPECT_DEATH(run_bad_event(path), "e->time_stamp == SampleClock\\(\\)") << m.plugin;
+        } else {
+            run_bad_event(path);
+        }
+    }
 }
 
 }  // namespace

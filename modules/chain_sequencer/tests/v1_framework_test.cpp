@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -296,6 +297,38 @@ TEST_F(V1Framework, PinEventsStoreTheirValueByDataTypeAndIgnoreUnknownPins) {
     EXPECT_EQ(m->pin(kRangePin)->m_state, PIN_STATIC);  // a single change goes back to static
     EXPECT_EQ(m->pin(kIndexPin)->m_state, PIN_STREAMING);
     EXPECT_EQ(m_host.of(v1::kHostPinStatus).size(), 2u);
+}
+
+void throwing_call(v1::V1Module*) { throw std::runtime_error("deferred call refused"); }
+
+// A module whose pin descriptions throw, to reach the dispatcher with an exception.
+class ThrowingModule : public v1::V1Module {
+public:
+    using V1Module::V1Module;
+    bool pin_description(int, MVPinProperties*) override { throw std::runtime_error("description refused"); }
+};
+
+// Nothing unwinds into the host: a request that throws answers 0, a process call that throws ends
+// its stretch, the queue and the clock stay right, and the module goes on working.
+TEST_F(V1Framework, NoExceptionCrossesTheRecordsEntries) {
+    open();
+    queue(4, v1::kEventDeferredCall, 0, 0, reinterpret_cast<intptr_t>(&throwing_call));
+    queue_deferred<1>(40);
+    EXPECT_NO_THROW(process(0, kBlock));
+    EXPECT_EQ(v1::V1Module::from_record(m_rec)->sample_clock(), kBlock);
+    EXPECT_NO_THROW(process(0, kBlock));
+    EXPECT_EQ(g_deferred, (std::vector<int>{1}));
+    EXPECT_EQ(dispatch(v1::kQueueEmpty), 1);
+
+    auto* thrower = new ThrowingModule(&fake_callback);
+    MVModStructV1* rec = thrower->record();
+    MVPinProperties p{};
+    intptr_t result = -1;
+    EXPECT_NO_THROW(result = rec->dispatcher(rec, v1::kPinDescription, 0, 0, &p, 0.0f));
+    EXPECT_EQ(result, 0);
+    EXPECT_NO_THROW(result = rec->dispatcher(rec, v1::kOpen, 0, 0, nullptr, 0.0f));
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(rec->dispatcher(rec, v1::kClose, 0, 0, nullptr, 0.0f), 1);
 }
 
 TEST_F(V1Framework, WithoutACallbackNothingBreaks) {

@@ -17,8 +17,9 @@ inline void fill_properties(MVModuleProperties* p, const char* name, const char*
 }
 
 // kind 1: the audio object, kind 2: the GUI object (Gui = void for none); anything else: null.
+// Nothing may unwind into the host, which is not C++: a constructor that throws gives null too.
 template <class Module, class Gui>
-void* make_module(int32_t index, int32_t kind, MVHostCallback callback, intptr_t host_value) {
+void* make_module(int32_t index, int32_t kind, MVHostCallback callback, intptr_t host_value) noexcept try {
     if (index != 0) return nullptr;
     if (kind == 1) {
         Module* m = new (std::nothrow) Module(callback, host_value);
@@ -30,6 +31,8 @@ void* make_module(int32_t index, int32_t kind, MVHostCallback callback, intptr_t
             return g ? static_cast<void*>(g->record()) : nullptr;
         }
     }
+    return nullptr;
+} catch (...) {
     return nullptr;
 }
 

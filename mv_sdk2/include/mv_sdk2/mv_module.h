@@ -117,10 +117,15 @@ private:
         using type = C;
     };
 
+    // The host calls this entry directly: an exception ends the stretch instead of unwinding
+    // into the host.
     template <auto F>
-    static void MV_CDECL processThunk(void* object, int32_t offset, int32_t count) {
+    static void MV_CDECL processThunk(void* object, int32_t offset, int32_t count) noexcept {
         using C = typename MemberClass<decltype(F)>::type;
-        (static_cast<C*>(static_cast<MVModule_base*>(object))->*F)(offset, count);
+        try {
+            (static_cast<C*>(static_cast<MVModule_base*>(object))->*F)(offset, count);
+        } catch (...) {
+        }
     }
 
     static void MV_CDECL emptyProcess(void* object, int32_t offset, int32_t count);
