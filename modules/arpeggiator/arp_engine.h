@@ -99,6 +99,11 @@ public:
     int32_t m_off_message = 0;
     // The latest note-off was kept back (Mono Mode with a gate of a whole step or more).
     bool m_off_withheld = false;
+    // A tempo of 0, a negative or a non-finite one (or one so slow that a step would last hours)
+    // halts the stepping: no note starts until the tempo is playable again.
+    bool m_tempo_stopped = false;
+    // The channel the held keys were collected on; a Channel change releases them there.
+    int16_t m_active_channel = 0;
     float m_gate_fraction = 0.0f;
     int32_t m_tempo_streaming = 0;
     int32_t m_ratio_streaming = 0;
@@ -114,8 +119,10 @@ private:
     void note_on(uint32_t now, int note, int velocity);
     void note_off(uint32_t now, int note);
     void arp_mode_changed(uint32_t now);
-    void send_all_notes_off(uint32_t now);
+    void send_all_notes_off(uint32_t now, int channel);
     void send_last_note_off(uint32_t now);
+    void channel_changed(uint32_t now);
+    void clear_keys();
     void emit_step(int note);
 
     ArpOutput& m_output;

@@ -14,7 +14,8 @@ void ArpEngine::pin_status_changed(int pin, int state, uint32_t now, TimingInput
     case kPinTempo: m_tempo_streaming = streaming; break;
     case kPinRatio: m_ratio_streaming = streaming; break;
     case kPinGate: m_gate_streaming = streaming; break;
-    case kPinPlayMode: send_all_notes_off(now); break;
+    case kPinChannel: channel_changed(now); break;
+    case kPinPlayMode: send_all_notes_off(now, m_channel); break;
     case kPinArpMode: arp_mode_changed(now); break;
     case kPinOctRange:
         m_oct_span = m_oct_range;
@@ -35,15 +36,17 @@ void ArpEngine::pin_status_changed(int pin, int state, uint32_t now, TimingInput
 void ArpEngine::arp_mode_changed(uint32_t now) {
     const int16_t old_status = m_arp_status;
     if (m_arp_mode == 0) {
-        m_note_count = 0;
-        m_keys_down = 0;
-        m_running = 0;
+        // The keys still held are forgotten, so that pressing them again after Arp Mode comes
+        // back on starts a chord instead of being taken for repeats; a note-off that Mono Mode
+        // kept back goes out now.
+        if (m_off_withheld) send_last_note_off(now);
+        clear_keys();
         m_arp_status = 0;
     } else {
         m_arp_status = 1;
     }
     m_output.send_arp_status(now);
-    if (m_arp_status != old_status) send_all_notes_off(now);
+    if (m_arp_status != old_status) send_all_notes_off(now, m_channel);
 
     if (starts_upwards(m_arp_mode)) {
         m_start_direction = m_direction = 1;

@@ -180,8 +180,33 @@ TEST(ArpMidi, ArpModeReportsStatusAndSendsAllNotesOffOnChange) {
     EXPECT_EQ(rig.engine.m_arp_status, 0);
     EXPECT_EQ(rig.engine.m_running, 0);
     EXPECT_EQ(rig.engine.m_keys_down, 0);
-    EXPECT_EQ(rig.engine.m_key_down[60], 60);  // the tables are kept
     EXPECT_EQ(rig.sent.back().word, 0x7BB0 + 2);
+    // The key still held is forgotten: pressed again once the mode is back, it starts a chord.
+    rig.set(arp::kPinArpMode, 1);
+    rig.chord({60}, 2);
+    EXPECT_EQ(rig.engine.m_running, 1);
+    EXPECT_EQ(rig.engine.m_keys_down, 1);
+}
+
+// A Channel change with keys down stops the arpeggio and silences the old channel: the keys'
+// note-offs now arrive on a channel the arpeggiator no longer collects.
+TEST(ArpMidi, ChannelChangeReleasesTheArpeggioOnTheOldChannel) {
+    Rig rig(1, 0);
+    rig.set(arp::kPinChannel, 0);  // same channel: nothing to release
+    EXPECT_TRUE(rig.sent.empty());
+    rig.chord({60, 64});
+    rig.run(100);
+    rig.set(arp::kPinChannel, 3);
+    EXPECT_EQ(rig.sent.back().word, 0x7BB0);
+    EXPECT_EQ(rig.engine.m_running, 0);
+    EXPECT_EQ(rig.engine.m_keys_down, 0);
+    rig.release({60, 64});  // passes through on channel 1
+    const size_t ons = rig.note_ons().size();
+    rig.run(44100);
+    EXPECT_EQ(rig.note_ons().size(), ons);
+    rig.chord({62}, 3);
+    rig.run(100);
+    EXPECT_EQ(arp_test::status_of(rig.note_ons().back().word), 0x93);
 }
 
 TEST(ArpMidi, PlayModeChangeSendsAllNotesOff) {

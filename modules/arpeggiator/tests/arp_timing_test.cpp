@@ -90,21 +90,39 @@ TEST(ArpTiming, Gate105WithoutMonoEndsEachNoteAfterTheNextBegins) {
     }
 }
 
-TEST(ArpTiming, Gate105WithMonoSendsOnlyTheLastNoteOffOnRelease) {
-    Rig rig(1, 0);
-    rig.set(arp::kPinMonoMode, 1);
-    rig.set_timing(24.0f, 0.0625f, 10.5f);
-    rig.chord({60, 64});
-    rig.run(30000);
-    EXPECT_GE(rig.note_ons().size(), 4u);
-    EXPECT_TRUE(rig.note_offs().empty());
-    const arp_test::Sent last = rig.note_ons().back();
-    rig.release({60, 64});
-    const auto offs = rig.note_offs();
-    ASSERT_EQ(offs.size(), 1u);
-    EXPECT_EQ(offs[0].clock, last.clock + 7235u);
-    EXPECT_EQ(offs[0].word, last.word - 16);
-    EXPECT_EQ(rig.engine.m_running, 0);
+// Every note-on gets its note-off: a new note takes over at the next step (its note-on first, so a
+// mono receiver glides), a repeated note is ended just before it is struck again, and the last
+// note ends on release.
+TEST(ArpTiming, Gate105WithMonoEndsEachNoteAtTheNextStep) {
+    struct Case {
+        std::initializer_list<int> chord;
+        bool off_first;
+    };
+    for (const Case c : {Case{{60, 64}, false}, Case{{60}, true}}) {
+        Rig rig(1, 0);
+        rig.set(arp::kPinMonoMode, 1);
+        rig.set_timing(24.0f, 0.0625f, 10.5f);
+        rig.chord(c.chord);
+        rig.run(30000);
+        const auto ons = rig.note_ons();
+        ASSERT_GE(ons.size(), 4u);
+        ASSERT_EQ(rig.note_offs().size(), ons.size() - 1);
+        for (size_t i = 1; i < rig.sent.size(); ++i) {
+            const arp_test::Sent& s = rig.sent[i];
+            if (!arp_test::is_note_off(s.word)) continue;
+            // Its partner note-on sits just before or just after it, at the same clock.
+            const arp_test::Sent& next_on = c.off_first ? rig.sent[i + 1] : rig.sent[i - 1];
+            EXPECT_TRUE(arp_test::is_note_on(next_on.word)) << i;
+            EXPECT_EQ(s.clock, next_on.clock) << i;
+        }
+        const arp_test::Sent last = ons.back();
+        rig.release(c.chord);
+        const auto offs = rig.note_offs();
+        ASSERT_EQ(offs.size(), ons.size());
+        EXPECT_EQ(offs.back().clock, last.clock + 7235u);
+        EXPECT_EQ(offs.back().word, last.word - 16);
+        EXPECT_EQ(rig.engine.m_running, 0);
+    }
 }
 
 TEST(ArpTiming, MonoHoldReleaseSendsThePendingNoteOff) {
@@ -115,10 +133,10 @@ TEST(ArpTiming, MonoHoldReleaseSendsThePendingNoteOff) {
     rig.chord({60});
     rig.release({60});
     rig.run(10000);
-    EXPECT_TRUE(rig.note_offs().empty());
+    ASSERT_EQ(rig.note_offs().size(), 1u);  // the first note, ended at the second step
     rig.set(arp::kPinHold, 0);
-    ASSERT_EQ(rig.note_offs().size(), 1u);
-    EXPECT_EQ(rig.note_offs()[0].clock, 6890u + 7235u);
+    ASSERT_EQ(rig.note_offs().size(), 2u);
+    EXPECT_EQ(rig.note_offs()[1].clock, 6890u + 7235u);
 }
 
 TEST(ArpTiming, MonoNoteOffWhoseTimeHasPassedIsSentAtRelease) {
@@ -165,22 +183,37 @@ TEST(ArpTiming, AKeyBeforeTheFirstTimingStillStepsOnItsOwnSample) {
     EXPECT_EQ(clocks_of(rig.note_ons()), (std::vector<uint32_t>{300, 22350}));
 }
 
-TEST(ArpTiming, ZeroOrNonFiniteTempoKeepsTheArithmeticBounded) {
-    Rig zero(1, 0);
-    zero.set_timing(0.0f, 0.1f, 5.0f);
-    EXPECT_EQ(zero.engine.m_step_length, arp::kMaxStepLength);
-    EXPECT_GE(zero.engine.m_gate_length, 0);
-    zero.chord({60});
-    zero.run(44100);
-    EXPECT_EQ(zero.note_ons().size(), 1u);
+// No tempo (0, NaN, negative, or so slow that a step would last hours) holds the arpeggio still:
+// no note starts, so none is left sounding, and it plays again once the tempo is back.
+TEST(ArpTiming, ATempoThatCannotStepStopsTheArpeggio) {
+    for (float tempo : {0.0f, std::numeric_limits<float>::quiet_NaN(), -12.0f, 1e-9f}) {
+        Rig rig(1, 0);
+        rig.set_timing(tempo, 0.1f, 5.0f);
+        EXPECT_EQ(rig.engine.m_step_length, arp::kMaxStepLength) << tempo;
+        EXPECT_GE(rig.engine.m_gate_length, 0) << tempo;
+        rig.chord({60});
+        rig.run(44100);
+        EXPECT_TRUE(rig.sent.empty()) << tempo;
+        EXPECT_GT(rig.sleeps, 0) << tempo;
+        rig.set_timing(24.0f, 0.0625f, 5.0f);
+        rig.run(7000);
+        EXPECT_EQ(clocks_of(rig.note_ons()), (std::vector<uint32_t>{44100, 44100 + 6890})) << tempo;
+    }
+}
 
-    Rig nan(1, 0);
-    nan.set_timing(std::numeric_limits<float>::quiet_NaN(), 0.1f, -5.0f);
-    EXPECT_EQ(nan.engine.m_step_length, arp::kMinStepLength);
-    EXPECT_EQ(nan.engine.m_gate_length, 0);
-    nan.chord({60});
-    nan.run(1000);
-    EXPECT_EQ(nan.note_ons().size(), 11u);  // 0, 100, ... 1000
+// A note already sounding when the tempo stops ends when the keys go up, not when its stretched
+// gate would have run out.
+TEST(ArpTiming, ReleaseWithTheTempoStoppedEndsTheSoundingNoteAtOnce) {
+    Rig rig(1, 0);
+    rig.set(arp::kPinMonoMode, 1);
+    rig.set_timing(24.0f, 0.0625f, 10.5f);
+    rig.chord({60});
+    rig.run(64);
+    rig.set_timing(0.0f, 0.0625f, 10.5f);
+    rig.run(2000);
+    rig.release({60});
+    ASSERT_EQ(rig.note_offs().size(), 1u);
+    EXPECT_EQ(rig.note_offs()[0].clock, rig.clock);
 }
 
 TEST(ArpTiming, StreamingInputsAreReadOncePerBlock) {
