@@ -17,6 +17,10 @@ int32_t ArrayPanel::value_outputs() {
 
 void ArrayPanel::guiOpen(bool) {
     m_count = value_outputs();
+    // The count is right from the start, not only after the first pin change.
+    ++m_depth;
+    setPinFloat(kItemsOut, static_cast<float>(m_count));
+    --m_depth;
     distribute();
     CallHost(GM_IDLE_CALLS, 1);
 }

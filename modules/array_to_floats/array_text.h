@@ -8,8 +8,9 @@
 
 namespace array_to_floats {
 
-// Leading blanks skipped, conversion up to the first character that does not fit; an empty or
-// non-numeric item gives 0. Independent of the process locale.
+// A plain decimal number (sign, digits, point, exponent): leading blanks skipped, conversion up to
+// the first character that does not fit; an empty or non-numeric item, hexadecimal, "inf", "nan"
+// and a number beyond the float range give 0. Independent of the process locale.
 float parse_item(std::string_view item);
 
 // The first `count` items of `text`; missing items are 0, items beyond `count` are ignored.

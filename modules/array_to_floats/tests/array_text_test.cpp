@@ -18,6 +18,18 @@ TEST(ArrayItems, ReadLikeTheStandardDecimalConversion) {
     EXPECT_EQ(parse_item(" "), 0.0f);
 }
 
+// Only plain decimal numbers: what the C library reads besides ends at its first letter, and what
+// a float output cannot carry reads as 0.
+TEST(ArrayItems, OnlyPlainDecimalNumbersAreRead) {
+    const struct {
+        const char* item;
+        float value;
+    } cases[] = {{"0x10", 0.0f}, {"inf", 0.0f},   {"-infinity", 0.0f}, {"nan", 0.0f},  {"NAN(1)", 0.0f},
+                 {"1e39", 0.0f}, {"-1e999", 0.0f}, {".5", 0.5f},       {"5.", 5.0f},   {"+2e-1x", 0.2f},
+                 {"3e", 3.0f},   {"3e+", 3.0f},    {"\t-.25e1", -2.5f}, {"-", 0.0f},  {".e3", 0.0f}};
+    for (const auto& c : cases) EXPECT_EQ(parse_item(c.item), c.value) << c.item;
+}
+
 TEST(ArrayItems, SplitFillsMissingItemsWithZeroAndIgnoresTheRest) {
     EXPECT_EQ(split_items("1,2,3", 4), (std::vector<float>{1, 2, 3, 0}));
     EXPECT_EQ(split_items("0.5,abc,7", 3), (std::vector<float>{0.5f, 0, 7}));

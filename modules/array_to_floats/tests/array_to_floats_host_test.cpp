@@ -68,6 +68,15 @@ TEST_F(ArrayHost, MalformedItemsBecomeZeroOrTheirLeadingNumber) {
     EXPECT_EQ(values(), (std::vector<float>{0.5f, 0, 7}));
 }
 
+// What is not a plain decimal number reaches no output as anything but 0, and the count of
+// outputs in use is there from the first open.
+TEST_F(ArrayHost, OnlyPlainNumbersReachTheOutputsAndTheCountIsSetAtOpen) {
+    make(5, "0x10,inf,nan,1e39,2.5");
+    EXPECT_EQ(a->value(kItems).f, 5.0f);
+    EXPECT_EQ(values(), (std::vector<float>{0, 0, 0, 0, 2.5f}));
+    EXPECT_EQ(a->value(kArray).text, "0x10,inf,nan,1e39,2.5");
+}
+
 TEST_F(ArrayHost, ItemsBeyondTheOutputsAreIgnoredAndKeptInTheText) {
     make(2, "1,2,3,4");
     EXPECT_EQ(values(), (std::vector<float>{1, 2}));
