@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+#include "generators.h"
 #include "mvp/output_file.h"
 #include "waveform_bank.h"
 
@@ -23,6 +24,7 @@ BankReadError decode_bank(const uint8_t* data, size_t size, BankImage* image) {
     image->count = count;
     image->samples.resize(size_t{static_cast<size_t>(count)} * kWaveLength);
     std::memcpy(image->samples.data(), data + 4, sample_bytes);
+    zero_non_finite(image->samples.data(), count * kWaveLength);
     image->names.assign(data + 4 + sample_bytes, data + 4 + sample_bytes + name_bytes);
     return BankReadError::None;
 }

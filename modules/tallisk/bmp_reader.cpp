@@ -63,7 +63,7 @@ ImportResult decode_bmp(const uint8_t* data, size_t size, float* out) {
 
 ImportResult read_bmp_file(const std::string& path, float* out) {
     if (path.empty()) return {false, "Cannot open file, invalid file name!", "Error"};
-    auto bytes = read_file_bytes(path, kMaxBmpBytes);
+    auto bytes = read_file_bytes(path, kMaxBmpBytes, {"BM"});
     if (!bytes) return silent();
     return decode_bmp(bytes->data(), bytes->size(), out);
 }

@@ -97,8 +97,11 @@ void EditorCore::rebuild_all() {
 }
 
 void EditorCore::resynthesise() {
+    // The peer wrote the spectrum directly: no NaN or infinity from it may reach the tables.
+    zero_non_finite(m_bank->spectrum(0), kWaveLength);
     m_fft.inverse(kWaveLength, m_bank->spectrum(0), m_bank->edit);
     for (int i = 0; i < kWaveLength; ++i) m_bank->edit[i] *= kInverseScale;
+    zero_non_finite(m_bank->edit, kWaveLength);
     normalise(m_bank->edit, kWaveLength, 1.0f);
     forward_edit();
     build_levels(m_bank->current, 0);
@@ -139,7 +142,26 @@ void EditorCore::mix_paste(float mix) {
     refresh();
 }
 
+void EditorCore::begin_mix_paste() {
+    std::memcpy(m_mix_base, m_bank->edit, sizeof m_mix_base);
+    m_mix_base_modified = m_bank->modified;
+}
+
+void EditorCore::preview_mix_paste(float mix) {
+    tallisk::mix_paste(m_bank->edit, m_mix_base, shared_clipboard().samples, mix);
+    m_bank->modified = true;
+    refresh();
+}
+
+void EditorCore::cancel_mix_paste() {
+    std::memcpy(m_bank->edit, m_mix_base, sizeof m_mix_base);
+    m_bank->modified = m_mix_base_modified;
+    refresh();
+}
+
 void EditorCore::undo() {
+    // The undo buffer holds nothing of the user's until a "Process" has filled it.
+    if (!m_undo_ready) return;
     std::memcpy(m_bank->edit, m_bank->undo, sizeof m_bank->undo);
     refresh();
 }
@@ -187,6 +209,8 @@ void EditorCore::handle_wave_in() {
     if (!m.has_code) return;
     switch (m.code) {
     case kViewCommit:
+        // The peer wrote the edit buffer directly; whatever it wrote must be a sound.
+        zero_non_finite(m_bank->edit, kWaveLength);
         forward_edit();
         build_levels(m_bank->current, 0);
         send_level_refresh();

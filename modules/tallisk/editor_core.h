@@ -77,6 +77,13 @@ public:
     void copy();
     void paste();
     void mix_paste(float mix);
+    // The "MixPaste" dialog mixes from the edit buffer as the user sees it when the dialog opens,
+    // not from the stored copy (which lacks drawings not yet stored): `begin` keeps that buffer,
+    // `preview` mixes it with the clipboard, `cancel` gives it back exactly.
+    void begin_mix_paste();
+    void preview_mix_paste(float mix);
+    void cancel_mix_paste();
+    // Gives back the buffer as it was before the last "Process"; nothing before the first one.
     void undo();
     void rename(const char* text);
 
@@ -154,6 +161,9 @@ private:
     EditorSettings m_settings;
     int m_morph_switch = 0;
     char m_table_text[32] = {};
+    float m_mix_base[kWaveLength] = {};
+    bool m_mix_base_modified = false;
+    bool m_undo_ready = false;
 };
 
 }  // namespace tallisk

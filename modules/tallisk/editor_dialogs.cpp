@@ -63,6 +63,7 @@ mvp::INT_PTR mix_proc(mvp::HWND dialog, mvp::UINT message, mvp::WPARAM w, mvp::L
         mvp::SendDlgItemMessageA(dialog, kIdMixSlider, mvp::TBM_SETRANGEMIN, 0, 0);
         mvp::SendDlgItemMessageA(dialog, kIdMixSlider, mvp::TBM_SETRANGEMAX, 0, 100);
         mvp::SendDlgItemMessageA(dialog, kIdMixSlider, mvp::TBM_SETPOS, 1, 50);
+        if (WavetableEditor* editor = editor_of(dialog)) editor->begin_mix_paste();
         return 1;
     }
     WavetableEditor* editor = editor_of(dialog);
@@ -71,20 +72,20 @@ mvp::INT_PTR mix_proc(mvp::HWND dialog, mvp::UINT message, mvp::WPARAM w, mvp::L
         return static_cast<float>(mvp::SendDlgItemMessageA(dialog, kIdMixSlider, mvp::TBM_GETPOS, 0, 0)) * 0.01f;
     };
     switch (message) {
-    case mvp::WM_HSCROLL: editor->mix_paste(position()); return 1;
+    case mvp::WM_HSCROLL: editor->preview_mix_paste(position()); return 1;
     case mvp::WM_CLOSE:
-        // Closing is cancelling: the stored copy comes back.
-        editor->mix_paste(0.0f);
+        // Closing is cancelling: the buffer as it was when the dialog opened comes back.
+        editor->cancel_mix_paste();
         mvp::EndDialog(dialog, kIdCancel);
         return 1;
     case mvp::WM_COMMAND:
         if (command_id(w) == kIdOk) {
-            editor->mix_paste(position());
+            editor->preview_mix_paste(position());
             mvp::EndDialog(dialog, kIdOk);
             return 1;
         }
         if (command_id(w) == kIdCancel) {
-            editor->mix_paste(0.0f);
+            editor->cancel_mix_paste();
             mvp::EndDialog(dialog, kIdCancel);
             return 1;
         }

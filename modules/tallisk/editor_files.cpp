@@ -72,14 +72,14 @@ void EditorCore::load_bank(const char* path) {
     }
 
     const std::string wanted = m_bank->text.bank_path;
-    auto bytes = read_file_bytes(wanted, kWb1Bytes);
+    auto bytes = read_file_bytes(wanted, kWb1Bytes, {"WB1 ", "WBF "});
     if (!bytes) {
         // The patch may have moved: look for the file in the host's folder.
         std::string folder = host_folder();
         const size_t cut = last_separator(folder);
         folder = cut == std::string::npos ? std::string() : folder.substr(0, cut + 1);
         const std::string moved = folder + file_name_of(wanted);
-        bytes = read_file_bytes(moved, kWb1Bytes);
+        bytes = read_file_bytes(moved, kWb1Bytes, {"WB1 ", "WBF "});
         if (!bytes) {
             const std::string text = "Could not find file " + wanted + ".\nWould you like to search manually ?";
             if (m_ui->message_box(text, "Error", MessageButtons::YesNo, MessageIcon::Question) == MessageAnswer::Yes)

@@ -4,11 +4,13 @@
 #include "bmp_reader.h"
 #include "editor_core.h"
 #include "expression.h"
+#include "generators.h"
 #include "wav_reader.h"
 
 namespace tallisk {
 
 void EditorCore::after_import(bool) {
+    zero_non_finite(m_bank->edit, kWaveLength);
     refresh();
     m_bank->modified = true;
 }
@@ -46,6 +48,7 @@ void EditorCore::process_expressions(const std::array<std::string, 7>& texts) {
         stored[l] = m_bank->text.expressions[l];
     }
     std::memcpy(m_bank->undo, m_bank->edit, sizeof m_bank->undo);
+    m_undo_ready = true;
     const EvaluationResult r = evaluate_expressions(stored, m_settings.normalised_output != 0, m_bank->edit);
     if (!r.ok) {
         m_ui->message_box(r.message, "QB_TKMAIN", MessageButtons::Ok, MessageIcon::None);

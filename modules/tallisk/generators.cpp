@@ -65,6 +65,11 @@ bool normalise(float* x, int count, float target) {
     return true;
 }
 
+void zero_non_finite(float* x, int count) {
+    for (int i = 0; i < count; ++i)
+        if (!std::isfinite(x[i])) x[i] = 0.0f;
+}
+
 void mix_paste(float* x, const float* stored, const float* clip, float mix) {
     const float keep = 1.0f - mix;
     for (int i = 0; i < kWaveLength; ++i) x[i] = keep * stored[i] + mix * clip[i];

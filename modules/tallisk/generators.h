@@ -14,5 +14,8 @@ void mirror(float* x);
 bool normalise(float* x, int count, float target);
 // x[i] = (1 - mix) * stored[i] + mix * clip[i]
 void mix_paste(float* x, const float* stored, const float* clip, float mix);
+// Sets every NaN or infinite sample to 0: one such sample would turn a whole table, and every
+// output sample played from it, into NaN.
+void zero_non_finite(float* x, int count);
 
 }  // namespace tallisk

@@ -55,13 +55,22 @@ constexpr bool lengths_fill_vectors() {
 }
 static_assert(lengths_fill_vectors());
 
+// Beyond this a level's inverse transform (a sum of up to 512 bins) could overflow.
+constexpr float kLargestPlainBin = 1.2676506e30f;  // 2^100
+
 void build_level_block(RealFft& fft, const float* spectrum, float* block) {
     constexpr int kHalf = kWaveLength / 2;
+    // Each level is normalised below, so only the spectrum's shape counts: one with bins near the
+    // float limit is brought down by a power of two (exact) instead of overflowing into NaN.
+    float largest = 0.0f;
+    for (int k = 0; k < kWaveLength; ++k) largest = std::max(largest, std::fabs(spectrum[k]));
+    const bool huge = largest > kLargestPlainBin && std::isfinite(largest);
+    const float pre = huge ? std::ldexp(1.0f, -std::ilogb(largest)) : 1.0f;
     std::complex<float>* bins = fft.complex_work();
     for (const LevelInfo& level : kLevels) {
         const int half = level.fft_size / 2;
-        bins[0] = {spectrum[0], 0.0f};
-        for (int k = 1; k < level.bins; ++k) bins[k] = {spectrum[k], spectrum[kHalf + k]};
+        bins[0] = {spectrum[0] * pre, 0.0f};
+        for (int k = 1; k < level.bins; ++k) bins[k] = {spectrum[k] * pre, spectrum[kHalf + k] * pre};
         for (int k = level.bins; k <= half; ++k) bins[k] = {0.0f, 0.0f};
         const float* raw = fft.inverse_packed(level.fft_size);
 

@@ -23,7 +23,7 @@ uint16_t u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)
 
 bool BackgroundPicture::load(const std::string& path) {
     release();
-    const auto bytes = read_file_bytes(path, kMaxFile);
+    const auto bytes = read_file_bytes(path, kMaxFile, {"BM"});
     if (!bytes || bytes->size() < kFileHeader + kInfoHeader) return false;
     const uint8_t* f = bytes->data();
     if (f[0] != 'B' || f[1] != 'M') return false;

@@ -3,12 +3,19 @@
 
 #include <fftw3.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "bank_layout.h"
 #include "fft_wisdom.h"
 
 namespace tallisk {
+
+namespace {
+// Up to this peak a 1024-point transform cannot come near the float limit (2^64 x 2^10 << 2^128).
+constexpr float kLargestPlainPeak = 18446744073709551616.0f;  // 2^64
+}  // namespace
 
 const FftPlans& FftPlans::instance() {
     static const FftPlans plans;
@@ -83,6 +90,15 @@ void RealFft::forward(int size, const float* samples, float* spectrum) {
     auto plan = static_cast<fftwf_plan>(m_plans.forward(size));
     if (!plan) return;
     std::memcpy(m_real, samples, sizeof(float) * size);
+    // Samples near the float limit (3.4e38 is a valid float) would overflow the transform's sums
+    // into infinities and NaN. The levels built from a spectrum are normalised, so such a waveform
+    // is brought down by a power of two (exact: the shape is kept) to a peak below 2.
+    float peak = 0.0f;
+    for (int i = 0; i < size; ++i) peak = std::max(peak, std::fabs(m_real[i]));
+    if (peak > kLargestPlainPeak && std::isfinite(peak)) {
+        const float scale = std::ldexp(1.0f, -std::ilogb(peak));
+        for (int i = 0; i < size; ++i) m_real[i] *= scale;
+    }
     fftwf_execute_dft_r2c(plan, m_real, reinterpret_cast<fftwf_complex*>(m_complex));
     const int half = size / 2;
     for (int k = 0; k <= half; ++k) spectrum[k] = m_complex[k].real();

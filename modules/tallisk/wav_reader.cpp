@@ -84,7 +84,7 @@ ImportResult decode_wav(const uint8_t* data, size_t size, float* out) {
 }
 
 ImportResult read_wav_file(const std::string& path, float* out) {
-    auto bytes = read_file_bytes(path, kMaxWavBytes + 1);
+    auto bytes = read_file_bytes(path, kMaxWavBytes + 1, {"RIFF"});
     if (!bytes) return fail("Cannot open file!", kCaption);
     if (bytes->size() > kMaxWavBytes) return fail("File too large!", kCaption);
     return decode_wav(bytes->data(), bytes->size(), out);

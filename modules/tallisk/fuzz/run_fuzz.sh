@@ -23,7 +23,7 @@ build() {
   files="$files $src/../../platform/src/output_file.cpp"
   $CXX $flags -o "$out/fuzz_$name" "$here/fuzz_$name.cpp" $files
 }
-build bank bank_file.cpp waveform_bank.cpp level_store.cpp
+build bank bank_file.cpp waveform_bank.cpp level_store.cpp generators.cpp
 build wav wav_reader.cpp file_bytes.cpp resample.cpp
 build bmp bmp_reader.cpp file_bytes.cpp resample.cpp
 # mvbank's readers, with libsndfile and FFTW as the tool links them.

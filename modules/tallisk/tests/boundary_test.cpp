@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "generators.h"
 #include "host_fixture.h"
@@ -305,3 +306,54 @@ TEST(TalliskModule, EditorMessagesReachThePersonThroughThePlatform) {
     EXPECT_TRUE(user.log_of("open_file").empty());
 }
 #endif
+
+namespace {
+
+bool all_finite(const std::vector<float>& x) {
+    for (float v : x)
+        if (!std::isfinite(v)) return false;
+    return true;
+}
+
+}  // namespace
+
+// No NaN or infinity ever leaves the oscillator, whatever a bank file or the view puts into the
+// bank: NaN and infinite samples become 0, and a waveform with samples near the float limit plays
+// as its normalised shape.
+TEST(TalliskModule, NonFiniteOrHugeSamplesNeverReachTheOutput) {
+    const float huge = 3.4e38f;
+    const struct {
+        const char* what;
+        float value;
+    } cases[] = {{"NaN", std::nanf("")}, {"infinity", INFINITY}, {"-infinity", -INFINITY}, {"3.4e38", huge}};
+    const std::string dir = temp_dir("non_finite");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // From a bank file: the sawtooth of waveform 0 with one bad sample.
+        const std::string bank = write_wbf(dir + "/bad.wbf");
+        {
+            std::fstream f(bank, std::ios::in | std::ios::out | std::ios::binary);
+            f.seekp(4 + 4 * 100);
+            f.write(reinterpret_cast<const char*>(&c.value), 4);
+        }
+        HostedTallisk t;
+        t.osc->set_text(t.pin("wbf_path"), bank);
+        t.host.open();
+        t.host.run_block();
+        std::vector<float> out = t.render(8192);
+        EXPECT_TRUE(all_finite(out));
+        EXPECT_GT(peak(out), 0.4f);
+        float* edit = t.edit_buffer();
+        ASSERT_NE(edit, nullptr);
+        EXPECT_EQ(edit[100], std::isfinite(c.value) ? c.value : 0.0f);
+
+        // From the view: it draws into the edit buffer, then commits.
+        generate(Shape::Sawtooth, edit);
+        edit[7] = c.value;
+        t.send_wave("13,0");
+        out = t.render(8192);
+        EXPECT_TRUE(all_finite(out));
+        EXPECT_GT(peak(out), 0.4f);
+        EXPECT_EQ(edit[7], std::isfinite(c.value) ? c.value : 0.0f);
+    }
+}

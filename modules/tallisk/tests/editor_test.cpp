@@ -139,6 +139,20 @@ TEST(ViewLink, SpectrumChangeResynthesisesTheEditBuffer) {
     EXPECT_TRUE(e->bank().modified);
 }
 
+// Whatever the peer writes into the spectrum, no NaN or infinity reaches the buffer or the tables.
+TEST(ViewLink, NonFiniteSpectrumValuesBecomeZero) {
+    auto e = opened_editor();
+    float* spectrum = e->bank().spectrum(0);
+    std::fill(spectrum, spectrum + kWaveLength, 0.0f);
+    spectrum[512 + 1] = -128.0f;
+    spectrum[3] = std::nanf("");
+    spectrum[512 + 5] = INFINITY;
+    e->deliver_text(kPinFftIn, "15,0");
+    EXPECT_NEAR(e->bank().edit[256], 1.0f, 1e-6);
+    const float* block = e->level_store()->published(0);
+    for (int i = 0; i < kBlockSamples; ++i) ASSERT_TRUE(std::isfinite(block[i])) << i;
+}
+
 TEST(ViewLink, TextInRenamesTheCurrentWaveformCutTo15Characters) {
     auto e = opened_editor();
     e->deliver_text(kPinTextIn, "A very long waveform name");
@@ -207,28 +221,40 @@ TEST(Edits, NormalizeOnlyTellsTheViewsAndKeepsTheLevels) {
     EXPECT_EQ(e->sent(kPinFftOut), kRefresh);
 }
 
-TEST(Edits, MixPasteReadsTheStoredCopyNotTheEditBuffer) {
+TEST(Edits, MixPasteMixesTheBufferAsShownAndCancelGivesItBack) {
     auto a = opened_editor();
     auto b = opened_editor();  // a second editor grays paste for everyone
     EXPECT_TRUE(shared_clipboard().paste_grayed);
     a->apply_shape(Shape::Square);
     a->copy();
     EXPECT_FALSE(shared_clipboard().paste_grayed);
-    // b has unsaved edits in its buffer; its stored copy of waveform 1 is silence.
-    b->apply_shape(Shape::Sawtooth);
-    b->mix_paste(0.5f);
-    EXPECT_EQ(b->bank().edit[0], 0.5f);
-    EXPECT_EQ(b->bank().edit[600], -0.5f);
-    b->mix_paste(0.0f);  // the cancelled dialog: the stored copy comes back
-    EXPECT_EQ(b->bank().edit[0], 0.0f);
+    // b has unsaved edits in its buffer (its stored copy of waveform 1 is silence).
+    generate(Shape::Sawtooth, b->bank().edit);
+    std::vector<float> saw(b->bank().edit, b->bank().edit + kWaveLength);
+    b->begin_mix_paste();
+    b->preview_mix_paste(0.5f);
+    EXPECT_EQ(b->bank().edit[0], 0.5f * saw[0] + 0.5f);
+    EXPECT_EQ(b->bank().edit[600], 0.5f * saw[600] - 0.5f);
+    EXPECT_TRUE(b->bank().modified);
+    b->cancel_mix_paste();
+    EXPECT_EQ(std::vector<float>(b->bank().edit, b->bank().edit + kWaveLength), saw);
+    EXPECT_FALSE(b->bank().modified);
+    EXPECT_TRUE(block_equals(b->level_store()->published(0), expected_block(saw.data())));
     b->paste();
     EXPECT_EQ(b->bank().edit[0], 1.0f);
     EXPECT_TRUE(b->bank().modified);
 }
 
-TEST(Edits, UndoRestoresTheSnapshotWithoutMarkingModified) {
+TEST(Edits, UndoRestoresTheBufferBeforeTheLastProcessWithoutMarkingModified) {
     auto e = opened_editor();
-    generate(Shape::Ramp, e->bank().undo);
+    generate(Shape::Ramp, e->bank().edit);
+    e->undo();  // nothing processed yet: nothing to undo
+    EXPECT_EQ(e->bank().edit[0], 1.0f);
+    e->process_expressions({"", "", "", "", "", "", "0.25"});
+    EXPECT_EQ(e->bank().edit[0], 1.0f);  // normalised
+    e->settings().normalised_output = 0;
+    e->process_expressions({"", "", "", "", "", "", "0.25"});
+    EXPECT_EQ(e->bank().edit[0], 0.25f);
     e->undo();
     EXPECT_EQ(e->bank().edit[0], 1.0f);
     EXPECT_FALSE(e->bank().modified);

@@ -2,6 +2,7 @@
 // its caption, and bad files that must lose nothing.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -160,6 +161,37 @@ TEST_F(Files, WrongMagicIsRefusedAndTooShortFilesCloseSilently) {
     editor->load_bank(path("tiny.wb1").c_str());
     EXPECT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(bank_snapshot(), before);
+}
+
+// A FIFO (or any file that is not a regular one) is refused at once instead of blocking the
+// editor, and a file with a foreign magic is not read beyond it.
+TEST_F(Files, OnlyRegularFilesAreReadAndOnlyPastTheirMagic) {
+    ASSERT_EQ(::mkfifo(path("pipe.wb1").c_str(), 0600), 0);
+    EXPECT_FALSE(read_file_bytes(path("pipe.wb1"), kWb1Bytes, {"WB1 "}));
+    EXPECT_FALSE(read_file_bytes(dir.string(), kWb1Bytes));
+    editor->load_bank(path("pipe.wb1").c_str());
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(last_box().text.rfind("Could not find file ", 0), 0u);
+
+    std::vector<uint8_t> riff(100000, 7);
+    std::memcpy(riff.data(), "RIFF", 4);
+    write("big.wb1", riff);
+    const auto head = read_file_bytes(path("big.wb1"), kWb1Bytes, {"WB1 ", "WBF "});
+    ASSERT_TRUE(head);
+    EXPECT_EQ(*head, std::vector<uint8_t>(riff.begin(), riff.begin() + 4));
+    EXPECT_EQ(read_file_bytes(path("big.wb1"), kWb1Bytes, {"RIFF"})->size(), riff.size());
+}
+
+// NaN and infinite samples of a bank file become 0; everything else arrives as it was.
+TEST_F(Files, NonFiniteBankSamplesBecomeZero) {
+    std::vector<uint8_t> bytes(4 + 16 * 4096 + 16 * 16, 0);
+    std::memcpy(bytes.data(), "WBF ", 4);
+    const float values[] = {std::nanf(""), INFINITY, -INFINITY, 3.4e38f, -2.5f};
+    for (int k = 0; k < 5; ++k) std::memcpy(bytes.data() + 4 + 4 * k, &values[k], 4);
+    BankImage image;
+    ASSERT_EQ(decode_bank(bytes.data(), bytes.size(), &image), BankReadError::None);
+    EXPECT_EQ(std::vector<float>(image.samples.begin(), image.samples.begin() + 5),
+              (std::vector<float>{0.0f, 0.0f, 0.0f, 3.4e38f, -2.5f}));
 }
 
 TEST_F(Files, ShortBankLoadsNothing) {
@@ -536,12 +568,14 @@ TEST_F(Files, ParameterSlotsFeedTheOutputAndNormalise) {
 
 TEST_F(Files, NonFiniteResultsBecomeZero) {
     editor->settings().normalised_output = 0;
-    editor->process_expressions(output_only("1/0"));
-    for (int i = 0; i < kWaveLength; ++i) ASSERT_EQ(editor->bank().edit[i], 0.0f);
-    editor->process_expressions(output_only("log(t-0.5)"));  // NaN for t < 0.5
+    for (const char* text : {"exp(1000)", "sqrt(-1)", "exp(1000)-exp(1000)"}) {
+        generate(Shape::Square, editor->bank().edit);
+        editor->process_expressions(output_only(text));
+        for (int i = 0; i < kWaveLength; ++i) ASSERT_EQ(editor->bank().edit[i], 0.0f) << text;
+    }
+    editor->process_expressions(output_only("sqrt(t-0.5)"));  // NaN for t < 0.5
     EXPECT_EQ(editor->bank().edit[0], 0.0f);
-    EXPECT_TRUE(std::isfinite(editor->bank().edit[1000]));
-    EXPECT_NE(editor->bank().edit[1000], 0.0f);
+    EXPECT_FLOAT_EQ(editor->bank().edit[768], 0.5f);
 }
 
 TEST_F(Files, HelpShowsTheQuickInfo) {

@@ -342,37 +342,81 @@ TEST(EditorMenu, RenameDialogSetsTheNameAndMarksTheBankModified) {
     EXPECT_TRUE(p.user.problems().empty());
 }
 
-TEST(EditorMenu, MixPastePreviewsFromTheStoredCopyAndCancelRestoresIt) {
+// The dialog mixes the buffer as the user sees it (a drawing not yet stored included) with the
+// clipboard, and Cancel gives exactly that buffer back.
+TEST(EditorMenu, MixPasteMixesTheBufferAsShownAndCancelGivesItBack) {
     Panel p;
     p.open();
     p.choose(json::array({"New", "Sinus"}));
     p.choose(1);  // clipboard: sine
-    // Store a sawtooth as waveform 0's stored copy by switching away and back.
+    // A sawtooth as waveform 0's stored copy, then a drawing over it in the view.
     p.choose(json::array({"New", "Sawtooth"}));
     p.choose(19);
     p.choose(18);
-    // Draw over it in the view: the mix reads the stored copy, not the drawing.
     float* edit = p.edit();
     for (int i = 0; i < 1024; ++i) edit[i] = 0.9f;
-    const std::vector<float> saw = generated(Shape::Sawtooth);
     const std::vector<float> sine = generated(Shape::Sinus);
-    std::vector<float> mixed(1024);
-    for (int i = 0; i < 1024; ++i) mixed[i] = 0.7f * saw[i] + 0.3f * sine[i];
-    p.script(json::array({{{"menu", 3}}, {{"dialog", json::array({{{"id", 1007}, {"position", 30}}, {{"press", 1}}})},
-                                          {"template", 104}}}));
+    std::vector<float> half(1024), moved(1024);
+    for (int i = 0; i < 1024; ++i) half[i] = 0.5f * 0.9f + 0.5f * sine[i];
+    for (int i = 0; i < 1024; ++i) moved[i] = 0.7f * half[i] + 0.3f * sine[i];
+    // OK without moving the slider mixes at its start position, 50.
+    p.script(json::array({{{"menu", 3}}, {{"dialog", json::array({{{"press", 1}}})}, {"template", 104}}}));
     p.click();
-    expect_edit(p, mixed, 1e-6f);
+    expect_edit(p, half, 1e-6f);
     const auto dialogs = p.user.log_of("dialog");
     ASSERT_FALSE(dialogs.empty());
     for (const json& c : dialogs[0]["controls"])
         if (c["id"] == 1007) {
             EXPECT_EQ(c["position"], 50);
         }
-    // Cancel after a move gives the stored copy back.
-    p.script(json::array({{{"menu", 3}}, {{"dialog", json::array({{{"id", 1007}, {"position", 80}}, {{"press", 2}}})}}}));
+    // Cancel after a move, and closing the dialog, give back the buffer exactly as it was.
+    for (const json& end : {json{{"press", 2}}, json{{"close", true}}}) {
+        p.script(json::array({{{"menu", 3}}, {{"dialog", json::array({{{"id", 1007}, {"position", 80}}, end})}}}));
+        p.click();
+        expect_edit(p, half);
+    }
+    p.script(json::array({{{"menu", 3}}, {{"dialog", json::array({{{"id", 1007}, {"position", 30}}, {{"press", 1}}})}}}));
     p.click();
-    expect_edit(p, saw);
+    expect_edit(p, moved, 1e-6f);
     EXPECT_TRUE(p.user.problems().empty());
+    p.script(json::array({{{"message_box", "No"}}}));
+}
+
+// "Evaluate" with values near the float limit and normalisation off plays the sine's shape, and
+// texts that would send fparser's optimiser into an endless loop evaluate at once.
+TEST(EditorMenu, EvaluatedHugeValuesPlayTheirShapeAndNoExpressionHangs) {
+    for (const char* text : {"1e38*sin(2*PI*t)", "(1e-308^x)^-3", "(0.001^t)^-200"}) {
+        SCOPED_TRACE(text);
+        Panel p;
+        p.open();
+        p.script(json::array({{{"menu", json::array({"Edit", "Evaluate"})}},
+                              {{"dialog", json::array({{{"id", 1044}, {"check", false}},
+                                                       {{"id", 1042}, {"text", text}},
+                                                       {{"press", 1}},
+                                                       {{"press", 8}}})}}}));
+        p.click();
+        EXPECT_EQ(p.user.pending(), 0u);
+        const std::vector<float> out = p.t->render(8192);
+        size_t bad = 0;
+        for (float v : out) bad += !std::isfinite(v);
+        EXPECT_EQ(bad, 0u);
+        if (text[0] == '1') {
+            EXPECT_GT(tallisk::test::peak(out), 0.49f);
+            EXPECT_NEAR(tallisk::test::measured_frequency(out, 44100.0), 440.0, 1.0);
+        }
+        p.script(json::array({{{"message_box", "No"}}}));
+    }
+}
+
+// Before any "Process" there is nothing to undo: the buffer stays as it is.
+TEST(EditorMenu, UndoBeforeAnyProcessChangesNothing) {
+    Panel p;
+    p.open();
+    p.choose(json::array({"New", "Sawtooth"}));
+    p.script(json::array({{{"menu", 83}}, {{"dialog", json::array({{{"press", 1005}}, {{"close", true}}})}}}));
+    p.click();
+    EXPECT_EQ(p.user.pending(), 0u);
+    expect_edit(p, generated(Shape::Sawtooth));
     p.script(json::array({{{"message_box", "No"}}}));
 }
 
