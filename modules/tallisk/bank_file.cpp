@@ -24,7 +24,6 @@ BankReadError decode_bank(const uint8_t* data, size_t size, BankImage* image) {
     image->count = count;
     image->samples.resize(size_t{static_cast<size_t>(count)} * kWaveLength);
     std::memcpy(image->samples.data(), data + 4, sample_bytes);
-    zero_non_finite(image->samples.data(), count * kWaveLength);
     image->names.assign(data + 4 + sample_bytes, data + 4 + sample_bytes + name_bytes);
     return BankReadError::None;
 }
@@ -34,6 +33,8 @@ void store_bank_image(const BankImage& image, int first, WaveformBank& bank) {
     for (int k = 0; k < image.count && start + k < kWaveCount; ++k) {
         std::memcpy(bank.waveform(start + k), image.samples.data() + size_t{static_cast<size_t>(k)} * kWaveLength,
                     sizeof(float) * kWaveLength);
+        // A NaN or infinite sample would make every table built from it NaN: it enters as 0.
+        zero_non_finite(bank.waveform(start + k), kWaveLength);
         char* name = bank.name(start + k);
         std::memcpy(name, image.names.data() + size_t{static_cast<size_t>(k)} * kNameSize, kNameSize);
         // Names are shown as C texts: a file without a terminator must not run past its 16 bytes.
