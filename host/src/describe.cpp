@@ -1,14 +1,75 @@
-// `mvhost describe`: the module browser's view of a plug-in.
+// `mvhost describe` and `mvhost list`: the module browser's view of one plug-in, and of every
+// plug-in and built-in the host finds.
 #include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
 
 #include "mvhost/commands.h"
 #include "mvhost/host.h"
+#include "mvhost/render.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
 
 namespace mvh {
 
-int cmd_describe(const std::string& path, std::ostream& out, std::ostream& err) {
+bool names_module_file(const std::string& module) {
+    return module.find('/') != std::string::npos || (module.size() > 3 && module.substr(module.size() - 3) == ".so");
+}
+
+std::string find_module(const std::string& module, const std::vector<std::string>& dirs) {
+    std::string name = module;
+    if (name.rfind("builtin:", 0) == 0) name = name.substr(8);
+    if (name.empty() || names_module_file(name)) return "";
+    for (const std::string& d : dirs) {
+        const fs::path p = fs::path(d) / (name + ".so");
+        std::error_code ec;
+        if (fs::is_regular_file(p, ec)) return p.string();
+    }
+    return "";
+}
+
+namespace {
+
+std::string joined(const std::vector<std::string>& dirs) {
+    std::string out;
+    for (const std::string& d : dirs) out += (out.empty() ? "" : ", ") + d;
+    return out;
+}
+
+json pin_json(const PinInfo& p) {
+    json pin = {{"index", p.index},
+                {"name", p.name},
+                {"direction", direction_name(p.direction)},
+                {"type", datatype_name(p.datatype)},
+                {"default", p.default_value},
+                {"flags", flags_text(p.flags)},
+                {"gui_only", p.gui_only()}};
+    if (p.datatype == DT_ENUM) pin["choices"] = p.extra;
+    else if (!p.extra.empty()) pin["range"] = p.extra;
+    return pin;
+}
+
+}  // namespace
+
+int cmd_describe(const DescribeOptions& opt, std::ostream& out, std::ostream& err) {
+    std::string path = opt.module;
+    std::vector<std::string> dirs = opt.plugin_dirs;
+    for (const std::string& d : default_plugin_dirs()) dirs.push_back(d);
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
+    if (!names_module_file(path)) {
+        path = find_module(opt.module, dirs);
+        if (path.empty()) {
+            err << "mvhost describe: unknown module \"" << opt.module << "\" (searched " << joined(dirs)
+                << "; `mvhost list` shows them all)\n";
+            return 2;
+        }
+    } else if (stat(path.c_str(), &st) != 0) {
         err << "mvhost describe: " << path << ": no such file\n";
         return 2;
     }
@@ -25,6 +86,22 @@ int cmd_describe(const std::string& path, std::ostream& out, std::ostream& err) 
     if (!inst->audio() && !inst->audio_v1()) {
         err << "mvhost describe: " << path << ": the plug-in created no audio object\n";
         return 2;
+    }
+    if (opt.json) {
+        json doc = {{"path", path},
+                    {"name", plugin->name()},
+                    {"id", plugin->id()},
+                    {"entry", plugin->is_v1() ? "main" : "getModuleProperties/makeModule"},
+                    {"about", plugin->about()},
+                    {"pins", json::array()}};
+        if (!plugin->is_v1()) {
+            doc["flags"] = plugin->module_flags();
+            doc["has_gui"] = (plugin->module_flags() & MF_HAS_GUI) != 0;
+            doc["sdk_version"] = plugin->sdk_version();
+        }
+        for (const PinInfo& p : inst->pins()) doc["pins"].push_back(pin_json(p));
+        out << doc.dump(2) << "\n";
+        return 0;
     }
     out << "name:        " << plugin->name() << "\n";
     out << "id:          " << plugin->id() << "\n";
@@ -59,19 +136,64 @@ int cmd_describe(const std::string& path, std::ostream& out, std::ostream& err) 
     return 0;
 }
 
-}  // namespace mvh
-
-#include <CLI/CLI.hpp>
-#include <iostream>
-#include <memory>
-
-namespace mvh {
+int cmd_list(const std::vector<std::string>& extra_dirs, std::ostream& out, std::ostream& err) {
+    std::vector<std::string> dirs = extra_dirs;
+    for (const std::string& d : default_plugin_dirs()) dirs.push_back(d);
+    // The first folder that has a name wins, as it does when a patch names the module.
+    std::vector<std::pair<std::string, std::string>> found;  // module name, path
+    for (const std::string& d : dirs) {
+        std::error_code ec;
+        std::vector<fs::path> files;
+        for (const auto& e : fs::directory_iterator(d, ec))
+            if (e.path().extension() == ".so") files.push_back(e.path());
+        std::sort(files.begin(), files.end());
+        for (const fs::path& f : files) {
+            const std::string name = f.stem().string();
+            if (std::none_of(found.begin(), found.end(), [&](const auto& x) { return x.first == name; }))
+                found.emplace_back(name, f.string());
+        }
+    }
+    if (found.empty()) {
+        err << "mvhost list: no modules found (searched " << joined(dirs) << ")\n";
+        return 2;
+    }
+    size_t width = 0;
+    for (const auto& [name, path] : found) width = std::max(width, name.size());
+    int broken = 0;
+    for (const auto& [name, path] : found) {
+        std::string error;
+        auto plugin = Plugin::load(path, &error);
+        const bool builtin = fs::path(path).parent_path().filename() == "builtin";
+        std::string padded = name;
+        padded.resize(width + 2, ' ');
+        if (!plugin) {
+            err << "mvhost list: " << error << "\n";
+            ++broken;
+            continue;
+        }
+        std::string display = plugin->name();
+        display.resize(std::max<size_t>(display.size() + 2, 20), ' ');
+        std::string id = plugin->id();
+        id.resize(std::max<size_t>(id.size() + 2, 22), ' ');
+        out << padded << display << id << (builtin ? "built-in" : "plug-in") << "\n";
+    }
+    return broken ? 1 : 0;
+}
 
 void register_describe(CLI::App& app, int& status) {
-    auto path = std::make_shared<std::string>();
-    auto* cmd = app.add_subcommand("describe", "Print a plug-in's description and pins");
-    cmd->add_option("plugin", *path, "Path of the plug-in (.so)")->required();
-    cmd->callback([path, &status] { status = cmd_describe(*path, std::cout, std::cerr); });
+    auto opt = std::make_shared<DescribeOptions>();
+    auto* cmd = app.add_subcommand("describe", "Print a module's description and pins");
+    cmd->add_option("module", opt->module, "Module name (tallisk, lfo, ...) or path of a plug-in (.so)")->required();
+    cmd->add_flag("--json", opt->json, "Print the description as JSON");
+    cmd->add_option("--plugins", opt->plugin_dirs, "Further folders to search for modules")->allow_extra_args(false);
+    cmd->callback([opt, &status] { status = cmd_describe(*opt, std::cout, std::cerr); });
+}
+
+void register_list(CLI::App& app, int& status) {
+    auto dirs = std::make_shared<std::vector<std::string>>();
+    auto* cmd = app.add_subcommand("list", "List every plug-in and built-in module found");
+    cmd->add_option("--plugins", *dirs, "Further folders to search for modules")->allow_extra_args(false);
+    cmd->callback([dirs, &status] { status = cmd_list(*dirs, std::cout, std::cerr); });
 }
 
 }  // namespace mvh

@@ -66,7 +66,7 @@ TEST_F(TempoHost, WithoutTimeInformationTheOutputIsLeftAlone) {
 
 TEST(Describe, PrintsTheBrowserView) {
     std::ostringstream out, err;
-    ASSERT_EQ(mvh::cmd_describe(kPlugin, out, err), 0) << err.str();
+    ASSERT_EQ(mvh::cmd_describe({kPlugin, false, {}}, out, err), 0) << err.str();
     EXPECT_NE(out.str().find("name:        WN_Host_BPM"), std::string::npos);
     EXPECT_NE(out.str().find("id:          HOST_BPM_VALUE_WN2003a"), std::string::npos);
     EXPECT_NE(out.str().find("sdk version: 2230"), std::string::npos);
@@ -78,7 +78,7 @@ TEST(Describe, BadInputGivesOneLineAndStatusTwo) {
     for (const std::string& path : {std::string("/no/such/plugin.so"), std::string(MV_SOURCE_DIR "/README.md"),
                                     std::string("/lib/x86_64-linux-gnu/libm.so.6")}) {
         std::ostringstream out, err;
-        EXPECT_EQ(mvh::cmd_describe(path, out, err), 2) << path;
+        EXPECT_EQ(mvh::cmd_describe({path, false, {}}, out, err), 2) << path;
         const std::string e = err.str();
         EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
         EXPECT_TRUE(out.str().empty());
