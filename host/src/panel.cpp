@@ -114,7 +114,7 @@ void register_panel(CLI::App& app, int& status) {
     cmd->add_option("-o,--output", opt->output, "PNG file to write")->required();
     cmd->add_option("--size", opt->size, "Panel size WIDTHxHEIGHT (default: the size the module asks for)");
     cmd->add_option("--at", opt->at, "Seconds into the patch (default: its end)");
-    cmd->add_option("--plugins", opt->plugin_dirs, "Further folders to search for modules");
+    cmd->add_option("--plugins", opt->plugin_dirs, "Further folders to search for modules")->allow_extra_args(false);
     cmd->callback([opt, &status] {
 #ifdef MV_HAVE_PLATFORM
         mvp::remove_temporaries_on_interrupt("mvhost panel: interrupted");

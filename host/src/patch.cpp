@@ -9,6 +9,8 @@
 #include <map>
 #include <sstream>
 
+#include "mvhost/commands.h"
+
 #ifdef MV_HAVE_PLATFORM
 #include "mvp/scripted_user.h"
 #endif
@@ -56,6 +58,48 @@ const std::vector<std::string> kTopLevel = {"sample_rate", "block_size", "durati
                                             "comment", "description"};
 const std::vector<std::string> kInstanceKeys = {"name", "module", "gui", "restored", "duplicates", "panel",
                                                 "null_callback", "pins", "comment"};
+const std::vector<std::string> kHostKeys = {"version", "folder", "mode", "time_info"};
+const std::vector<std::string> kOutputKeys = {"channels", "format"};
+const std::vector<std::string> kFormats = {"float", "pcm16", "pcm24"};
+
+bool has(const std::vector<std::string>& list, const std::string& key) {
+    return std::find(list.begin(), list.end(), key) != list.end();
+}
+
+std::string quoted_list(const std::vector<std::string>& list) {
+    std::string out;
+    for (const std::string& k : list) out += (out.empty() ? "\"" : ", \"") + k + "\"";
+    return out;
+}
+
+// The fields each kind of event may have besides its time.
+const std::vector<std::pair<std::string, std::vector<std::string>>> kEventKinds = {
+    {"pin", {"pin", "value"}},
+    {"midi", {"midi", "message"}},
+    {"midi_file", {"midi_file", "to"}},
+    {"pointer", {"pointer", "action", "x", "y"}},
+};
+
+// A path as the patch writes it, relative to `base` unless absolute; normalised.
+fs::path absolute_in(const std::string& base, const std::string& path) {
+    fs::path p(path);
+    if (!p.is_absolute()) p = fs::absolute(fs::path(base.empty() ? "." : base) / p);
+    return p.lexically_normal();
+}
+
+// How a patch saved into `dir` names a file: relative to that folder where one can be written,
+// else absolute. Both sides are resolved through symbolic links first, so that ".." means what
+// the file system will make of it.
+std::string relative_to(const fs::path& file, const std::string& dir) {
+    std::error_code ec;
+    const fs::path target = fs::weakly_canonical(file, ec);
+    const fs::path from = fs::weakly_canonical(fs::absolute(dir.empty() ? "." : dir), ec);
+    const fs::path rel = target.lexically_relative(from);
+    if (rel.empty()) return target.string();
+    return rel.string();
+}
+
+bool is_path_pin(const PinInfo& p) { return p.datatype == DT_TEXT && p.extra == "path"; }
 
 }  // namespace
 
@@ -117,7 +161,7 @@ std::vector<Choice> parse_choices(const std::string& list) {
     return out;
 }
 
-PatchRun::PatchRun(const std::string& path, const std::vector<std::string>& plugin_dirs)
+PatchRun::PatchRun(const std::string& path, const std::vector<std::string>& plugin_dirs, const PatchOverrides& overrides)
     : m_name(path), m_base_dir(fs::path(path).parent_path().string()), m_plugin_dirs(plugin_dirs) {
     std::ifstream in(path);
     if (!in) throw PatchError(path + ": cannot open the patch file");
@@ -131,16 +175,68 @@ PatchRun::PatchRun(const std::string& path, const std::vector<std::string>& plug
         if (skip != std::string::npos) what = what.substr(skip + 2);
         throw PatchError(path + ": invalid JSON: " + what);
     }
-    build(m_doc);
+    apply_overrides(overrides);
+    build();
 }
 
 PatchRun::PatchRun(const json& doc, const std::string& name_for_errors, const std::string& base_dir,
                    const std::vector<std::string>& plugin_dirs)
     : m_name(name_for_errors), m_base_dir(base_dir), m_plugin_dirs(plugin_dirs), m_doc(doc) {
-    build(m_doc);
+    build();
 }
 
-std::string PatchRun::where(const std::string& place) const { return m_name + ": " + place + ": "; }
+// Places on the command line ("--set ...") are named without the patch file.
+std::string PatchRun::where(const std::string& place) const {
+    if (place.rfind("--", 0) == 0) return place + ": ";
+    return m_name + ": " + place + ": ";
+}
+
+void PatchRun::apply_overrides(const PatchOverrides& o) {
+    if (!m_doc.is_object()) return;  // refused by build()
+    if (o.sample_rate > 0) m_doc["sample_rate"] = o.sample_rate;
+    if (o.block_size > 0) m_doc["block_size"] = o.block_size;
+    if (o.seconds >= 0) {
+        m_doc["duration"] = o.seconds;
+        m_doc.erase("samples");
+    }
+    m_set = o.set;
+    for (const std::string& arg : o.midi) {
+        const std::string place = "--midi " + arg;
+        const size_t eq = arg.find('=');
+        std::string target, file = arg;
+        if (eq != std::string::npos) {
+            target = arg.substr(0, eq);
+            file = arg.substr(eq + 1);
+        }
+        if (file.empty()) throw PatchError(where(place) + "expected FILE.mid or INSTANCE=FILE.mid");
+        const json* insts = m_doc.contains("instances") && m_doc["instances"].is_array() ? &m_doc["instances"] : nullptr;
+        if (!insts) throw PatchError(where(place) + "the patch has no instances");
+        bool found = false;
+        for (const json& in : *insts) {
+            if (!in.is_object() || !in.contains("name") || !in["name"].is_string()) continue;
+            const std::string module = in.value("module", "");
+            if (target.empty() ? (module == "midi_source" || module == "builtin:midi_source") : in["name"] == target) {
+                target = in["name"];
+                found = true;
+                break;
+            }
+        }
+        if (!found)
+            throw PatchError(where(place) + (target.empty() ? "the patch has no midi_source instance; name one with --midi INSTANCE=FILE"
+                                                            : "unknown instance \"" + target + "\""));
+        // The file replaces what the patch played into that instance; it is named from where the
+        // command runs.
+        json events = json::array();
+        if (m_doc.contains("events") && m_doc["events"].is_array())
+            for (const json& ev : m_doc["events"]) {
+                const bool same = ev.is_object() && ev.contains("midi_file") && ev.contains("to") &&
+                                  (ev["to"] == target || ev["to"] == target + ".MIDI In");
+                if (!same) events.push_back(ev);
+            }
+        events.push_back({{"time", 0}, {"midi_file", fs::absolute(file).lexically_normal().string()}, {"to", target}});
+        m_doc["events"] = events;
+    }
+}
 
 std::string PatchRun::resolve_module(const std::string& module, const std::string& place) const {
     std::vector<std::string> dirs;
@@ -242,6 +338,23 @@ PinValue PatchRun::parse_value(const Instance* inst, int pin, const json& v, con
             const int64_t x = v.get<int64_t>();
             if (x < INT16_MIN || x > INT16_MAX) throw bad("a choice value that fits 16 bits");
             out.i = static_cast<int32_t>(x);
+            if (!choices.empty()) {
+                std::string list;
+                for (const Choice& c : choices) list += (list.empty() ? "\"" : ", \"") + c.label + "\"=" + std::to_string(c.value);
+                auto by_value = std::find_if(choices.begin(), choices.end(), [&](const Choice& c) { return c.value == x; });
+                auto by_label = std::find_if(choices.begin(), choices.end(),
+                                             [&](const Choice& c) { return c.label == std::to_string(x); });
+                if (by_value == choices.end())
+                    throw PatchError(where(place) + "pin \"" + info.name + "\" has no choice with the value " + std::to_string(x) +
+                                     (by_label != choices.end() ? "; for the label write \"" + by_label->label + "\"" : std::string()) +
+                                     " (choices: " + list + ")");
+                // A number that is also another choice's label could mean either; it is never
+                // guessed.
+                if (by_label != choices.end() && by_label->value != x)
+                    throw PatchError(where(place) + "pin \"" + info.name + "\": " + std::to_string(x) +
+                                     " is the label of the value " + std::to_string(by_label->value) + " and the value of the label \"" +
+                                     by_value->label + "\"; write the label as a text (choices: " + list + ")");
+            }
         } else {
             throw bad("a choice label or value");
         }
@@ -251,6 +364,9 @@ PinValue PatchRun::parse_value(const Instance* inst, int pin, const json& v, con
     case DT_TEXT:
         if (!v.is_string()) throw bad("a text");
         out.text = v.get<std::string>();
+        // File pins of the host's built-ins name files relative to the patch, as the patch's own
+        // paths do.
+        if (is_path_pin(info) && !out.text.empty()) out.text = absolute_in(m_base_dir, out.text).string();
         break;
     default: throw PatchError(where(place) + "pin \"" + info.name + "\" (" + datatype_name(info.datatype) + ") takes no value");
     }
@@ -290,7 +406,53 @@ int PatchRun::parse_time(const json& ev, const std::string& place) const {
     return static_cast<int>(std::llround(t));
 }
 
-void PatchRun::build(const json& doc) {
+json value_from_text(const PinInfo& pin, const std::string& text) {
+    const std::string t = trim(text);
+    auto number = [&](json* out) {
+        if (t.empty()) return false;
+        char* end = nullptr;
+        const double d = std::strtod(t.c_str(), &end);
+        if (*end != '\0') return false;
+        const bool whole = t.find_first_of(".eE") == std::string::npos;
+        *out = whole && std::fabs(d) < 9e15 ? json(static_cast<int64_t>(d)) : json(d);
+        return true;
+    };
+    json v;
+    switch (pin.datatype) {
+    case DT_FSAMPLE:
+    case DT_FLOAT:
+    case DT_INT:
+        if (number(&v)) return v;
+        if (pin.datatype == DT_INT && (t == "true" || t == "false")) return t == "true";
+        return text;
+    case DT_BOOL:
+        if (t == "true" || t == "1") return true;
+        if (t == "false" || t == "0") return false;
+        return text;
+    case DT_ENUM:
+        for (const Choice& c : parse_choices(pin.extra))
+            if (c.label == t) return c.label;
+        if (number(&v) && v.is_number_integer()) return v;
+        return text;
+    default: return text;
+    }
+}
+
+void PatchRun::apply_set(const std::string& arg) {
+    const std::string place = "--set " + arg;
+    const size_t eq = arg.find('=');
+    if (eq == std::string::npos) throw PatchError(where(place) + "expected INSTANCE.PIN=VALUE");
+    const std::string ref = arg.substr(0, eq);
+    auto [inst, pin] = resolve_pin(ref, place);
+    const json value = value_from_text(inst->pins()[pin], arg.substr(eq + 1));
+    inst->set_value(pin, parse_value(inst, pin, value, place));
+    // The saved patch keeps what the command line set.
+    for (json& in : m_doc["instances"])
+        if (in["name"] == inst->name()) in["pins"][ref.substr(ref.find('.') + 1)] = value;
+}
+
+void PatchRun::build() {
+    const json& doc = m_doc;
     if (!doc.is_object()) throw PatchError(m_name + ": the patch must be a JSON object");
     for (auto it = doc.begin(); it != doc.end(); ++it)
         if (std::find(kTopLevel.begin(), kTopLevel.end(), it.key()) == kTopLevel.end())
@@ -323,8 +485,16 @@ void PatchRun::build(const json& doc) {
     m_user = std::make_unique<UserScript>();
     if (doc.contains("user")) {
 #ifdef MV_HAVE_PLATFORM
+        // Files the scripted user chooses are named relative to the patch, as every other path.
+        json script = doc["user"];
+        if (script.is_array())
+            for (json& entry : script)
+                for (const char* key : {"open_file", "save_file"})
+                    if (entry.is_object() && entry.contains(key) && entry[key].is_string() &&
+                        !entry[key].get<std::string>().empty())
+                        entry[key] = absolute_in(m_base_dir, entry[key]).string();
         std::string error;
-        if (!m_user->user.load(doc["user"], &error)) throw PatchError(where("user") + error);
+        if (!m_user->user.load(script, &error)) throw PatchError(where("user") + error);
 #else
         throw PatchError(where("user") + "this host was built without the platform stand-in");
 #endif
@@ -341,6 +511,9 @@ void PatchRun::build(const json& doc) {
                 const std::string place = "tempo[" + std::to_string(i) + "]";
                 if (!t[i].is_object() || !t[i].contains("bpm") || !t[i]["bpm"].is_number())
                     throw PatchError(where(place) + "expected {\"time\": seconds, \"bpm\": number}");
+                for (auto it = t[i].begin(); it != t[i].end(); ++it)
+                    if (!has({"time", "sample", "bpm"}, it.key()))
+                        throw PatchError(where(place + "." + it.key()) + "unknown field (fields: \"time\", \"sample\", \"bpm\")");
                 m_tempo.push_back({parse_time(t[i], place), t[i]["bpm"].get<double>()});
             }
             std::stable_sort(m_tempo.begin(), m_tempo.end(), [](auto& a, auto& b) { return a.clock < b.clock; });
@@ -356,6 +529,9 @@ void PatchRun::build(const json& doc) {
     if (doc.contains("host")) {
         const json& h = doc["host"];
         if (!h.is_object()) throw PatchError(where("host") + "expected an object");
+        for (auto it = h.begin(); it != h.end(); ++it)
+            if (!has(kHostKeys, it.key()))
+                throw PatchError(where("host." + it.key()) + "unknown field (fields: " + quoted_list(kHostKeys) + ")");
         if (h.contains("version")) {
             if (!h["version"].is_number_integer()) throw PatchError(where("host.version") + "expected an integer");
             cfg.host_version = h["version"].get<int32_t>();
@@ -430,11 +606,12 @@ void PatchRun::build(const json& doc) {
             if (w.is_array() && w.size() == 2 && w[0].is_string() && w[1].is_string()) {
                 from = w[0];
                 to = w[1];
-            } else if (w.is_object() && w.contains("from") && w.contains("to") && w["from"].is_string() && w["to"].is_string()) {
+            } else if (w.is_object() && w.size() == 2 && w.contains("from") && w.contains("to") && w["from"].is_string() &&
+                       w["to"].is_string()) {
                 from = w["from"];
                 to = w["to"];
             } else {
-                throw PatchError(where(place) + "expected [\"INSTANCE.OUTPUT\", \"INSTANCE.INPUT\"]");
+                throw PatchError(where(place) + "expected [\"INSTANCE.OUTPUT\", \"INSTANCE.INPUT\"] or {\"from\": ..., \"to\": ...}");
             }
             auto [a, ap] = resolve_pin(from, place);
             // A wire into a duplicating list takes its spare pin when the plain name is given.
@@ -463,6 +640,7 @@ void PatchRun::build(const json& doc) {
             inst->set_value(pin, parse_value(inst2, pin, it.value(), place + ".\"" + it.key() + "\""));
         }
     }
+    for (const std::string& arg : m_set) apply_set(arg);
 
     // Events.
     long order = 0;
@@ -472,6 +650,13 @@ void PatchRun::build(const json& doc) {
             const std::string place = "events[" + std::to_string(i) + "]";
             const json& ev = doc["events"][i];
             if (!ev.is_object()) throw PatchError(where(place) + "expected an object");
+            auto kind = std::find_if(kEventKinds.begin(), kEventKinds.end(),
+                                     [&](const auto& k) { return ev.contains(k.first); });
+            if (kind != kEventKinds.end())
+                for (auto it = ev.begin(); it != ev.end(); ++it)
+                    if (!has(kind->second, it.key()) && !has({"time", "sample", "comment"}, it.key()))
+                        throw PatchError(where(place + "." + it.key()) + "unknown field in a \"" + kind->first +
+                                         "\" event (fields: " + quoted_list(kind->second) + ", \"time\" or \"sample\")");
             ScheduledEvent se;
             se.clock = parse_time(ev, place);
             se.order = order++;
@@ -560,9 +745,12 @@ void PatchRun::build(const json& doc) {
     if (doc.contains("output")) {
         const json& out = doc["output"];
         if (!out.is_object()) throw PatchError(where("output") + "expected an object");
+        for (auto it = out.begin(); it != out.end(); ++it)
+            if (!has(kOutputKeys, it.key()))
+                throw PatchError(where("output." + it.key()) + "unknown field (fields: " + quoted_list(kOutputKeys) + ")");
         if (out.contains("format")) {
-            if (!out["format"].is_string() || (out["format"] != "float" && out["format"] != "pcm16"))
-                throw PatchError(where("output.format") + "expected \"float\" or \"pcm16\"");
+            if (!out["format"].is_string() || !has(kFormats, out["format"].get<std::string>()))
+                throw PatchError(where("output.format") + "expected one of " + quoted_list(kFormats));
             m_format = out["format"];
         }
         if (!out.contains("channels") || !out["channels"].is_array() || out["channels"].empty() || out["channels"].size() > 2)
@@ -577,6 +765,7 @@ void PatchRun::build(const json& doc) {
         }
     }
     m_host.open();
+    m_sounded.assign(m_host.instances().size(), 0);
 }
 
 void PatchRun::apply_due(int block_start, int block_end) {
@@ -599,6 +788,7 @@ void PatchRun::run_until(int clock, const std::function<void(const std::vector<c
         const int n = std::min(m_host.config().block_size, clock - start);
         apply_due(start, start + n);
         m_host.run_block(n);
+        note_sound(n);
         if (sink) {
             for (size_t i = 0; i < m_outputs.size(); ++i) bufs[i] = m_outputs[i].inst->buffer(m_outputs[i].pin);
             sink(bufs, n);
@@ -606,7 +796,37 @@ void PatchRun::run_until(int clock, const std::function<void(const std::vector<c
     }
 }
 
-json PatchRun::stored_patch() const {
+// A wavetable oscillator (an instance with a "wbf_path" pin) is the one module that is silent by
+// default: its bank starts empty. Only those are watched, and only until they first sound.
+static bool watched_for_silence(const Instance& inst) { return inst.find_pin("wbf_path") >= 0; }
+
+void PatchRun::note_sound(int n) {
+    const auto& insts = m_host.instances();
+    for (size_t i = 0; i < insts.size() && i < m_sounded.size(); ++i) {
+        if (m_sounded[i] || !watched_for_silence(*insts[i])) continue;
+        for (const PinInfo& p : insts[i]->pins()) {
+            if (p.datatype != DT_FSAMPLE || p.direction != DR_OUT || p.gui_only()) continue;
+            const float* b = insts[i]->buffer(p.index);
+            if (b && std::any_of(b, b + n, [](float x) { return x != 0.0f; })) m_sounded[i] = 1;
+        }
+    }
+}
+
+std::vector<std::string> PatchRun::silence_notes() const {
+    std::vector<std::string> notes;
+    const auto& insts = m_host.instances();
+    for (size_t i = 0; i < insts.size() && i < m_sounded.size(); ++i) {
+        const Instance& inst = *insts[i];
+        if (m_sounded[i] || !watched_for_silence(inst) || m_host.sample_clock() == 0) continue;
+        if (!inst.value(inst.find_pin("wbf_path")).text.empty()) continue;
+        notes.push_back("instance \"" + inst.name() +
+                        "\" was silent: it has no bank (\"wbf_path\" is empty and its editor made no waveform); "
+                        "set \"wbf_path\" to a bank file or build one from its menu in the patch's \"user\" section");
+    }
+    return notes;
+}
+
+json PatchRun::stored_patch(const std::string& saved_dir) const {
     json doc = m_doc;
     json& insts = doc["instances"];
     for (json& in : insts) {
@@ -617,14 +837,44 @@ json PatchRun::stored_patch() const {
         std::map<std::string, int> seen;
         for (const PinInfo& p : inst->pins()) {
             const int nth = seen[p.name]++;
-            if (!(p.flags & IO_PATCH_STORE)) continue;
             const std::string key = nth == 0 ? p.name : p.name + "[" + std::to_string(nth) + "]";
+            if (!(p.flags & IO_PATCH_STORE)) {
+                // File pins are written as the patch gave them, rebased below.
+                continue;
+            }
             pins[key] = user_value(inst, p.index);
             any = true;
         }
         if (any || !pins.empty()) in["pins"] = pins;
         if (any) in["restored"] = true;
     }
+    if (saved_dir.empty()) return doc;
+
+    // Every path the patch names relative to its own folder, rewritten for the new folder.
+    auto rebase = [&](json& v) {
+        if (v.is_string() && !v.get<std::string>().empty())
+            v = relative_to(absolute_in(m_base_dir, v.get<std::string>()), saved_dir);
+    };
+    if (doc.contains("search_path"))
+        for (json& d : doc["search_path"]) rebase(d);
+    if (doc.contains("host") && doc["host"].contains("folder")) rebase(doc["host"]["folder"]);
+    for (json& in : insts) {
+        if (in.contains("module") && in["module"].is_string() && names_module_file(in["module"])) rebase(in["module"]);
+        Instance* inst = m_host.find(in["name"]);
+        if (!inst || !in.contains("pins")) continue;
+        for (auto it = in["pins"].begin(); it != in["pins"].end(); ++it) {
+            auto [name, nth] = split_nth(it.key());
+            const int pin = inst->find_pin(name, nth);
+            if (pin >= 0 && is_path_pin(inst->pins()[pin])) rebase(it.value());
+        }
+    }
+    if (doc.contains("events"))
+        for (json& ev : doc["events"])
+            if (ev.contains("midi_file")) rebase(ev["midi_file"]);
+    if (doc.contains("user"))
+        for (json& entry : doc["user"])
+            for (const char* key : {"open_file", "save_file"})
+                if (entry.is_object() && entry.contains(key)) rebase(entry[key]);
     return doc;
 }
 

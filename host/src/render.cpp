@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -32,6 +33,55 @@ std::vector<std::string> default_plugin_dirs() {
     return dirs;
 }
 
+namespace {
+
+uint32_t le32(const unsigned char* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+void put32(unsigned char* p, uint32_t v) {
+    for (int k = 0; k < 4; ++k) p[k] = static_cast<unsigned char>(v >> (8 * k));
+}
+
+// libsndfile writes float WAVs with the 16-byte format chunk of PCM. Non-PCM data wants the
+// 18-byte one that ends with the size of its extension (0), as sox writes it and warns without it.
+// The header is rewritten in place at the same length: the longer format chunk, the fact chunk,
+// and what is left of the old header (the peak chunk) as a JUNK chunk that readers skip.
+bool extend_float_format_chunk(int fd) {
+    unsigned char h[512];
+    const ssize_t got = pread(fd, h, sizeof h, 0);
+    if (got < 0) return false;
+    const size_t n = static_cast<size_t>(got);
+    size_t pos = 12, fact = 0, data = 0;
+    bool plain_float = false;
+    if (n >= 12 && std::memcmp(h, "RIFF", 4) == 0 && std::memcmp(h + 8, "WAVE", 4) == 0) {
+        while (pos + 8 <= n) {
+            const uint32_t size = le32(h + pos + 4);
+            if (std::memcmp(h + pos, "fmt ", 4) == 0) plain_float = size == 16 && pos + 10 <= n && h[pos + 8] == 3 && h[pos + 9] == 0;
+            if (std::memcmp(h + pos, "fact", 4) == 0 && size == 4) fact = pos;
+            if (std::memcmp(h + pos, "data", 4) == 0) {
+                data = pos;
+                break;
+            }
+            pos += 8 + size + (size & 1);
+        }
+    }
+    // Anything else (another layout, no room for the padding chunk) stays as libsndfile wrote it.
+    const size_t needed = 12 + 26 + 12 + 8;
+    if (!plain_float || fact == 0 || data < needed || (data - needed) % 2 != 0 || std::memcmp(h + 12, "fmt ", 4) != 0)
+        return true;
+    unsigned char out[512];
+    std::memcpy(out, h, 12);
+    std::memcpy(out + 12, "fmt ", 4);
+    put32(out + 16, 18);
+    std::memcpy(out + 20, h + 20, 16);
+    out[36] = out[37] = 0;
+    std::memcpy(out + 38, h + fact, 12);
+    std::memcpy(out + 50, "JUNK", 4);
+    put32(out + 54, static_cast<uint32_t>(data - needed));
+    std::memset(out + 58, 0, data - needed);
+    return pwrite(fd, out, data, 0) == static_cast<ssize_t>(data);
+}
+
+}  // namespace
+
 int cmd_render(const RenderOptions& opt, std::ostream& err) {
     auto fail = [&](const std::string& msg) {
         err << "mvhost render: " << msg << "\n";
@@ -41,7 +91,7 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
     for (const std::string& d : default_plugin_dirs()) dirs.push_back(d);
     std::unique_ptr<PatchRun> run;
     try {
-        run = std::make_unique<PatchRun>(opt.patch, dirs);
+        run = std::make_unique<PatchRun>(opt.patch, dirs, opt.overrides);
     } catch (const PatchError& e) {
         return fail(e.what());
     }
@@ -80,14 +130,18 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
     const int channels = static_cast<int>(run->outputs().size());
     mvp::OutputFile wav;
     SNDFILE* snd = nullptr;
+    bool float_format = false;
     if (!opt.output.empty()) {
         std::string why;
         if (!wav.open(opt.output, &why, mvp::OutputFile::Access::Seekable)) return fail(why);
         SF_INFO info{};
         info.samplerate = static_cast<int>(rate);
         info.channels = channels;
-        const bool pcm16 = opt.pcm16 || run->output_format() == "pcm16";
-        info.format = SF_FORMAT_WAV | (pcm16 ? SF_FORMAT_PCM_16 : SF_FORMAT_FLOAT);
+        std::string format = !opt.format.empty() ? opt.format : opt.pcm16 ? "pcm16" : run->output_format();
+        if (format == "pcm16") info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        else if (format == "pcm24") info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+        else info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        float_format = info.format == (SF_FORMAT_WAV | SF_FORMAT_FLOAT);
         snd = sf_open_fd(wav.fd(), SFM_WRITE, &info, SF_FALSE);
         if (!snd) return fail(opt.output + ": cannot write the WAV file: " + sf_strerror(nullptr));
     }
@@ -142,6 +196,7 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
     if (snd) {
         flush();
         if (sf_close(snd) != 0) write_ok = false;
+        if (write_ok && float_format) write_ok = extend_float_format_chunk(wav.fd());
         if (!write_ok) return fail(opt.output + ": cannot write the WAV file");
         std::string why;
         if (!wav.commit(&why)) return fail(why);
@@ -161,6 +216,7 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
     }
 
     for (const std::string& p : run->user_problems()) err << "mvhost render: warning: user script: " << p << "\n";
+    for (const std::string& n : run->silence_notes()) err << "mvhost render: note: " << n << "\n";
     if (!opt.user_log.empty()) {
         std::string why;
         if (!mvp::write_output_file(opt.user_log, run->user_log().dump(2) + "\n", &why)) return fail(why);
@@ -168,7 +224,8 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
 
     if (!opt.save_patch.empty()) {
         std::string why;
-        if (!mvp::write_output_file(opt.save_patch, run->stored_patch().dump(2) + "\n", &why)) return fail(why);
+        const nlohmann::json saved = run->stored_patch(fs::path(opt.save_patch).parent_path().string());
+        if (!mvp::write_output_file(opt.save_patch, saved.dump(2) + "\n", &why)) return fail(why);
     }
 
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -186,10 +243,22 @@ void register_render(CLI::App& app, int& status) {
     auto* cmd = app.add_subcommand("render", "Render a patch to a WAV file");
     cmd->add_option("patch", opt->patch, "Patch file (.json)")->required();
     cmd->add_option("-o,--output", opt->output, "WAV file to write")->required();
-    cmd->add_flag("--pcm16", opt->pcm16, "Write 16-bit PCM instead of 32-bit float");
+    cmd->add_option("--format", opt->format, "Sample format of the WAV file (default: the patch's, else float)")
+        ->check(CLI::IsMember({"float", "pcm16", "pcm24"}));
+    cmd->add_flag("--pcm16", opt->pcm16, "The same as --format pcm16");
+    // Options that may be given again take one value each time, so that none of them swallows the
+    // patch's path.
+    cmd->add_option("--set", opt->overrides.set, "Set a pin: INSTANCE.PIN=VALUE (repeatable)")->allow_extra_args(false);
+    cmd->add_option("--midi", opt->overrides.midi,
+                    "Play a MIDI file into the first midi_source, or INSTANCE=FILE.mid (repeatable)")
+        ->allow_extra_args(false);
+    cmd->add_option("--rate", opt->overrides.sample_rate, "Sample rate instead of the patch's")->check(CLI::Range(1000, 768000));
+    cmd->add_option("--block", opt->overrides.block_size, "Block size instead of the patch's")->check(CLI::Range(1, 8192));
+    cmd->add_option("--seconds", opt->overrides.seconds, "Seconds to render instead of the patch's duration")
+        ->check(CLI::Range(0.0, 3600.0));
     cmd->add_option("--save-patch", opt->save_patch, "Write the patch back with its stored values");
-    cmd->add_option("--midi-out", opt->midi_out, "Write a MIDI output to a MIDI file: INSTANCE.PIN=FILE.mid");
-    cmd->add_option("--plugins", opt->plugin_dirs, "Further folders to search for modules");
+    cmd->add_option("--midi-out", opt->midi_out, "Write a MIDI output to a MIDI file: INSTANCE.PIN=FILE.mid")->allow_extra_args(false);
+    cmd->add_option("--plugins", opt->plugin_dirs, "Further folders to search for modules")->allow_extra_args(false);
     cmd->add_option("--user-log", opt->user_log, "Write what the scripted user was asked (JSON)");
     cmd->add_option("--panels", opt->panels_dir, "Paint every GUI panel at the end into DIR/INSTANCE.png");
     cmd->add_flag("-q,--quiet", opt->quiet, "No progress bar");

@@ -16,10 +16,10 @@ namespace fs = std::filesystem;
 TEST(Demo, RendersTheWholeSystem) {
     const fs::path dir = fs::temp_directory_path() / ("mvhost_demo_" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    // The patch's scripted file chooser names its WAV import relative to the project, where
-    // `make demo` runs it.
+    // The patch's scripted file chooser names its WAV import relative to the patch: the render
+    // runs from elsewhere.
     const fs::path previous = fs::current_path();
-    fs::current_path(MV_SOURCE_DIR);
+    fs::current_path(dir);
     mvh::RenderOptions o;
     o.patch = MV_SOURCE_DIR "/examples/demo.json";
     o.output = (dir / "demo.wav").string();

@@ -210,3 +210,105 @@ TEST_F(TempDir, SavedPatchRestoresStoredValues) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Patch, ChoicesTakeALabelOrAValueInTheList) {
+    auto arp = [](const char* pins) {
+        return json::parse(std::string(R"({"instances": [{"name": "a", "module": "arpeggiator", "pins": )") + pins + "}]}");
+    };
+    mvh::PatchRun run(arp(R"({"Oct Range": "2", "Arp Mode": 3})"), "patch.json", ".", kDirs);
+    mvh::Instance* a = run.host().find("a");
+    EXPECT_EQ(a->value(a->find_pin("Oct Range")).i, 12);
+    EXPECT_EQ(run.user_value(a, a->find_pin("Arp Mode")), "Up+Down");
+    // The number 2 is not one of the values (0, 12, 24, 36), though it is a label: refused.
+    EXPECT_EQ(error_of(arp(R"({"Oct Range": 2})")),
+              "patch.json: instances[0].pins.\"Oct Range\": pin \"Oct Range\" has no choice with the value 2; for the "
+              "label write \"2\" (choices: \"1\"=0, \"2\"=12, \"3\"=24, \"4\"=36)");
+    EXPECT_NE(error_of(arp(R"({"Arp Mode": 7})")).find("has no choice with the value 7 (choices: \"OFF\"=0, \"Up\"=1,"),
+              std::string::npos);
+    EXPECT_NE(error_of(arp(R"({"Arp Mode": "Sideways"})")).find("has no choice \"Sideways\" (choices: \"OFF\", \"Up\""),
+              std::string::npos);
+}
+
+TEST(Patch, UnknownFieldsAreRefusedEverywhere) {
+    auto with = [](const char* patch) { return error_of(json::parse(patch)); };
+    const std::string p = R"({"instances": [{"name": "p", "module": "sdk_probe"}], )";
+    EXPECT_EQ(with((p + R"("events": [{"time": 0, "pin": "p.Both", "value": 1, "velocity": 3}]})").c_str()),
+              "patch.json: events[0].velocity: unknown field in a \"pin\" event (fields: \"pin\", \"value\", \"time\" or "
+              "\"sample\")");
+    EXPECT_EQ(with((p + R"("events": [{"time": 0, "midi_file": "x.mid", "too": "p"}]})").c_str()),
+              "patch.json: events[0].too: unknown field in a \"midi_file\" event (fields: \"midi_file\", \"to\", \"time\" "
+              "or \"sample\")");
+    EXPECT_EQ(with((p + R"("host": {"versoin": 1}})").c_str()),
+              "patch.json: host.versoin: unknown field (fields: \"version\", \"folder\", \"mode\", \"time_info\")");
+    EXPECT_EQ(with((p + R"("output": {"channels": ["p.Out"], "rate": 1}})").c_str()),
+              "patch.json: output.rate: unknown field (fields: \"channels\", \"format\")");
+    EXPECT_EQ(with((p + R"("tempo": [{"time": 0, "bpm": 90, "beats": 4}]})").c_str()),
+              "patch.json: tempo[0].beats: unknown field (fields: \"time\", \"sample\", \"bpm\")");
+    EXPECT_NE(with((p + R"("wires": [{"from": "p.Out", "to": "p.In", "gain": 2}]})").c_str()).find("wires[0]: expected"),
+              std::string::npos);
+}
+
+TEST_F(TempDir, SavedPatchNamesItsFilesFromItsOwnFolder) {
+    fs::create_directories(dir / "a");
+    fs::create_directories(dir / "b");
+    fs::copy_file(MV_SOURCE_DIR "/examples/arp_chords.mid", dir / "a" / "chords.mid");
+    fs::copy_file(MV_SOURCE_DIR "/examples/arp_bank.wbf", dir / "a" / "bank.wbf");
+    const json doc = json::parse(R"({
+      "sample_rate": 8000, "block_size": 64, "duration": 0.5, "host": {"folder": "."},
+      "search_path": ["plugins"],
+      "instances": [{"name": "keys", "module": "midi_source"}, {"name": "cv", "module": "midi_to_cv"},
+                    {"name": "osc", "module": "tallisk", "pins": {"wbf_path": "bank.wbf"}},
+                    {"name": "out", "module": "audio_out"}],
+      "wires": [["keys.MIDI Out", "cv.MIDI In"], ["cv.Pitch", "osc.Pitch"], ["osc.Output", "out.Left"]],
+      "events": [{"time": 0, "midi_file": "chords.mid", "to": "keys"}],
+      "output": {"channels": ["out.Left"]}
+    })");
+    const std::string patch = write("a/p.json", doc.dump());
+    const std::string saved = (dir / "b" / "saved.json").string();
+    std::string err;
+    ASSERT_EQ(render(patch, (dir / "a.wav").string(), &err, saved), 0) << err;
+    std::ifstream in(saved);
+    const json back = json::parse(in);
+    EXPECT_EQ(back["host"]["folder"], "../a");
+    EXPECT_EQ(back["search_path"][0], "../a/plugins");
+    EXPECT_EQ(back["events"][0]["midi_file"], "../a/chords.mid");
+    // Rendered from elsewhere, the saved patch finds its bank and its notes: the same sound.
+    const fs::path previous = fs::current_path();
+    fs::current_path("/");
+    const int status = render(saved, (dir / "b.wav").string(), &err);
+    fs::current_path(previous);
+    ASSERT_EQ(status, 0) << err;
+    EXPECT_EQ(err.find("silent"), std::string::npos) << err;
+    SF_INFO ia{}, ib{};
+    SNDFILE* fa = sf_open((dir / "a.wav").c_str(), SFM_READ, &ia);
+    SNDFILE* fb = sf_open((dir / "b.wav").c_str(), SFM_READ, &ib);
+    ASSERT_TRUE(fa && fb);
+    std::vector<float> a(ia.frames), b(ib.frames);
+    sf_readf_float(fa, a.data(), ia.frames);
+    sf_readf_float(fb, b.data(), ib.frames);
+    sf_close(fa);
+    sf_close(fb);
+    EXPECT_GT(*std::max_element(a.begin(), a.end()), 0.1f);
+    EXPECT_EQ(a, b);
+}
+
+TEST_F(TempDir, AnOscillatorWithoutABankSaysWhyItIsSilent) {
+    json doc = json::parse(R"({
+      "sample_rate": 8000, "block_size": 64, "duration": 0.1,
+      "instances": [{"name": "osc", "module": "tallisk"}, {"name": "out", "module": "audio_out"}],
+      "wires": [["osc.Output", "out.Left"]],
+      "output": {"channels": ["out.Left"]}
+    })");
+    std::string err;
+    ASSERT_EQ(render(write("p.json", doc.dump()), (dir / "x.wav").string(), &err), 0) << err;
+    EXPECT_NE(err.find("mvhost render: note: instance \"osc\" was silent: it has no bank (\"wbf_path\" is empty"),
+              std::string::npos)
+        << err;
+    doc["instances"][0]["pins"] = {{"wbf_path", MV_SOURCE_DIR "/examples/arp_bank.wbf"}};
+    ASSERT_EQ(render(write("p.json", doc.dump()), (dir / "x.wav").string(), &err), 0) << err;
+    EXPECT_EQ(err.find("silent"), std::string::npos) << err;
+}
+
+}  // namespace

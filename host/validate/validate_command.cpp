@@ -163,7 +163,7 @@ void register_validate(CLI::App& app, int& status) {
     cmd->add_option("--json", opts->json, "Write the results as JSON");
     cmd->add_option("--junit", opts->junit, "Write the results as JUnit XML");
     cmd->add_option("--timeout", opts->timeout, "Seconds each check may take")->check(CLI::Range(1.0, 3600.0));
-    cmd->add_option("--check", opts->only, "Run only the named checks (repeatable)");
+    cmd->add_option("--check", opts->only, "Run only the named checks (repeatable)")->allow_extra_args(false);
     cmd->add_flag("--no-shim", opts->no_shim, "Do not preload the real-time shim");
     cmd->add_flag("--list", opts->list, "List the checks and the strictness each needs");
     cmd->callback([opts, &status] { status = run_validate(*opts); });

@@ -44,10 +44,20 @@ struct OutputChannel {
     std::string label;
 };
 
+// What a command line changes in a patch before it runs. Errors name the option, not the file.
+struct PatchOverrides {
+    std::vector<std::string> set;   // "INSTANCE.PIN=VALUE", VALUE as a person types it
+    std::vector<std::string> midi;  // "FILE" (to the first midi_source) or "INSTANCE=FILE"
+    double sample_rate = 0;         // 0: the patch's
+    int block_size = 0;             // 0: the patch's
+    double seconds = -1;            // below 0: the patch's
+};
+
 class PatchRun {
 public:
     // Loads and checks the patch, creates and wires the instances. Throws PatchError.
-    PatchRun(const std::string& path, const std::vector<std::string>& plugin_dirs);
+    PatchRun(const std::string& path, const std::vector<std::string>& plugin_dirs,
+             const PatchOverrides& overrides = {});
     PatchRun(const nlohmann::json& doc, const std::string& name_for_errors, const std::string& base_dir,
              const std::vector<std::string>& plugin_dirs);
     ~PatchRun();
@@ -64,8 +74,13 @@ public:
     // Runs up to the given clock (whole blocks), applying scheduled events; `sink` receives each
     // block's output channels.
     void run_until(int clock, const std::function<void(const std::vector<const float*>&, int n)>& sink = {});
-    // The patch with every instance's IO_PATCH_STORE values as they stand now.
-    nlohmann::json stored_patch() const;
+    // The patch with every instance's IO_PATCH_STORE values as they stand now. With `saved_dir`,
+    // the patch's relative paths are rewritten relative to that folder (absolute where they
+    // cannot be), so that the written patch works from there.
+    nlohmann::json stored_patch(const std::string& saved_dir = "") const;
+    // One line per instance that gave nothing but silence and says why: a wavetable oscillator
+    // without a bank ("wbf_path" empty).
+    std::vector<std::string> silence_notes() const;
     // The user-visible form of a pin value (volts for audio pins, choice labels for lists).
     nlohmann::json user_value(const Instance* inst, int pin) const;
     // What the scripted user was asked and answered (the platform stand-in's log), and the script
@@ -76,13 +91,16 @@ public:
     mvp::ScriptedUser* scripted_user();
 
 private:
-    void build(const nlohmann::json& doc);
+    void build();
+    void apply_overrides(const PatchOverrides& o);
+    void apply_set(const std::string& arg);
     std::string where(const std::string& place) const;
     std::string resolve_module(const std::string& module, const std::string& place) const;
     std::pair<Instance*, int> resolve_pin(const std::string& ref, const std::string& place) const;
     mvh::PinValue parse_value(const Instance* inst, int pin, const nlohmann::json& v, const std::string& place) const;
     int parse_time(const nlohmann::json& ev, const std::string& place) const;
     void apply_due(int block_start, int block_end);
+    void note_sound(int n);
 
     std::string m_name;
     std::string m_base_dir;
@@ -94,10 +112,16 @@ private:
     std::vector<ScheduledEvent> m_events;  // sorted by clock, then order
     size_t m_next_event = 0;
     std::vector<OutputChannel> m_outputs;
+    std::vector<std::string> m_set;         // --set arguments, applied after the patch's values
+    std::vector<char> m_sounded;            // per instance (creation order): an output was not 0
     std::string m_format = "float";
     struct UserScript;
     std::unique_ptr<UserScript> m_user;
 };
+
+// A value typed on a command line as the JSON a patch would hold for that pin: numbers for
+// numeric pins, a choice's label (or its value), the text itself for text pins.
+nlohmann::json value_from_text(const PinInfo& pin, const std::string& text);
 
 // Choice lists: "label=value,label,..." with values counting on from the last explicit one.
 struct Choice {

@@ -5,12 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "mvhost/patch.h"
+
 namespace mvh {
 
 struct RenderOptions {
     std::string patch;
     std::string output;
-    bool pcm16 = false;
+    bool pcm16 = false;   // the same as format "pcm16"
+    std::string format;   // "float", "pcm16" or "pcm24"; empty: the patch's (float by default)
+    PatchOverrides overrides;
     std::string save_patch;
     std::vector<std::string> midi_out;
     std::vector<std::string> plugin_dirs;
