@@ -21,7 +21,9 @@ build: configure
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# The demo needs only the plug-ins, the built-ins and mvhost, not the tests and benchmarks.
+demo: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target demo_deps
 	@tools/run-demo $(BUILD)
 
 # The 32-bit programs run natively where the kernel can run them, else under qemu-i386; EMULATE32=1
