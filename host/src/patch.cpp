@@ -366,7 +366,12 @@ PinValue PatchRun::parse_value(const Instance* inst, int pin, const json& v, con
         out.text = v.get<std::string>();
         // File pins of the host's built-ins name files relative to the patch, as the patch's own
         // paths do.
-        if (is_path_pin(info) && !out.text.empty()) out.text = absolute_in(m_base_dir, out.text).string();
+        if (is_path_pin(info) && !out.text.empty()) {
+            out.text = absolute_in(m_base_dir, out.text).string();
+            std::error_code ec;
+            if (!fs::is_regular_file(out.text, ec))
+                throw PatchError(where(place) + "pin \"" + info.name + "\": no such file " + out.text);
+        }
         break;
     default: throw PatchError(where(place) + "pin \"" + info.name + "\" (" + datatype_name(info.datatype) + ") takes no value");
     }

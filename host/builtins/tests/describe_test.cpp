@@ -23,6 +23,7 @@ const std::vector<Expected> kModules = {
     {"constant", "MV_Constant", "MVHOST_CONSTANT", {"Value", "Out"}},
     {"mixer", "MV_Mixer", "MVHOST_MIXER", {"Out", "In"}},
     {"audio_out", "MV_AudioOut", "MVHOST_AUDIO_OUT", {"Left", "Right"}},
+    {"audio_file", "MV_AudioFile", "MVHOST_AUDIO_FILE", {"File", "Gain", "Left", "Right"}},
 };
 
 TEST(BuiltinDescription, NamesIdentifiersAndPins) {
