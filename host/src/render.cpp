@@ -1,4 +1,5 @@
 // `mvhost render`: a patch to a WAV file, with progress, a summary, and the patch written back.
+#include <fcntl.h>
 #include <sndfile.h>
 #include <unistd.h>
 
@@ -44,10 +45,10 @@ void put32(unsigned char* p, uint32_t v) {
 // 18-byte one that ends with the size of its extension (0), as sox writes it and warns without it.
 // The header is rewritten in place at the same length: the longer format chunk, the fact chunk,
 // and what is left of the old header (the peak chunk) as a JUNK chunk that readers skip.
-bool extend_float_format_chunk(int fd) {
+bool extend_float_format_chunk_of(int fd) {
     unsigned char h[512];
     const ssize_t got = pread(fd, h, sizeof h, 0);
-    if (got < 0) return false;
+    if (got < 0) return true;
     const size_t n = static_cast<size_t>(got);
     size_t pos = 12, fact = 0, data = 0;
     bool plain_float = false;
@@ -78,6 +79,16 @@ bool extend_float_format_chunk(int fd) {
     put32(out + 54, static_cast<uint32_t>(data - needed));
     std::memset(out + 58, 0, data - needed);
     return pwrite(fd, out, data, 0) == static_cast<ssize_t>(data);
+}
+
+// The output may be open for writing only; it is opened again for reading through /proc. Where
+// that cannot be done (a device written in place), the header stays as libsndfile wrote it.
+bool extend_float_format_chunk(int out_fd) {
+    const int fd = ::open(("/proc/self/fd/" + std::to_string(out_fd)).c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return true;
+    const bool ok = extend_float_format_chunk_of(fd);
+    ::close(fd);
+    return ok;
 }
 
 }  // namespace
