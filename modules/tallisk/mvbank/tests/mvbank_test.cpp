@@ -537,6 +537,8 @@ TEST_F(MvbankTest, CommandLineMistakesAndOutputsThatWouldLoseData) {
     save(path("keep.wb1"), Bytes{'m', 'i', 'n', 'e'});
     std::filesystem::create_directory(path("folder.wav"));
     sox("-r 48000 -n -b 16 -c 2 " + path("stereo.wav") + " synth 2048s sine 375");
+    sox("-r 48000 -n -e u-law -c 1 " + path("ulaw.wav") + " synth 2048s sine 375");
+    sox("-r 48000 -n -b 16 -c 1 -t aiff " + path("aiff.wav") + " synth 2048s sine 375");
     struct Case {
         std::vector<std::string> args;
         const char* says;
@@ -549,6 +551,8 @@ TEST_F(MvbankTest, CommandLineMistakesAndOutputsThatWouldLoseData) {
         {{"convert", path("in.wav"), path("in.wav")}, "is the input file", nullptr},
         {{"convert", path("stereo.wav"), path("s.wb1")}, "mono", "s.wb1"},
         {{"convert", path("folder.wav"), path("f.wb1")}, "folder", "f.wb1"},
+        {{"convert", path("ulaw.wav"), path("u.wb1")}, "sample format not supported", "u.wb1"},
+        {{"convert", path("aiff.wav"), path("a.wb1")}, "not a RIFF/WAVE file", "a.wb1"},
         // A failed conversion leaves an existing output as it was (checked below).
         {{"convert", path("stereo.wav"), path("keep.wb1")}, "mono", nullptr},
         {{"info", path("in.wav"), path("more.wav")}, "one FILE", nullptr},
