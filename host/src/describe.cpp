@@ -157,25 +157,32 @@ int cmd_list(const std::vector<std::string>& extra_dirs, std::ostream& out, std:
         err << "mvhost list: no modules found (searched " << joined(dirs) << ")\n";
         return 2;
     }
-    size_t width = 0;
-    for (const auto& [name, path] : found) width = std::max(width, name.size());
+    // Loaded first, so that the columns can be as wide as their longest entry.
+    struct Row {
+        std::string name, display, id;
+        bool builtin;
+    };
+    std::vector<Row> rows;
     int broken = 0;
+    size_t widths[3] = {0, 0, 0};
     for (const auto& [name, path] : found) {
         std::string error;
         auto plugin = Plugin::load(path, &error);
-        const bool builtin = fs::path(path).parent_path().filename() == "builtin";
-        std::string padded = name;
-        padded.resize(width + 2, ' ');
         if (!plugin) {
             err << "mvhost list: " << error << "\n";
             ++broken;
             continue;
         }
-        std::string display = plugin->name();
-        display.resize(std::max<size_t>(display.size() + 2, 20), ' ');
-        std::string id = plugin->id();
-        id.resize(std::max<size_t>(id.size() + 2, 22), ' ');
-        out << padded << display << id << (builtin ? "built-in" : "plug-in") << "\n";
+        rows.push_back({name, plugin->name(), plugin->id(), fs::path(path).parent_path().filename() == "builtin"});
+        widths[0] = std::max(widths[0], name.size());
+        widths[1] = std::max(widths[1], rows.back().display.size());
+        widths[2] = std::max(widths[2], rows.back().id.size());
+    }
+    for (Row& r : rows) {
+        r.name.resize(widths[0] + 2, ' ');
+        r.display.resize(widths[1] + 2, ' ');
+        r.id.resize(widths[2] + 2, ' ');
+        out << r.name << r.display << r.id << (r.builtin ? "built-in" : "plug-in") << "\n";
     }
     return broken ? 1 : 0;
 }
