@@ -1,6 +1,7 @@
 // Every patch the documentation shows renders: each ```json block of README.md, docs/*.md and the
 // modules' READMEs (as if it were a file in examples/, whose files it may name), and every
-// examples/*.json; and no scripted answer is left unused or refused.
+// examples/*.json (but those that save a file, which their own tests render); and no scripted
+// answer is left unused or refused.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -78,6 +79,12 @@ TEST(Documentation, EveryExamplePatchRenders) {
     for (const auto& e : fs::directory_iterator(kSource / "examples")) {
         if (e.path().extension() != ".json") continue;
         ++count;
+        // A patch whose person saves a file writes it where the patch says; its own test renders it
+        // (editor_bank.json: EditorExample), and two renders at once would write the same file.
+        std::ifstream in(e.path());
+        std::stringstream text;
+        text << in.rdbuf();
+        if (text.str().find("\"save_file\"") != std::string::npos) continue;
         try {
             mvh::PatchRun run(e.path().string(), mvh::default_plugin_dirs());
             expect_renders(run, e.path().filename().string());
