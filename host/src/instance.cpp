@@ -344,12 +344,26 @@ void Instance::run_block(int block_start, int n) {
 }
 
 void Instance::run_block_v1(int block_start, int n) {
+    // The block is cut at event times as for the newer entry: each event is queued (opcode 7)
+    // just before the stretch that starts at its clock, and its value written into the variable
+    // then, so that a module reading its variables in process sees a change from its own sample.
     m_block_start = block_start;
     const int end = block_start + n;
-    m_clock = block_start;
+    int cur = block_start;
+    auto process = [&](int from, int count) {
+        if (count <= 0 || m_sleeping || !m_audio_v1->process) return;
+        m_clock = from;
+        m_in_process = true;
+        m_audio_v1->process(m_audio_v1, from - block_start, count);
+        m_in_process = false;
+    };
     while (!m_events.empty() && m_events.front().clock < end) {
         Event ev = std::move(m_events.front());
         m_events.erase(m_events.begin());
+        if (ev.clock < cur) ev.clock = cur;  // late (feedback or an earlier instance): now
+        process(cur, ev.clock - cur);
+        cur = ev.clock;
+        m_clock = cur;
         if (m_sleeping) {
             m_sleeping = false;
             dispatch(8);  // resume: the module rereads the clock and restamps its past events
@@ -360,14 +374,10 @@ void Instance::run_block_v1(int block_start, int n) {
             apply_constant(gui_pin, ev.value.f, ev.clock);
             ev.e.int_parm2 = v1_value_word(m_pins[gui_pin].datatype, ev.value);
         }
-        ev.e.time_stamp = std::max(ev.clock, block_start);
+        ev.e.time_stamp = cur;
         dispatch(7, 0, 0, &ev.e);
     }
-    if (!m_sleeping && m_audio_v1->process) {
-        m_in_process = true;
-        m_audio_v1->process(m_audio_v1, 0, n);
-        m_in_process = false;
-    }
+    process(cur, end - cur);
     m_clock = end;
 }
 

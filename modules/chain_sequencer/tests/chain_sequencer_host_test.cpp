@@ -96,6 +96,20 @@ TEST(SequencerStatic, OutputsOneBlockThenSleepsAndWakesForAChange) {
     EXPECT_TRUE(seq->sleeping());
 }
 
+TEST(SequencerStatic, ARangeChangeActsFromItsOwnSample) {
+    rig::Rig r(64);
+    mvh::Instance* seq = r.add("chain_sequencer", "seq");
+    for (int k = 1; k <= 16; ++k) seq->set_float(step_pin(k), static_cast<float>(k) / 100.0f);
+    // 17 V and 18 V in turn: steps 1 and 2 of Range 16, nothing in Range 0.
+    r.feed(seq, kIndex, [](int clock) { return clock % 2 ? 1.8f : 1.7f; });
+    r.host().open();
+    r.host().run_block();
+    seq->set_int(kRange, 16, 64 + 40);
+    r.host().run_block();
+    const float* out = seq->buffer(kOutput);
+    for (int i = 0; i < 64; ++i) ASSERT_FLOAT_EQ(out[i], i < 40 ? 0.0f : (i % 2 ? 0.02f : 0.01f)) << "sample " << i;
+}
+
 TEST(SequencerChain, TwoRangesOnOneIndexAnswerWithExactlyOneForEveryStep) {
     rig::Rig r(64);
     mvh::Instance* low = r.add("chain_sequencer", "low");
