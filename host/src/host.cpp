@@ -122,38 +122,44 @@ bool Host::connect(Instance* from, int from_pin, Instance* to, int to_pin, std::
 }
 
 void Host::compute_order() {
-    // Sources first, in creation order among equals; the members of a loop keep creation order
-    // and read each other one block late.
+    // Sources first, in creation order among equals. Only wires between audio-side pins order
+    // the instances: GUI wires are served between blocks. Taken in the order they were made, a
+    // wire that would close a loop does not count, so only its reader hears the previous block;
+    // every other wire, those leaving the loop included, is heard in the same block.
     const size_t n = m_instances.size();
     std::map<const Instance*, size_t> pos;
     for (size_t i = 0; i < n; ++i) pos[m_instances[i].get()] = i;
-    std::vector<int> indegree(n, 0);
     std::vector<std::vector<size_t>> out(n);
+    auto reaches = [&](size_t from, size_t to) {
+        std::vector<char> seen(n, 0);
+        std::vector<size_t> stack{from};
+        while (!stack.empty()) {
+            const size_t i = stack.back();
+            stack.pop_back();
+            if (i == to) return true;
+            if (seen[i]) continue;
+            seen[i] = 1;
+            for (size_t j : out[i]) stack.push_back(j);
+        }
+        return false;
+    };
+    std::vector<int> indegree(n, 0);
     for (const Wire& w : m_wires) {
-        if (w.from == w.to) continue;
-        out[pos[w.from]].push_back(pos[w.to]);
-        ++indegree[pos[w.to]];
+        if (w.from == w.to || w.from->pins()[w.from_pin].gui_only() || w.to->pins()[w.to_pin].gui_only()) continue;
+        const size_t a = pos[w.from], b = pos[w.to];
+        if (reaches(b, a)) continue;
+        out[a].push_back(b);
+        ++indegree[b];
     }
     m_order.clear();
     std::vector<bool> done(n, false);
     while (m_order.size() < n) {
-        bool progressed = false;
         for (size_t i = 0; i < n; ++i) {
             if (done[i] || indegree[i] > 0) continue;
             done[i] = true;
-            progressed = true;
             m_order.push_back(m_instances[i].get());
             for (size_t j : out[i]) --indegree[j];
             break;
-        }
-        if (!progressed) {
-            for (size_t i = 0; i < n; ++i) {
-                if (done[i]) continue;
-                done[i] = true;
-                m_order.push_back(m_instances[i].get());
-                for (size_t j : out[i]) --indegree[j];
-                break;
-            }
         }
     }
     m_feeds.clear();
