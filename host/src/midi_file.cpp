@@ -182,7 +182,13 @@ bool write_midi_file(const std::string& path, const std::vector<MidiRecord>& eve
         const unsigned status = e.word & 0xff;
         if (status < 0x80 || status >= 0xF0) continue;  // channel messages only
         const uint64_t tick = static_cast<uint64_t>(std::max(0, e.clock) / sample_rate * 1920.0 + 0.5);
-        vlq(static_cast<uint32_t>(tick - std::min(tick, last)));
+        uint64_t delta = tick - std::min(tick, last);
+        // A delta holds at most 28 bits; longer silences go through empty text events.
+        for (; delta > 0x0FFFFFFF; delta -= 0x0FFFFFFF) {
+            vlq(0x0FFFFFFF);
+            track.insert(track.end(), {0xFF, 0x01, 0x00});
+        }
+        vlq(static_cast<uint32_t>(delta));
         last = std::max(last, tick);
         track.push_back(static_cast<unsigned char>(status));
         track.push_back((e.word >> 8) & 0x7f);

@@ -48,7 +48,8 @@ int cmd_panel(const PanelOptions& opt, std::ostream& err) {
     for (const std::string& d : default_plugin_dirs()) dirs.push_back(d);
     std::unique_ptr<PatchRun> run;
     try {
-        run = std::make_unique<PatchRun>(opt.patch, dirs);
+        run = std::make_unique<PatchRun>(opt.patch, dirs, PatchOverrides{},
+                                         [&err](const std::string& line) { err << "mvhost panel: " << line << "\n"; });
     } catch (const PatchError& e) {
         return fail(e.what());
     }

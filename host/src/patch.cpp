@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -113,7 +115,9 @@ struct PatchRun::UserScript {
 #endif
 };
 
-PatchRun::~PatchRun() {
+PatchRun::~PatchRun() { close(); }
+
+void PatchRun::close() {
     // Modules close (and may still ask the user) before the script goes away.
     m_host.close();
 }
@@ -161,8 +165,9 @@ std::vector<Choice> parse_choices(const std::string& list) {
     return out;
 }
 
-PatchRun::PatchRun(const std::string& path, const std::vector<std::string>& plugin_dirs, const PatchOverrides& overrides)
-    : m_name(path), m_base_dir(fs::path(path).parent_path().string()), m_plugin_dirs(plugin_dirs) {
+PatchRun::PatchRun(const std::string& path, const std::vector<std::string>& plugin_dirs, const PatchOverrides& overrides,
+                   UserReport report)
+    : m_name(path), m_report(std::move(report)), m_base_dir(fs::path(path).parent_path().string()), m_plugin_dirs(plugin_dirs) {
     std::ifstream in(path);
     if (!in) throw PatchError(path + ": cannot open the patch file");
     std::stringstream text;
@@ -477,8 +482,17 @@ void PatchRun::build() {
     if (bs != std::floor(bs)) throw PatchError(where("block_size") + "expected a whole number");
     cfg.block_size = static_cast<int>(bs);
     const double seconds = number("duration", 0, 3600, 1.0);
-    m_total = static_cast<int>(std::llround(seconds * cfg.sample_rate));
-    if (doc.contains("samples")) m_total = static_cast<int>(number("samples", 0, 1e9, 0));
+    // Counted in 64 bits: 3600 s at 768 kHz is more than a 32-bit count holds.
+    int64_t total = std::llround(seconds * cfg.sample_rate);
+    if (doc.contains("samples")) total = static_cast<int64_t>(number("samples", 0, 1e9, 0));
+    if (total > INT32_MAX) {
+        char limit[64];
+        std::snprintf(limit, sizeof limit, "%.1f s", INT32_MAX / static_cast<double>(cfg.sample_rate));
+        throw PatchError(where(doc.contains("samples") ? "samples" : "duration") + std::to_string(total) +
+                         " samples is longer than the host's 32-bit sample clock counts (" + std::to_string(INT32_MAX) +
+                         " samples, " + limit + " at " + std::to_string(static_cast<long>(cfg.sample_rate)) + " Hz)");
+    }
+    m_total = static_cast<int>(total);
 
     if (doc.contains("search_path")) {
         if (!doc["search_path"].is_array()) throw PatchError(where("search_path") + "expected a list of folders");
@@ -488,6 +502,9 @@ void PatchRun::build() {
     }
 
     m_user = std::make_unique<UserScript>();
+#ifdef MV_HAVE_PLATFORM
+    if (m_report) m_user->user.set_reporter(m_report);
+#endif
     if (doc.contains("user")) {
 #ifdef MV_HAVE_PLATFORM
         // Files the scripted user chooses are named relative to the patch, as every other path.
@@ -712,12 +729,16 @@ void PatchRun::build() {
                     throw PatchError(where(place + ".midi_file") + e.what());
                 }
                 for (const MidiFileEvent& me : midi) {
+                    // In 64 bits: a late start plus a long file passes the 32-bit clock, and what
+                    // lies beyond it can never play.
+                    const int64_t clock = se.clock + std::llround(me.seconds * cfg.sample_rate);
+                    if (clock > INT32_MAX) break;
                     ScheduledEvent m = se;
                     m.kind = ScheduledEvent::Midi;
                     m.inst = inst;
                     m.pin = pin;
                     m.midi = me.word;
-                    m.clock = se.clock + static_cast<int>(std::llround(me.seconds * cfg.sample_rate));
+                    m.clock = static_cast<int>(clock);
                     m.order = order++;
                     m_events.push_back(m);
                 }

@@ -93,16 +93,32 @@ bool extend_float_format_chunk(int out_fd) {
 
 }  // namespace
 
+int wav_container_for(uint64_t data_bytes) {
+    // RIFF sizes are 32 bits; libsndfile's header with its fact and peak chunks stays well
+    // inside the margin.
+    constexpr uint64_t kRiffLimit = 0xFFFFFFFFull - 4096;
+    return data_bytes > kRiffLimit ? SF_FORMAT_RF64 : SF_FORMAT_WAV;
+}
+
 int cmd_render(const RenderOptions& opt, std::ostream& err) {
     auto fail = [&](const std::string& msg) {
         err << "mvhost render: " << msg << "\n";
         return 2;
     };
+    const bool tty = isatty(STDERR_FILENO) && !opt.quiet;
+    bool drawn = false;
+    // Message boxes nobody answered and user script problems, each on its own line as it happens.
+    long reported = 0;
+    auto report = [&](const std::string& line) {
+        if (drawn) err << "\r" << std::string(70, ' ') << "\r";
+        err << "mvhost render: " << line << "\n";
+        ++reported;
+    };
     std::vector<std::string> dirs = opt.plugin_dirs;
     for (const std::string& d : default_plugin_dirs()) dirs.push_back(d);
     std::unique_ptr<PatchRun> run;
     try {
-        run = std::make_unique<PatchRun>(opt.patch, dirs, opt.overrides);
+        run = std::make_unique<PatchRun>(opt.patch, dirs, opt.overrides, report);
     } catch (const PatchError& e) {
         return fail(e.what());
     }
@@ -149,20 +165,20 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
         info.samplerate = static_cast<int>(rate);
         info.channels = channels;
         std::string format = !opt.format.empty() ? opt.format : opt.pcm16 ? "pcm16" : run->output_format();
-        if (format == "pcm16") info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        else if (format == "pcm24") info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-        else info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        const int subtype = format == "pcm16" ? SF_FORMAT_PCM_16 : format == "pcm24" ? SF_FORMAT_PCM_24 : SF_FORMAT_FLOAT;
+        const uint64_t bytes_per_sample = format == "pcm16" ? 2 : format == "pcm24" ? 3 : 4;
+        const uint64_t data_bytes =
+            static_cast<uint64_t>(run->total_samples()) * static_cast<uint64_t>(channels) * bytes_per_sample;
+        info.format = wav_container_for(data_bytes) | subtype;
         float_format = info.format == (SF_FORMAT_WAV | SF_FORMAT_FLOAT);
         snd = sf_open_fd(wav.fd(), SFM_WRITE, &info, SF_FALSE);
         if (!snd) return fail(opt.output + ": cannot write the WAV file: " + sf_strerror(nullptr));
     }
 
-    const bool tty = isatty(STDERR_FILENO) && !opt.quiet;
     const auto t0 = std::chrono::steady_clock::now();
     auto last_draw = t0;
-    bool drawn = false;
     float peak = 0.0f;
-    long clipped = 0;
+    long clipped = 0, non_finite = 0;
     // Frames are written in batches: one write per block would cost a system call every few
     // dozen samples, more than a small patch's whole processing.
     constexpr size_t kBatchFrames = 16384;
@@ -181,8 +197,9 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
                 const float x = bufs[c] ? bufs[c][k] : 0.0f;
                 interleaved.push_back(x);
                 const float a = std::fabs(x);
-                if (a > peak) peak = a;
-                if (a > 1.0f) ++clipped;
+                if (!std::isfinite(a)) ++non_finite;
+                else if (a > peak) peak = a;
+                if (a > 1.0f && std::isfinite(a)) ++clipped;
             }
         if (interleaved.size() >= kBatchFrames * static_cast<size_t>(channels)) flush();
         const auto now = std::chrono::steady_clock::now();
@@ -226,26 +243,34 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
         if (!write_panels(*run, opt.panels_dir, err, &error)) return fail(error);
     }
 
-    for (const std::string& p : run->user_problems()) err << "mvhost render: warning: user script: " << p << "\n";
     for (const std::string& n : run->silence_notes()) err << "mvhost render: note: " << n << "\n";
-    if (!opt.user_log.empty()) {
-        std::string why;
-        if (!mvp::write_output_file(opt.user_log, run->user_log().dump(2) + "\n", &why)) return fail(why);
-    }
-
     if (!opt.save_patch.empty()) {
         std::string why;
         const nlohmann::json saved = run->stored_patch(fs::path(opt.save_patch).parent_path().string());
         if (!mvp::write_output_file(opt.save_patch, saved.dump(2) + "\n", &why)) return fail(why);
     }
 
+    // What modules ask as they close (a question about unsaved changes) belongs in the log.
+    run->close();
+    if (!opt.user_log.empty()) {
+        std::string why;
+        if (!mvp::write_output_file(opt.user_log, run->user_log().dump(2) + "\n", &why)) return fail(why);
+    }
+
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const double seconds = total / rate;
     char line[256];
-    std::snprintf(line, sizeof line, "%s: %.2f s rendered in %.2f s (%.1fx real time), peak %.3f (%.1f dBFS), %ld clipped samples",
+    std::snprintf(line, sizeof line,
+                  "%s: %.2f s rendered in %.2f s (%.1fx real time), peak %.3f (%.1f dBFS), %ld clipped samples, "
+                  "%ld NaN or infinite samples",
                   opt.output.empty() ? opt.patch.c_str() : opt.output.c_str(), seconds, elapsed,
-                  elapsed > 0 ? seconds / elapsed : 0.0, peak, peak > 0 ? 20.0 * std::log10(peak) : -INFINITY, clipped);
+                  elapsed > 0 ? seconds / elapsed : 0.0, peak, peak > 0 ? 20.0 * std::log10(peak) : -INFINITY, clipped,
+                  non_finite);
     err << line << "\n";
+    if (opt.strict && reported > 0) {
+        err << "mvhost render: --strict: " << reported << " unanswered message box(es) or user script problem(s)\n";
+        return 1;
+    }
     return 0;
 }
 
@@ -273,6 +298,8 @@ void register_render(CLI::App& app, int& status) {
     cmd->add_option("--user-log", opt->user_log, "Write what the scripted user was asked (JSON)");
     cmd->add_option("--panels", opt->panels_dir, "Paint every GUI panel at the end into DIR/INSTANCE.png");
     cmd->add_flag("-q,--quiet", opt->quiet, "No progress bar");
+    cmd->add_flag("--strict", opt->strict,
+                  "Exit status 1 when a message box went unanswered or the user script did not fit");
     cmd->callback([opt, &status] {
         // Clears a progress bar first, so the line stands alone.
         const bool bar = isatty(STDERR_FILENO) && !opt->quiet;

@@ -85,6 +85,20 @@ TEST(MidiFile, NotesLandOnTheirSampleThroughAPatch) {
     EXPECT_EQ(r.midi_clock[2], 12000 + 62400);
 }
 
+TEST(MidiFile, NotesPastTheSampleClockNeverPlay) {
+    // The file starts near the end of the 32-bit clock: its notes would land past it.
+    const std::string file = save("late.mid", smf(kTrack));
+    nlohmann::json doc = {
+        {"sample_rate", 48000}, {"block_size", 512}, {"duration", 0.01},
+        {"instances", {{{"name", "p"}, {"module", "sdk_probe"}}}},
+        {"events", {{{"sample", 2147483647 - 1000}, {"midi_file", file}, {"to", "p"}}}}};
+    mvh::PatchRun run(doc, "patch.json", ".", {PROBE_DIR});
+    run.run_until(run.total_samples());
+    ProbeReport r{};
+    run.host().find("p")->dispatch(MD_12, 0, 0, &r);
+    EXPECT_EQ(r.midi_count, 0);
+}
+
 TEST(MidiFile, WrittenFilesReadBack) {
     const fs::path p = fs::temp_directory_path() / (std::to_string(::getpid()) + "_out.mid");
     std::vector<mvh::MidiRecord> ev = {{0, 0x643C90, 44100}, {0, 0x003C80, 66150}, {0, 0x7FFE, 1000}};
@@ -95,6 +109,12 @@ TEST(MidiFile, WrittenFilesReadBack) {
     EXPECT_NEAR(back[0].seconds, 1.0, 1e-3);
     EXPECT_EQ(back[0].word, 0x643C90);
     EXPECT_NEAR(back[1].seconds, 1.5, 1e-3);
+    // The last clock at 1 kHz is 2^32 ticks in: past what one delta can hold.
+    ev = {{0, 0x643C90, 2147483647}};
+    ASSERT_TRUE(mvh::write_midi_file(p.string(), ev, 1000.0, &err)) << err;
+    const auto late = mvh::read_midi_file(p.string());
+    ASSERT_EQ(late.size(), 1u);
+    EXPECT_NEAR(late[0].seconds, 2147483.647, 1e-3);
     fs::remove(p);
 }
 

@@ -3,6 +3,7 @@
 #include <sndfile.h>
 
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <sstream>
 
@@ -68,6 +69,32 @@ struct TempDir : ::testing::Test {
         return rc;
     }
 };
+
+// Run order: audio wires only; a loop is cut at the wire that closes it (the last made), so an
+// instance fed from the loop runs after it whatever the creation order.
+TEST(RunOrder, AudioWiresOrderAndALoopIsCutOnlyAtItsClosingWire) {
+    const std::string probe = std::string(PROBE_DIR) + "/sdk_probe.so";
+    auto names = [](const mvh::Host& h) {
+        std::string s;
+        for (const mvh::Instance* i : h.order()) s += i->name();
+        return s;
+    };
+    enum { kIn = 0, kGui = 1, kGuiOut = 2, kOut = 6 };
+    mvh::Host host;
+    std::map<char, mvh::Instance*> m;
+    for (char c : std::string("dabc")) m[c] = host.add(probe, std::string(1, c), {false});
+    ASSERT_TRUE(host.connect(m['a'], kOut, m['b'], kIn));
+    ASSERT_TRUE(host.connect(m['b'], kOut, m['c'], kIn));
+    ASSERT_TRUE(host.connect(m['c'], kOut, m['a'], kIn));  // closes the loop
+    ASSERT_TRUE(host.connect(m['c'], kOut, m['d'], kIn));
+    EXPECT_EQ(names(host), "abcd");
+
+    mvh::Host gui_only;
+    mvh::Instance* first = gui_only.add(probe, "x", {false});
+    mvh::Instance* second = gui_only.add(probe, "y", {false});
+    ASSERT_TRUE(gui_only.connect(second, kGuiOut, first, kGui));
+    EXPECT_EQ(names(gui_only), "xy");
+}
 
 TEST(Patch, TempoChangesReachTheModuleAtTheBlockTheyFallIn) {
     mvh::PatchRun run(tempo_patch(), "patch.json", ".", kDirs);
@@ -207,6 +234,76 @@ TEST_F(TempDir, SavedPatchRestoresStoredValues) {
     mvh::PatchRun again(back, "saved.json", dir.string(), kDirs);
     again.run_until(64);
     EXPECT_EQ(report(again.host().find("p")).both_value, 42);
+}
+
+TEST_F(TempDir, ARenderPastThe32BitClockIsRefused) {
+    const std::string patch = write("long.json", R"({"sample_rate": 768000, "duration": 3600,
+      "instances": [{"name": "t", "module": "host_tempo"}], "output": {"channels": ["t.Tempo/BPM Out"]}})");
+    std::string err;
+    EXPECT_EQ(render(patch, (dir / "long.wav").string(), &err), 2);
+    EXPECT_NE(err.find("long.json: duration: 2764800000 samples is longer than the host's 32-bit sample clock counts "
+                       "(2147483647 samples, 2796.2 s at 768000 Hz)"),
+              std::string::npos)
+        << err;
+    EXPECT_FALSE(fs::exists(dir / "long.wav"));
+}
+
+TEST(WavContainer, RF64TakesOverWhereAWavWouldPass4GiB) {
+    EXPECT_EQ(mvh::wav_container_for(0), SF_FORMAT_WAV);
+    EXPECT_EQ(mvh::wav_container_for(0xFFFFFFFFull - 4096), SF_FORMAT_WAV);
+    EXPECT_EQ(mvh::wav_container_for(0xFFFFFFFFull - 4095), SF_FORMAT_RF64);
+    // The longest render the clock allows, in stereo floats: about 16 GiB.
+    EXPECT_EQ(mvh::wav_container_for(uint64_t{2147483647} * 2 * 4), SF_FORMAT_RF64);
+    SF_INFO info{};
+    info.samplerate = 768000;
+    info.channels = 2;
+    info.format = SF_FORMAT_RF64 | SF_FORMAT_FLOAT;
+    EXPECT_TRUE(sf_format_check(&info));
+}
+
+TEST_F(TempDir, TheSummaryCountsNaNAndInfiniteSamples) {
+    // 1e40 V is beyond a float: the constant holds infinity.
+    const std::string patch = write("inf.json", R"({"sample_rate": 48000, "block_size": 64, "duration": 0.01,
+      "instances": [{"name": "a", "module": "constant", "pins": {"Value": 5}},
+                    {"name": "b", "module": "constant", "pins": {"Value": 1e40}}],
+      "output": {"channels": ["a.Out", "b.Out"]}})");
+    std::string err;
+    ASSERT_EQ(render(patch, (dir / "inf.wav").string(), &err), 0) << err;
+    EXPECT_NE(err.find("peak 0.500 (-6.0 dBFS), 0 clipped samples, 480 NaN or infinite samples"), std::string::npos) << err;
+}
+
+// A tallisk editor whose bank was changed asks about saving when it closes: nobody answers, and
+// the script's colour entry fits nothing. Each shows as one line as it happens; the user log holds
+// the close-time question; --strict makes it exit status 1.
+TEST_F(TempDir, UnansweredBoxesAndScriptProblemsAreReportedAndStrictFails) {
+    const std::string patch = write("ask.json", R"({"sample_rate": 48000, "block_size": 64, "duration": 0.01,
+      "instances": [{"name": "osc", "module": "tallisk"}],
+      "events": [{"time": 0, "pointer": "osc", "action": "down", "x": 10, "y": 10}],
+      "user": [{"menu": ["New", "Sawtooth"]}, {"color": "#000000"}],
+      "output": {"channels": ["osc.Output"]}})");
+    for (bool strict : {false, true}) {
+        mvh::RenderOptions o;
+        o.patch = patch;
+        o.output = (dir / "ask.wav").string();
+        o.user_log = (dir / "log.json").string();
+        o.plugin_dirs = kDirs;
+        o.quiet = true;
+        o.strict = strict;
+        std::ostringstream err;
+        EXPECT_EQ(mvh::cmd_render(o, err), strict ? 1 : 0) << err.str();
+        const std::string text = err.str();
+        EXPECT_NE(text.find("mvhost render: user script: a message_box request met the script entry"), std::string::npos)
+            << text;
+        EXPECT_NE(text.find("mvhost render: unanswered message box: TK_MAIN: You have made changes on your waveforms. "
+                            "Would you like to save changes ? (default answer: Yes)"),
+                  std::string::npos)
+            << text;
+        std::ifstream in(o.user_log);
+        const json log = json::parse(in);
+        bool asked = false;
+        for (const json& e : log) asked = asked || e.value("caption", "") == "TK_MAIN";
+        EXPECT_TRUE(asked) << log.dump();
+    }
 }
 
 }  // namespace

@@ -24,18 +24,23 @@ void ScriptedUser::push(json entry) {
 
 void ScriptedUser::pop() { m_script.pop_front(); }
 
+void ScriptedUser::problem(std::string line) {
+    if (m_reporter) m_reporter("user script: " + line);
+    m_problems.push_back(std::move(line));
+}
+
 const json* ScriptedUser::front_for(const char* kind, const std::map<std::string, std::string>& fields) {
     if (m_script.empty()) return nullptr;
     const json& e = m_script.front();
     if (!e.contains(kind)) {
         if (!m_fallback)
-            m_problems.push_back(std::string("a ") + kind + " request met the script entry " + e.dump());
+            problem(std::string("a ") + kind + " request met the script entry " + e.dump());
         return nullptr;
     }
     for (const auto& [key, value] : fields)
         if (e.contains(key) && e.at(key).is_string() && e.at(key).get<std::string>() != value) {
             if (!m_fallback)
-                m_problems.push_back(std::string("a ") + kind + " request with " + key + " \"" + value +
+                problem(std::string("a ") + kind + " request with " + key + " \"" + value +
                                  "\" met the script entry " + e.dump());
             return nullptr;
         }
@@ -96,7 +101,7 @@ int ScriptedUser::message_box(const MessageBoxRequest& r) {
         } else {
             const char* name = button_name(wanted);
             entry["refused"] = std::string("the box has no ") + (name ? name : std::to_string(wanted).c_str()) + " button";
-            m_problems.push_back("message box \"" + r.caption + "\": " + entry["refused"].get<std::string>());
+            problem("message box \"" + r.caption + "\": " + entry["refused"].get<std::string>());
         }
         pop();
     } else if (User* person = m_fallback) {
@@ -106,6 +111,14 @@ int ScriptedUser::message_box(const MessageBoxRequest& r) {
         const auto b = r.buttons();
         if (std::find(b.begin(), b.end(), answer) == b.end()) answer = r.default_button();
         entry["fallback"] = true;
+    }
+    if (!scripted && !entry.contains("fallback") && m_reporter) {
+        // One line: the text's own line breaks become spaces.
+        std::string text = r.text;
+        std::replace(text.begin(), text.end(), '\n', ' ');
+        const char* name = button_name(answer);
+        m_reporter("unanswered message box: " + r.caption + ": " + text + " (default answer: " +
+                   (name ? name : std::to_string(answer)) + ")");
     }
     entry["answer"] = button_name(answer);
     entry["scripted"] = scripted;
@@ -135,7 +148,7 @@ UINT ScriptedUser::track_menu(const MenuRequest& r) {
         }
         if (!why.empty()) {
             entry["refused"] = why;
-            m_problems.push_back("menu: " + why);
+            problem("menu: " + why);
         }
         scripted = true;
         pop();
@@ -181,7 +194,7 @@ std::optional<std::string> ScriptedUser::choose_file(const FileRequest& r) {
                 answer = path;
             } else {
                 entry["refused"] = why;
-                m_problems.push_back(std::string(kind) + " " + path + ": " + why);
+                problem(std::string(kind) + " " + path + ": " + why);
                 answer = path;  // the platform refuses it too and reports the failure
             }
         }
@@ -242,7 +255,7 @@ void ScriptedUser::dialog_shown(const DialogState& d) {
     if (!m_script.empty() && m_script.front().contains("template") && m_script.front().contains("dialog") &&
         m_script.front().at("template").get<int>() != d.template_id) {
         if (!m_fallback)
-            m_problems.push_back("dialog " + std::to_string(d.template_id) + " met the script entry " + m_script.front().dump());
+            problem("dialog " + std::to_string(d.template_id) + " met the script entry " + m_script.front().dump());
     } else if (const json* e = front_for("dialog", {{"caption", d.caption}})) {
         for (const json& a : e->at("dialog")) {
             DialogAction action;
@@ -283,7 +296,7 @@ DialogAction ScriptedUser::dialog_action(const DialogState& d) {
     const std::string why = action.refusal(d);
     if (!why.empty()) {
         entry["refused"] = why;
-        m_problems.push_back("dialog " + std::to_string(d.template_id) + ": " + why);
+        problem("dialog " + std::to_string(d.template_id) + ": " + why);
     }
     m_log.push_back(std::move(entry));
     return action;
@@ -298,7 +311,7 @@ void ScriptedUser::dialog_closed(const DialogState& d, INT_PTR result) {
     auto it = m_dialogs.find(d.dialog);
     if (it != m_dialogs.end()) {
         for (const DialogAction& left : it->second)
-            m_problems.push_back("dialog " + std::to_string(d.template_id) + " closed before " + to_json(left).dump());
+            problem("dialog " + std::to_string(d.template_id) + " closed before " + to_json(left).dump());
         m_dialogs.erase(it);
     }
     m_log.push_back(std::move(entry));

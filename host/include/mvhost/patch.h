@@ -55,9 +55,13 @@ struct PatchOverrides {
 
 class PatchRun {
 public:
+    // One line for each message box no script answered and each problem of the patch's user
+    // script, as it happens (opening and closing the instances included).
+    using UserReport = std::function<void(const std::string& line)>;
+
     // Loads and checks the patch, creates and wires the instances. Throws PatchError.
     PatchRun(const std::string& path, const std::vector<std::string>& plugin_dirs,
-             const PatchOverrides& overrides = {});
+             const PatchOverrides& overrides = {}, UserReport report = {});
     PatchRun(const nlohmann::json& doc, const std::string& name_for_errors, const std::string& base_dir,
              const std::vector<std::string>& plugin_dirs);
     ~PatchRun();
@@ -87,6 +91,9 @@ public:
     // entries that did not fit.
     nlohmann::json user_log() const;
     std::vector<std::string> user_problems() const;
+    // Closes every instance while the user script is still installed, so that what modules ask
+    // when they close reaches the script, the report and user_log(). The run is over after it.
+    void close();
     // The patch's scripted user, installed while the patch lives (null without the platform).
     mvp::ScriptedUser* scripted_user();
 
@@ -103,6 +110,7 @@ private:
     void note_sound(int n);
 
     std::string m_name;
+    UserReport m_report;
     std::string m_base_dir;
     std::vector<std::string> m_plugin_dirs;
     nlohmann::json m_doc;

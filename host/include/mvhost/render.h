@@ -1,6 +1,7 @@
 // Rendering patches from the command line.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -21,10 +22,15 @@ struct RenderOptions {
     std::string user_log;
     std::string panels_dir;
     bool quiet = false;
+    bool strict = false;  // unanswered message boxes and user script problems give exit status 1
 };
 
-// Exit status 0, or 2 with one message on err (and no output file left behind).
+// Exit status 0, or 2 with one message on err (and no output file left behind); 1 with --strict
+// when a message box went unanswered or the user script did not fit (the outputs are written).
 int cmd_render(const RenderOptions& options, std::ostream& err);
+
+// SF_FORMAT_WAV, or SF_FORMAT_RF64 when `data_bytes` of samples would take a WAV past 4 GiB.
+int wav_container_for(uint64_t data_bytes);
 
 class PatchRun;
 // Paints every instance that has a panel into DIR/NAME.png, naming each file on err.

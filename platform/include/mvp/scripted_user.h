@@ -29,6 +29,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -72,6 +73,15 @@ public:
     std::vector<std::string> problems() const;
     size_t pending() const;  // script entries not yet used
 
+    // Called with one line as each problem is recorded ("user script: " and the problem), and as
+    // each message box that neither the script nor a fallback answers takes its default
+    // ("unanswered message box: CAPTION: TEXT (default answer: OK)"), so that a host can show them
+    // as they happen. Called under this user's lock: it must not call back into it.
+    void set_reporter(std::function<void(const std::string& line)> report) {
+        std::lock_guard lock(m_mutex);
+        m_reporter = std::move(report);
+    }
+
     // The user answering what the script does not (null: the default answers). Not owned; set
     // it before requests arrive and keep it alive while installed.
     void set_fallback(User* user) { m_fallback = user; }
@@ -96,6 +106,7 @@ private:
     const nlohmann::json* front_for(const char* kind, const std::map<std::string, std::string>& fields);
     void pop();
     void push(nlohmann::json entry);
+    void problem(std::string line);  // with the lock held
 
     mutable std::mutex m_mutex;
     std::deque<nlohmann::json> m_script;
@@ -103,6 +114,7 @@ private:
     std::vector<std::string> m_problems;
     std::map<HWND, std::deque<DialogAction>> m_dialogs;
     User* m_fallback = nullptr;
+    std::function<void(const std::string&)> m_reporter;
     std::map<HWND, bool> m_fallback_dialogs;  // dialogs the fallback runs
 };
 
