@@ -363,6 +363,32 @@ TEST_F(PlayLive, NoteFromTheMidiPortPlaysAndThePatchIsSavedWithItsOwnRate) {
     EXPECT_NE(text.find("\"restored\": true"), std::string::npos) << text;
 }
 
+TEST_F(PlayLive, RefusesAnUnknownMidiInstanceAndARecordingWithoutOutputs) {
+    const std::string with_outputs = write_patch("plain2.json", kOscPatch);
+    const std::string without = write_patch("silent.json", R"({
+      "instances": [{"name": "pitch", "module": "builtin:constant"}]
+    })");
+    const std::string wav = temp_dir() + "/never.wav";
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"play", with_outputs, "--midi-in", "nosuch"}, "--midi-in nosuch: no such instance"},
+        {{"play", with_outputs, "--midi-in", "osc"}, "the instance has no \"MIDI In\" MIDI input"},
+        {{"play", without, "--record", wav}, "--record: the patch names no output channels"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv{kMvhost};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const std::string err = temp_dir() + "/refused.err";
+        const pid_t pid = spawn(argv, -1, err);
+        ASSERT_GT(pid, 0);
+        EXPECT_EQ(wait_exit(pid, 30), 2) << c.message;
+        EXPECT_NE(read_file(err).find(c.message), std::string::npos) << read_file(err);
+    }
+    EXPECT_FALSE(fs::exists(wav));
+}
+
 TEST(PlayCommand, RefusesBadInputWithOneLineAndStatus2) {
     const std::string patch = write_patch("plain.json", kOscPatch);
     struct Case {
