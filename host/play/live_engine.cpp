@@ -73,8 +73,11 @@ std::unique_ptr<JackConnection> JackConnection::open(const std::string& client_n
     return c;
 }
 
-JackConnection::~JackConnection() {
+JackConnection::~JackConnection() { close(); }
+
+void JackConnection::close() {
     if (m_client) jack_client_close(m_client);
+    m_client = nullptr;
 }
 
 float JackConnection::sample_rate() const { return static_cast<float>(jack_get_sample_rate(m_client)); }
@@ -104,6 +107,7 @@ LiveEngine::~LiveEngine() {
     // Values the audio side never took.
     while (jack_ringbuffer_read_space(m_to_audio) >= sizeof(ToAudio)) {
         ToAudio m;
+        ring_enter(m_to_audio);
         jack_ringbuffer_read(m_to_audio, reinterpret_cast<char*>(&m), sizeof m);
         delete m.value;
     }
@@ -196,8 +200,9 @@ void LiveEngine::shutdown_entry(void* self) {
 void LiveEngine::take_gui_writes() {
     while (jack_ringbuffer_read_space(m_to_audio) >= sizeof(ToAudio)) {
         ToAudio m;
+        ring_enter(m_to_audio);
         jack_ringbuffer_read(m_to_audio, reinterpret_cast<char*>(&m), sizeof m);
-        ring_read(m_to_audio);
+        ring_leave(m_to_audio);
         const PinInfo& info = m.inst->pins()[static_cast<size_t>(m.pin)];
         Instance::Event ev{};
         ev.clock = m_host.m_clock;
@@ -210,8 +215,9 @@ void LiveEngine::take_gui_writes() {
         m.inst->queue(std::move(ev));
         // The spent value goes back to be freed; the ring holds as many pointers as the one it
         // came through, so this write always fits.
+        ring_enter(m_spent);
         jack_ringbuffer_write(m_spent, reinterpret_cast<const char*>(&m.value), sizeof m.value);
-        ring_written(m_spent);
+        ring_leave(m_spent);
     }
 }
 
@@ -305,9 +311,10 @@ void LiveEngine::to_gui(Instance* inst, int gui_pin, int32_t i, float f, const c
         m_dropped.fetch_add(1, std::memory_order_relaxed);
         return;
     }
+    ring_enter(m_to_gui);
     jack_ringbuffer_write(m_to_gui, reinterpret_cast<const char*>(&m), sizeof m);
     if (length) jack_ringbuffer_write(m_to_gui, text, length);
-    ring_written(m_to_gui);
+    ring_leave(m_to_gui);
 }
 
 // ---- the GUI thread ----------------------------------------------------------------------------
@@ -319,8 +326,9 @@ void LiveEngine::to_audio(Instance* inst, int gui_pin, const PinValue& value) {
         m_dropped.fetch_add(1, std::memory_order_relaxed);
         return;
     }
+    ring_enter(m_to_audio);
     jack_ringbuffer_write(m_to_audio, reinterpret_cast<const char*>(&m), sizeof m);
-    ring_written(m_to_audio);
+    ring_leave(m_to_audio);
 }
 
 void LiveEngine::set_control(Instance* inst, int gui_pin, const PinValue& value) {
@@ -333,12 +341,14 @@ void LiveEngine::set_control(Instance* inst, int gui_pin, const PinValue& value)
 void LiveEngine::gui_tick(bool call_modules) {
     while (jack_ringbuffer_read_space(m_spent) >= sizeof(PinValue*)) {
         PinValue* v = nullptr;
+        ring_enter(m_spent);
         jack_ringbuffer_read(m_spent, reinterpret_cast<char*>(&v), sizeof v);
-        ring_read(m_spent);
+        ring_leave(m_spent);
         delete v;
     }
     while (jack_ringbuffer_read_space(m_to_gui) >= sizeof(ToGui)) {
         ToGui m;
+        ring_enter(m_to_gui);
         jack_ringbuffer_peek(m_to_gui, reinterpret_cast<char*>(&m), sizeof m);
         const size_t length = m.text_length > 0 ? static_cast<size_t>(m.text_length) : 0;
         // The header can be visible before the text that follows it.
@@ -347,7 +357,7 @@ void LiveEngine::gui_tick(bool call_modules) {
         Announcement a{m.inst, m.pin, PinValue{m.i, m.f, std::string(length, '\0')}, m.text_length >= 0,
                        m.has_value != 0, m.notify != 0};
         if (length) jack_ringbuffer_read(m_to_gui, a.value.text.data(), length);
-        ring_read(m_to_gui);
+        ring_leave(m_to_gui);
         m_announced.push_back(std::move(a));
     }
     if (!call_modules) return;

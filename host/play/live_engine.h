@@ -25,6 +25,9 @@ public:
     static std::unique_ptr<JackConnection> open(const std::string& client_name, std::string* error);
     ~JackConnection();
     jack_client_t* client() const { return m_client; }
+    // Ends the connection. JACK's notification thread (xruns, shutdown) runs until then, so this
+    // comes before the engine whose callbacks it calls goes away.
+    void close();
     float sample_rate() const;
     int block_size() const;
 

@@ -173,6 +173,7 @@ int cmd_play(const PlayOptions& opt, std::ostream& out, std::ostream& err) {
     if (!engine->start(&error)) return fail(error);
     window->run(out);
     engine->stop();
+    jack->close();
 
     int status = 0;
     if (recorder && !recorder->finish(&error)) {

@@ -50,8 +50,9 @@ Recorder::~Recorder() {
 void Recorder::push(const float* frames, size_t count) {
     const size_t frame_bytes = sizeof(float) * static_cast<size_t>(m_channels);
     const size_t fit = std::min(count, jack_ringbuffer_write_space(m_ring) / frame_bytes);
+    ring_enter(m_ring);
     jack_ringbuffer_write(m_ring, reinterpret_cast<const char*>(frames), fit * frame_bytes);
-    ring_written(m_ring);
+    ring_leave(m_ring);
     if (fit < count) m_lost.fetch_add(count - fit, std::memory_order_relaxed);
 }
 
@@ -63,8 +64,9 @@ void Recorder::writer() {
         const bool stopping = m_stop.load(std::memory_order_acquire);
         size_t frames = std::min(jack_ringbuffer_read_space(m_ring) / frame_bytes, chunk.size() / m_channels);
         if (frames > 0) {
+            ring_enter(m_ring);
             jack_ringbuffer_read(m_ring, reinterpret_cast<char*>(chunk.data()), frames * frame_bytes);
-            ring_read(m_ring);
+            ring_leave(m_ring);
             if (sf_writef_float(m_file, chunk.data(), static_cast<sf_count_t>(frames)) != static_cast<sf_count_t>(frames))
                 m_write_failed.store(true, std::memory_order_relaxed);
             m_written.fetch_add(frames, std::memory_order_relaxed);

@@ -1,6 +1,7 @@
 // libjack's ring buffer orders the bytes it carries with barriers of its own. libjack is not built
-// with ThreadSanitizer, so in a ThreadSanitizer build the order is told to it here: the writer
-// releases the ring after a write, the reader acquires it after a read.
+// with ThreadSanitizer, so in a ThreadSanitizer build the order is told to it here: each side
+// acquires the ring before it copies bytes in or out and releases it after, so that a read follows
+// the write it reads and a write follows the read that freed its space.
 #pragma once
 
 #if defined(__SANITIZE_THREAD__)
@@ -18,17 +19,17 @@ extern "C" void __tsan_release(void* address);
 
 namespace mvh {
 
-inline void ring_written(void* ring) {
+inline void ring_enter(void* ring) {
 #ifdef MV_RING_SYNC_ANNOTATED
-    __tsan_release(ring);
+    __tsan_acquire(ring);
 #else
     (void)ring;
 #endif
 }
 
-inline void ring_read(void* ring) {
+inline void ring_leave(void* ring) {
 #ifdef MV_RING_SYNC_ANNOTATED
-    __tsan_acquire(ring);
+    __tsan_release(ring);
 #else
     (void)ring;
 #endif
