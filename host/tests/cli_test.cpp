@@ -10,6 +10,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "mv_testing/exec.h"
+
 namespace fs = std::filesystem;
 using nlohmann::json;
 
@@ -37,7 +39,7 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     Result run(const std::string& args) const {
-        const std::string cmd = "cd '" + dir.string() + "' && '" MV_BINARY_DIR "/bin/mvhost' " + args + " >'" +
+        const std::string cmd = "cd '" + dir.string() + "' && " + mv_testing::program("'" MV_BINARY_DIR "/bin/mvhost'") + " " + args + " >'" +
                                 (dir / "stdout").string() + "' 2>'" + (dir / "stderr").string() + "'";
         Result r;
         const int raw = std::system(cmd.c_str());
