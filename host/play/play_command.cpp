@@ -16,6 +16,7 @@
 #include "mvhost/commands.h"
 #include "mvhost/patch.h"
 #include "mvhost/render.h"
+#include "mvp/output_file.h"
 #include "play_user.h"
 #include "play_window.h"
 #include "recorder.h"
@@ -37,24 +38,12 @@ struct PlayOptions {
     std::vector<std::string> plugin_dirs;
 };
 
-// Writes `doc` beside `path` and renames it into place, so a failed write leaves no partial file.
+// Through the platform's output files, so that a device, FIFO or symlink named as the saved patch
+// is written as such and a failed write leaves the old file as it was.
 bool write_json(const std::string& path, const json& doc, std::string* error) {
-    const std::string temp = path + ".part-" + std::to_string(getpid());
-    {
-        std::ofstream out(temp);
-        out << doc.dump(2) << "\n";
-        if (!out) {
-            std::remove(temp.c_str());
-            if (error) *error = path + ": cannot write the patch";
-            return false;
-        }
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        if (error) *error = path + ": cannot write the patch";
-        return false;
-    }
-    return true;
+    if (mvp::write_output_file(path, doc.dump(2) + "\n", error)) return true;
+    if (error && error->empty()) *error = path + ": cannot write the patch";
+    return false;
 }
 
 }  // namespace

@@ -20,13 +20,13 @@ constexpr size_t kRingBytes = size_t{1} << 22;
 std::unique_ptr<Recorder> Recorder::open(const std::string& path, int sample_rate, int channels, std::string* error) {
     auto r = std::unique_ptr<Recorder>(new Recorder);
     r->m_path = path;
-    r->m_temp = path + ".part-" + std::to_string(getpid());
+    if (!r->m_out.open(path, error, mvp::OutputFile::Access::Seekable)) return nullptr;
     r->m_channels = channels;
     SF_INFO info{};
     info.samplerate = sample_rate;
     info.channels = channels;
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    r->m_file = sf_open(r->m_temp.c_str(), SFM_WRITE, &info);
+    r->m_file = sf_open_fd(r->m_out.fd(), SFM_WRITE, &info, 0);
     if (!r->m_file) {
         if (error) *error = path + ": cannot write the WAV file: " + sf_strerror(nullptr);
         return nullptr;
@@ -42,7 +42,7 @@ Recorder::~Recorder() {
         m_stop.store(true, std::memory_order_release);
         if (m_thread.joinable()) m_thread.join();
         if (m_file) sf_close(m_file);
-        std::remove(m_temp.c_str());
+        m_out.abandon();
     }
     if (m_ring) jack_ringbuffer_free(m_ring);
 }
@@ -83,9 +83,10 @@ bool Recorder::finish(std::string* error) {
     m_finished = true;
     const bool closed = sf_close(m_file) == 0;
     m_file = nullptr;
-    if (m_write_failed.load() || !closed || std::rename(m_temp.c_str(), m_path.c_str()) != 0) {
-        std::remove(m_temp.c_str());
-        if (error) *error = m_path + ": cannot write the WAV file";
+    std::string why;
+    if (m_write_failed.load() || !closed || !m_out.commit(&why)) {
+        m_out.abandon();
+        if (error) *error = why.empty() ? m_path + ": cannot write the WAV file" : why;
         return false;
     }
     return true;

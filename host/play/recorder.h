@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "mvp/output_file.h"
+
 namespace mvh {
 
 class Recorder {
@@ -32,7 +34,8 @@ private:
     Recorder() = default;
     void writer();
 
-    std::string m_path, m_temp;
+    std::string m_path;
+    mvp::OutputFile m_out;  // the WAV file, put in place only when complete
     int m_channels = 1;
     SNDFILE* m_file = nullptr;
     jack_ringbuffer_t* m_ring = nullptr;
