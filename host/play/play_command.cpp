@@ -6,10 +6,8 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
-#include <sstream>
 
 #include "../src/registry.h"
 #include "live_engine.h"
@@ -73,18 +71,11 @@ int cmd_play(const PlayOptions& opt, std::ostream& out, std::ostream& err) {
     if (!std::isfinite(opt.seconds) || opt.seconds < 0 || opt.seconds > 86400)
         return fail("--seconds: expected a number of seconds from 0 (no limit) to 86400");
 
-    std::ifstream in(opt.patch);
-    if (!in) return fail(opt.patch + ": cannot open the patch file");
-    std::stringstream text;
-    text << in.rdbuf();
     json doc;
     try {
-        doc = json::parse(text.str());
-    } catch (const json::parse_error& e) {
-        std::string what = e.what();
-        const size_t skip = what.find("] ");
-        if (skip != std::string::npos) what = what.substr(skip + 2);
-        return fail(opt.patch + ": invalid JSON: " + what);
+        doc = read_patch_file(opt.patch);
+    } catch (const PatchError& e) {
+        return fail(e.what());
     }
     if (!doc.is_object()) return fail(opt.patch + ": the patch must be a JSON object");
 

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "mvhost/commands.h"
+#include "patch_document.h"
 
 #ifdef MV_HAVE_PLATFORM
 #include "mvp/scripted_user.h"
@@ -24,70 +25,10 @@ namespace mvh {
 
 namespace {
 
-std::string trim(const std::string& s) {
-    const size_t a = s.find_first_not_of(" \t");
-    if (a == std::string::npos) return "";
-    const size_t b = s.find_last_not_of(" \t");
-    return s.substr(a, b - a + 1);
-}
-
-std::string type_name(const json& v) {
-    if (v.is_null()) return "null";
-    if (v.is_boolean()) return "a truth value";
-    if (v.is_number()) return "a number";
-    if (v.is_string()) return "a text";
-    if (v.is_array()) return "a list";
-    return "an object";
-}
-
-// "name[2]" names the third pin of that name (duplicates); plain "name" the first.
-std::pair<std::string, int> split_nth(const std::string& pin) {
-    if (pin.size() > 3 && pin.back() == ']') {
-        const size_t open = pin.rfind('[');
-        if (open != std::string::npos) {
-            const std::string num = pin.substr(open + 1, pin.size() - open - 2);
-            // Longer numbers cannot name a pin; reading them would overflow, so they stay part of
-            // the name and are refused as an unknown pin.
-            if (!num.empty() && num.size() <= 6 && std::all_of(num.begin(), num.end(), ::isdigit))
-                return {pin.substr(0, open), std::stoi(num)};
-        }
-    }
-    return {pin, 0};
-}
-
-const std::vector<std::string> kTopLevel = {"sample_rate", "block_size", "duration", "samples", "tempo", "host",
-                                            "search_path", "instances", "wires", "events", "user", "output",
-                                            "comment", "description"};
-const std::vector<std::string> kInstanceKeys = {"name", "module", "gui", "restored", "duplicates", "panel",
-                                                "null_callback", "pins", "comment"};
-const std::vector<std::string> kHostKeys = {"version", "folder", "mode", "time_info"};
-const std::vector<std::string> kOutputKeys = {"channels", "format"};
-const std::vector<std::string> kFormats = {"float", "pcm16", "pcm24"};
-
-bool has(const std::vector<std::string>& list, const std::string& key) {
-    return std::find(list.begin(), list.end(), key) != list.end();
-}
-
-std::string quoted_list(const std::vector<std::string>& list) {
-    std::string out;
-    for (const std::string& k : list) out += (out.empty() ? "\"" : ", \"") + k + "\"";
-    return out;
-}
-
-// The fields each kind of event may have besides its time.
-const std::vector<std::pair<std::string, std::vector<std::string>>> kEventKinds = {
-    {"pin", {"pin", "value"}},
-    {"midi", {"midi", "message"}},
-    {"midi_file", {"midi_file", "to"}},
-    {"pointer", {"pointer", "action", "x", "y"}},
-};
-
-// A path as the patch writes it, relative to `base` unless absolute; normalised.
-fs::path absolute_in(const std::string& base, const std::string& path) {
-    fs::path p(path);
-    if (!p.is_absolute()) p = fs::absolute(fs::path(base.empty() ? "." : base) / p);
-    return p.lexically_normal();
-}
+using patch_text::absolute_in;
+using patch_text::split_nth;
+using patch_text::trim;
+using patch_text::type_name;
 
 // How a patch saved into `dir` names a file: relative to that folder where one can be written,
 // else absolute. Both sides are resolved through symbolic links first, so that ".." means what
@@ -168,18 +109,7 @@ std::vector<Choice> parse_choices(const std::string& list) {
 PatchRun::PatchRun(const std::string& path, const std::vector<std::string>& plugin_dirs, const PatchOverrides& overrides,
                    UserReport report)
     : m_name(path), m_report(std::move(report)), m_base_dir(fs::path(path).parent_path().string()), m_plugin_dirs(plugin_dirs) {
-    std::ifstream in(path);
-    if (!in) throw PatchError(path + ": cannot open the patch file");
-    std::stringstream text;
-    text << in.rdbuf();
-    try {
-        m_doc = json::parse(text.str());
-    } catch (const json::parse_error& e) {
-        std::string what = e.what();
-        const size_t skip = what.find("] ");
-        if (skip != std::string::npos) what = what.substr(skip + 2);
-        throw PatchError(path + ": invalid JSON: " + what);
-    }
+    m_doc = read_patch_file(path);
     apply_overrides(overrides);
     build();
 }
@@ -191,10 +121,7 @@ PatchRun::PatchRun(const json& doc, const std::string& name_for_errors, const st
 }
 
 // Places on the command line ("--set ...") are named without the patch file.
-std::string PatchRun::where(const std::string& place) const {
-    if (place.rfind("--", 0) == 0) return place + ": ";
-    return m_name + ": " + place + ": ";
-}
+std::string PatchRun::where(const std::string& place) const { return patch_text::where(m_name, place); }
 
 void PatchRun::apply_overrides(const PatchOverrides& o) {
     if (!m_doc.is_object()) return;  // refused by build()
@@ -241,31 +168,6 @@ void PatchRun::apply_overrides(const PatchOverrides& o) {
         events.push_back({{"time", 0}, {"midi_file", fs::absolute(file).lexically_normal().string()}, {"to", target}});
         m_doc["events"] = events;
     }
-}
-
-std::string PatchRun::resolve_module(const std::string& module, const std::string& place) const {
-    std::vector<std::string> dirs;
-    if (m_doc.contains("search_path"))
-        for (const auto& d : m_doc["search_path"]) {
-            fs::path p(d.get<std::string>());
-            dirs.push_back(p.is_absolute() ? p.string() : (fs::path(m_base_dir) / p).string());
-        }
-    dirs.insert(dirs.end(), m_plugin_dirs.begin(), m_plugin_dirs.end());
-    std::string name = module;
-    if (name.rfind("builtin:", 0) == 0) name = name.substr(8);
-    if (name.find('/') != std::string::npos || (name.size() > 3 && name.substr(name.size() - 3) == ".so")) {
-        fs::path p(name);
-        if (!p.is_absolute()) p = fs::path(m_base_dir) / p;
-        if (fs::exists(p)) return p.string();
-        throw PatchError(where(place) + "module file \"" + module + "\" not found");
-    }
-    for (const std::string& d : dirs) {
-        fs::path p = fs::path(d) / (name + ".so");
-        if (fs::exists(p)) return p.string();
-    }
-    std::string searched;
-    for (const std::string& d : dirs) searched += (searched.empty() ? "" : ", ") + d;
-    throw PatchError(where(place) + "unknown module \"" + module + "\" (searched " + searched + ")");
 }
 
 std::pair<Instance*, int> PatchRun::resolve_pin(const std::string& ref, const std::string& place) const {
@@ -401,19 +303,20 @@ json PatchRun::user_value(const Instance* inst, int pin) const {
     }
 }
 
-int PatchRun::parse_time(const json& ev, const std::string& place) const {
-    const double rate = m_host.config().sample_rate;
-    if (ev.contains("sample")) {
-        if (!ev["sample"].is_number_integer() || ev["sample"].get<int64_t>() < 0 || ev["sample"].get<int64_t>() > INT32_MAX)
-            throw PatchError(where(place + ".sample") + "expected a sample number of 0 or more");
-        return static_cast<int>(ev["sample"].get<int64_t>());
+json read_patch_file(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) throw PatchError(path + ": cannot open the patch file");
+    std::stringstream text;
+    text << in.rdbuf();
+    try {
+        return json::parse(text.str());
+    } catch (const json::parse_error& e) {
+        // nlohmann's "[json.exception.parse_error.101] " prefix says nothing to a person.
+        std::string what = e.what();
+        const size_t skip = what.find("] ");
+        if (skip != std::string::npos) what = what.substr(skip + 2);
+        throw PatchError(path + ": invalid JSON: " + what);
     }
-    if (!ev.contains("time")) return 0;
-    if (!ev["time"].is_number() || !(ev["time"].get<double>() >= 0.0))
-        throw PatchError(where(place + ".time") + "expected a time in seconds of 0 or more");
-    const double t = ev["time"].get<double>() * rate;
-    if (t > INT32_MAX) throw PatchError(where(place + ".time") + "time too large");
-    return static_cast<int>(std::llround(t));
 }
 
 json value_from_text(const PinInfo& pin, const std::string& text) {
@@ -462,336 +365,126 @@ void PatchRun::apply_set(const std::string& arg) {
 }
 
 void PatchRun::build() {
-    const json& doc = m_doc;
-    if (!doc.is_object()) throw PatchError(m_name + ": the patch must be a JSON object");
-    for (auto it = doc.begin(); it != doc.end(); ++it)
-        if (std::find(kTopLevel.begin(), kTopLevel.end(), it.key()) == kTopLevel.end())
-            throw PatchError(where(it.key()) + "unknown field");
+    const CheckedPatch patch = read_patch_document(m_doc, m_name, m_base_dir, m_plugin_dirs);
+    m_total = patch.total;
+    m_format = patch.format;
+    m_tempo = patch.tempo;
+    m_host.config() = patch.config;
+    install_user(patch);
+    m_host.set_tempo(m_tempo.empty() ? 120.0 : m_tempo.front().bpm);
+    add_instances(patch);
+    connect_wires(patch);
+    set_pin_values(patch);
+    queue_events(patch);
+    find_outputs(patch);
+    m_host.open();
+    m_sounded.assign(m_host.instances().size(), 0);
+}
 
-    auto number = [&](const char* key, double lo, double hi, double dflt) {
-        if (!doc.contains(key)) return dflt;
-        const json& v = doc[key];
-        if (!v.is_number() || v.get<double>() < lo || v.get<double>() > hi)
-            throw PatchError(where(key) + "expected a number from " + std::to_string(static_cast<long>(lo)) + " to " +
-                             std::to_string(static_cast<long>(hi)) + ", got " + (v.is_number() ? v.dump() : type_name(v)));
-        return v.get<double>();
-    };
-    HostConfig& cfg = m_host.config();
-    cfg.sample_rate = static_cast<float>(number("sample_rate", 1000, 768000, 44100));
-    const double bs = number("block_size", 1, 8192, 256);
-    if (bs != std::floor(bs)) throw PatchError(where("block_size") + "expected a whole number");
-    cfg.block_size = static_cast<int>(bs);
-    const double seconds = number("duration", 0, 3600, 1.0);
-    // Counted in 64 bits: 3600 s at 768 kHz is more than a 32-bit count holds.
-    int64_t total = std::llround(seconds * cfg.sample_rate);
-    if (doc.contains("samples")) total = static_cast<int64_t>(number("samples", 0, 1e9, 0));
-    if (total > INT32_MAX) {
-        char limit[64];
-        std::snprintf(limit, sizeof limit, "%.1f s", INT32_MAX / static_cast<double>(cfg.sample_rate));
-        throw PatchError(where(doc.contains("samples") ? "samples" : "duration") + std::to_string(total) +
-                         " samples is longer than the host's 32-bit sample clock counts (" + std::to_string(INT32_MAX) +
-                         " samples, " + limit + " at " + std::to_string(static_cast<long>(cfg.sample_rate)) + " Hz)");
-    }
-    m_total = static_cast<int>(total);
-
-    if (doc.contains("search_path")) {
-        if (!doc["search_path"].is_array()) throw PatchError(where("search_path") + "expected a list of folders");
-        for (size_t i = 0; i < doc["search_path"].size(); ++i)
-            if (!doc["search_path"][i].is_string())
-                throw PatchError(where("search_path[" + std::to_string(i) + "]") + "expected a folder name");
-    }
-
+void PatchRun::install_user(const CheckedPatch& patch) {
     m_user = std::make_unique<UserScript>();
 #ifdef MV_HAVE_PLATFORM
     if (m_report) m_user->user.set_reporter(m_report);
-#endif
-    if (doc.contains("user")) {
-#ifdef MV_HAVE_PLATFORM
-        // Files the scripted user chooses are named relative to the patch, as every other path.
-        json script = doc["user"];
-        if (script.is_array())
-            for (json& entry : script)
-                for (const char* key : {"open_file", "save_file"})
-                    if (entry.is_object() && entry.contains(key) && entry[key].is_string() &&
-                        !entry[key].get<std::string>().empty())
-                        entry[key] = absolute_in(m_base_dir, entry[key]).string();
-        std::string error;
-        if (!m_user->user.load(script, &error)) throw PatchError(where("user") + error);
+    std::string error;
+    if (patch.user && !m_user->user.load(*patch.user, &error)) throw PatchError(where("user") + error);
 #else
-        throw PatchError(where("user") + "this host was built without the platform stand-in");
+    if (patch.user) throw PatchError(where("user") + "this host was built without the platform stand-in");
 #endif
-    }
+}
 
-    // Tempo: a constant or a list of changes.
-    m_tempo.clear();
-    if (doc.contains("tempo")) {
-        const json& t = doc["tempo"];
-        if (t.is_number()) {
-            m_tempo.push_back({0, t.get<double>()});
-        } else if (t.is_array()) {
-            for (size_t i = 0; i < t.size(); ++i) {
-                const std::string place = "tempo[" + std::to_string(i) + "]";
-                if (!t[i].is_object() || !t[i].contains("bpm") || !t[i]["bpm"].is_number())
-                    throw PatchError(where(place) + "expected {\"time\": seconds, \"bpm\": number}");
-                for (auto it = t[i].begin(); it != t[i].end(); ++it)
-                    if (!has({"time", "sample", "bpm"}, it.key()))
-                        throw PatchError(where(place + "." + it.key()) + "unknown field (fields: \"time\", \"sample\", \"bpm\")");
-                m_tempo.push_back({parse_time(t[i], place), t[i]["bpm"].get<double>()});
-            }
-            std::stable_sort(m_tempo.begin(), m_tempo.end(), [](auto& a, auto& b) { return a.clock < b.clock; });
-        } else {
-            throw PatchError(where("tempo") + "expected a number of beats per minute or a list of changes");
-        }
-        for (const TempoPoint& p : m_tempo)
-            if (!(p.bpm >= 0.0 && p.bpm <= 10000.0)) throw PatchError(where("tempo") + "beats per minute out of range");
-    }
-    if (!m_tempo.empty()) m_host.set_tempo(m_tempo.front().bpm);
-    else m_host.set_tempo(120.0);
-
-    if (doc.contains("host")) {
-        const json& h = doc["host"];
-        if (!h.is_object()) throw PatchError(where("host") + "expected an object");
-        for (auto it = h.begin(); it != h.end(); ++it)
-            if (!has(kHostKeys, it.key()))
-                throw PatchError(where("host." + it.key()) + "unknown field (fields: " + quoted_list(kHostKeys) + ")");
-        if (h.contains("version")) {
-            if (!h["version"].is_number_integer()) throw PatchError(where("host.version") + "expected an integer");
-            cfg.host_version = h["version"].get<int32_t>();
-        }
-        if (h.contains("mode")) {
-            if (!h["mode"].is_number_integer()) throw PatchError(where("host.mode") + "expected an integer");
-            cfg.host_mode = h["mode"].get<int32_t>();
-        }
-        if (h.contains("time_info")) {
-            if (!h["time_info"].is_boolean()) throw PatchError(where("host.time_info") + "expected true or false");
-            cfg.time_info = h["time_info"].get<bool>();
-        }
-        if (h.contains("folder")) {
-            if (!h["folder"].is_string()) throw PatchError(where("host.folder") + "expected a folder name");
-            fs::path p(h["folder"].get<std::string>());
-            cfg.host_folder = p.is_absolute() ? p.string() : (fs::path(m_base_dir) / p).string();
-        }
-    }
-
-    // Instances.
-    if (!doc.contains("instances") || !doc["instances"].is_array())
-        throw PatchError(where("instances") + "expected a list of instances");
-    const json& insts = doc["instances"];
-    for (size_t i = 0; i < insts.size(); ++i) {
-        const std::string place = "instances[" + std::to_string(i) + "]";
-        const json& in = insts[i];
-        if (!in.is_object()) throw PatchError(where(place) + "expected an object");
-        for (auto it = in.begin(); it != in.end(); ++it)
-            if (std::find(kInstanceKeys.begin(), kInstanceKeys.end(), it.key()) == kInstanceKeys.end())
-                throw PatchError(where(place + "." + it.key()) + "unknown field");
-        if (!in.contains("name") || !in["name"].is_string() || in["name"].get<std::string>().empty())
-            throw PatchError(where(place + ".name") + "expected a name");
-        const std::string name = in["name"];
-        if (name.find('.') != std::string::npos) throw PatchError(where(place + ".name") + "a name may not contain '.'");
-        if (m_host.find(name)) throw PatchError(where(place + ".name") + "instance \"" + name + "\" is defined twice");
-        if (!in.contains("module") || !in["module"].is_string())
-            throw PatchError(where(place + ".module") + "expected a module name");
-        const std::string path = resolve_module(in["module"], place + ".module");
-        InstanceOptions o;
-        auto flag = [&](const char* key, bool dflt) {
-            if (!in.contains(key)) return dflt;
-            if (!in[key].is_boolean()) throw PatchError(where(place + "." + key) + "expected true or false");
-            return in[key].get<bool>();
-        };
-        o.with_gui = flag("gui", true);
-        o.null_callback = flag("null_callback", false);
-        o.restored = flag("restored", false);
-        if (in.contains("duplicates")) {
-            if (!in["duplicates"].is_number_integer() || in["duplicates"].get<int>() < 0 || in["duplicates"].get<int>() > 256)
-                throw PatchError(where(place + ".duplicates") + "expected a count from 0 to 256");
-            o.extra_duplicates = in["duplicates"];
-        }
-        if (in.contains("panel")) {
-            const json& p = in["panel"];
-            if (!p.is_array() || p.size() != 2 || !p[0].is_number_integer() || !p[1].is_number_integer())
-                throw PatchError(where(place + ".panel") + "expected [x, y]");
-            o.panel_x = p[0];
-            o.panel_y = p[1];
-        }
+void PatchRun::add_instances(const CheckedPatch& patch) {
+    for (const CheckedPatch::InstanceSpec& spec : patch.instances) {
         std::string error;
-        Instance* inst = m_host.add(path, name, o, &error);
-        if (!inst || !error.empty()) throw PatchError(where(place + ".module") + error);
+        Instance* inst = m_host.add(spec.module_path, spec.name, spec.options, &error);
+        if (!inst || !error.empty()) throw PatchError(where(spec.place + ".module") + error);
     }
+}
 
-    // Wires (before values: wiring creates duplicate pins that values may name).
-    if (doc.contains("wires")) {
-        if (!doc["wires"].is_array()) throw PatchError(where("wires") + "expected a list of wires");
-        for (size_t i = 0; i < doc["wires"].size(); ++i) {
-            const std::string place = "wires[" + std::to_string(i) + "]";
-            const json& w = doc["wires"][i];
-            std::string from, to;
-            if (w.is_array() && w.size() == 2 && w[0].is_string() && w[1].is_string()) {
-                from = w[0];
-                to = w[1];
-            } else if (w.is_object() && w.size() == 2 && w.contains("from") && w.contains("to") && w["from"].is_string() &&
-                       w["to"].is_string()) {
-                from = w["from"];
-                to = w["to"];
-            } else {
-                throw PatchError(where(place) + "expected [\"INSTANCE.OUTPUT\", \"INSTANCE.INPUT\"] or {\"from\": ..., \"to\": ...}");
-            }
-            auto [a, ap] = resolve_pin(from, place);
-            // A wire into a duplicating list takes its spare pin when the plain name is given.
-            auto [bname, bnth] = split_nth(to.substr(to.find('.') + 1));
-            auto [b, bp] = resolve_pin(to, place);
-            if (bnth == 0 && (b->pins()[bp].flags & IO_DUPLICATES) && m_host.connected(b, bp)) {
-                bp = static_cast<int>(b->pins().size()) - 1;
-            }
-            if ((a->pins()[ap].flags & IO_DUPLICATES) && m_host.connected(a, ap) &&
-                split_nth(from.substr(from.find('.') + 1)).second == 0)
-                ap = static_cast<int>(a->pins().size()) - 1;
-            std::string error;
-            if (!m_host.connect(a, ap, b, bp, &error)) throw PatchError(where(place) + from + " -> " + to + ": " + error);
+// Before values: wiring creates duplicate pins that values may name.
+void PatchRun::connect_wires(const CheckedPatch& patch) {
+    for (const CheckedPatch::WireSpec& w : patch.wires) {
+        auto [a, ap] = resolve_pin(w.from, w.place);
+        // A wire into a duplicating list takes its spare pin when the plain name is given.
+        auto [bname, bnth] = split_nth(w.to.substr(w.to.find('.') + 1));
+        auto [b, bp] = resolve_pin(w.to, w.place);
+        if (bnth == 0 && (b->pins()[bp].flags & IO_DUPLICATES) && m_host.connected(b, bp)) {
+            bp = static_cast<int>(b->pins().size()) - 1;
         }
+        if ((a->pins()[ap].flags & IO_DUPLICATES) && m_host.connected(a, ap) &&
+            split_nth(w.from.substr(w.from.find('.') + 1)).second == 0)
+            ap = static_cast<int>(a->pins().size()) - 1;
+        std::string error;
+        if (!m_host.connect(a, ap, b, bp, &error)) throw PatchError(where(w.place) + w.from + " -> " + w.to + ": " + error);
     }
+}
 
-    // Pin values.
-    for (size_t i = 0; i < insts.size(); ++i) {
-        const json& in = insts[i];
-        if (!in.contains("pins")) continue;
-        const std::string place = "instances[" + std::to_string(i) + "].pins";
-        if (!in["pins"].is_object()) throw PatchError(where(place) + "expected an object of pin values");
-        Instance* inst = m_host.find(in["name"]);
-        for (auto it = in["pins"].begin(); it != in["pins"].end(); ++it) {
-            auto [inst2, pin] = resolve_pin(inst->name() + "." + it.key(), place + ".\"" + it.key() + "\"");
-            inst->set_value(pin, parse_value(inst2, pin, it.value(), place + ".\"" + it.key() + "\""));
+// The patch's values, then the command line's.
+void PatchRun::set_pin_values(const CheckedPatch& patch) {
+    for (const CheckedPatch::InstanceSpec& spec : patch.instances) {
+        Instance* inst = m_host.find(spec.name);
+        for (const auto& [key, value] : spec.pins) {
+            const std::string place = spec.place + ".pins.\"" + key + "\"";
+            auto [inst2, pin] = resolve_pin(inst->name() + "." + key, place);
+            inst->set_value(pin, parse_value(inst2, pin, value, place));
         }
     }
     for (const std::string& arg : m_set) apply_set(arg);
+}
 
-    // Events.
+void PatchRun::queue_events(const CheckedPatch& patch) {
     long order = 0;
-    if (doc.contains("events")) {
-        if (!doc["events"].is_array()) throw PatchError(where("events") + "expected a list of events");
-        for (size_t i = 0; i < doc["events"].size(); ++i) {
-            const std::string place = "events[" + std::to_string(i) + "]";
-            const json& ev = doc["events"][i];
-            if (!ev.is_object()) throw PatchError(where(place) + "expected an object");
-            auto kind = std::find_if(kEventKinds.begin(), kEventKinds.end(),
-                                     [&](const auto& k) { return ev.contains(k.first); });
-            if (kind != kEventKinds.end())
-                for (auto it = ev.begin(); it != ev.end(); ++it)
-                    if (!has(kind->second, it.key()) && !has({"time", "sample", "comment"}, it.key()))
-                        throw PatchError(where(place + "." + it.key()) + "unknown field in a \"" + kind->first +
-                                         "\" event (fields: " + quoted_list(kind->second) + ", \"time\" or \"sample\")");
-            ScheduledEvent se;
-            se.clock = parse_time(ev, place);
-            se.order = order++;
-            if (ev.contains("pin")) {
-                if (!ev["pin"].is_string()) throw PatchError(where(place + ".pin") + "expected INSTANCE.PIN");
-                auto [inst, pin] = resolve_pin(ev["pin"], place + ".pin");
-                if (!ev.contains("value")) throw PatchError(where(place + ".value") + "missing");
-                se.kind = ScheduledEvent::PinValue;
-                se.inst = inst;
-                se.pin = pin;
-                se.value = parse_value(inst, pin, ev["value"], place + ".value");
-                m_events.push_back(se);
-            } else if (ev.contains("midi")) {
-                if (!ev["midi"].is_string()) throw PatchError(where(place + ".midi") + "expected an instance or INSTANCE.PIN");
-                std::string ref = ev["midi"];
-                if (ref.find('.') == std::string::npos) ref += ".MIDI In";
-                auto [inst, pin] = resolve_pin(ref, place + ".midi");
-                if (inst->pins()[pin].datatype != DT_MIDI || !inst->pins()[pin].is_input())
-                    throw PatchError(where(place + ".midi") + ref + " is not a MIDI input");
-                const json& m = ev.contains("message") ? ev["message"] : json();
-                if (!m.is_array() || m.empty() || m.size() > 3)
-                    throw PatchError(where(place + ".message") + "expected [status, data1, data2]");
-                int32_t word = 0;
-                for (size_t k = 0; k < m.size(); ++k) {
-                    if (!m[k].is_number_integer() || m[k].get<int>() < 0 || m[k].get<int>() > 255)
-                        throw PatchError(where(place + ".message[" + std::to_string(k) + "]") + "expected a byte 0-255");
-                    word |= m[k].get<int32_t>() << (8 * k);
-                }
-                se.kind = ScheduledEvent::Midi;
-                se.inst = inst;
-                se.pin = pin;
-                se.midi = word;
-                m_events.push_back(se);
-            } else if (ev.contains("midi_file")) {
-                if (!ev["midi_file"].is_string()) throw PatchError(where(place + ".midi_file") + "expected a file name");
-                if (!ev.contains("to") || !ev["to"].is_string())
-                    throw PatchError(where(place + ".to") + "expected the MIDI source instance");
-                std::string ref = ev["to"];
-                if (ref.find('.') == std::string::npos) ref += ".MIDI In";
-                auto [inst, pin] = resolve_pin(ref, place + ".to");
-                if (inst->pins()[pin].datatype != DT_MIDI) throw PatchError(where(place + ".to") + ref + " is not a MIDI input");
-                fs::path file(ev["midi_file"].get<std::string>());
-                if (!file.is_absolute()) file = fs::path(m_base_dir) / file;
-                std::vector<MidiFileEvent> midi;
-                try {
-                    midi = read_midi_file(file.string());
-                } catch (const PatchError& e) {
-                    throw PatchError(where(place + ".midi_file") + e.what());
-                }
-                for (const MidiFileEvent& me : midi) {
-                    // In 64 bits: a late start plus a long file passes the 32-bit clock, and what
-                    // lies beyond it can never play.
-                    const int64_t clock = se.clock + std::llround(me.seconds * cfg.sample_rate);
-                    if (clock > INT32_MAX) break;
-                    ScheduledEvent m = se;
-                    m.kind = ScheduledEvent::Midi;
-                    m.inst = inst;
-                    m.pin = pin;
-                    m.midi = me.word;
-                    m.clock = static_cast<int>(clock);
-                    m.order = order++;
-                    m_events.push_back(m);
-                }
-            } else if (ev.contains("pointer")) {
-                if (!ev["pointer"].is_string()) throw PatchError(where(place + ".pointer") + "expected an instance");
-                Instance* inst = m_host.find(ev["pointer"]);
-                if (!inst) throw PatchError(where(place + ".pointer") + "unknown instance \"" + ev["pointer"].dump() + "\"");
-                const std::string action = ev.value("action", "");
-                if (action == "down") se.pointer_opcode = GD_POINTER_DOWN;
-                else if (action == "up") se.pointer_opcode = GD_POINTER_UP;
-                else if (action == "move") se.pointer_opcode = GD_POINTER_MOVE;
-                else throw PatchError(where(place + ".action") + "expected \"down\", \"move\" or \"up\"");
-                if (!ev.contains("x") || !ev.contains("y") || !ev["x"].is_number_integer() || !ev["y"].is_number_integer())
-                    throw PatchError(where(place) + "expected integer \"x\" and \"y\" panel pixels");
-                se.kind = ScheduledEvent::Pointer;
-                se.inst = inst;
-                se.x = ev["x"];
-                se.y = ev["y"];
-                m_events.push_back(se);
-            } else {
-                throw PatchError(where(place) + "expected one of \"pin\", \"midi\", \"midi_file\", \"pointer\"");
-            }
+    for (const CheckedPatch::EventSpec& ev : patch.events) {
+        const std::string field = ev.place + ev.target_field;
+        ScheduledEvent se;
+        se.kind = ev.kind;
+        se.clock = ev.clock;
+        se.order = order++;
+        if (ev.kind == ScheduledEvent::Pointer) {
+            se.inst = m_host.find(ev.target);
+            if (!se.inst) throw PatchError(where(field) + "unknown instance \"" + json(ev.target).dump() + "\"");
+            se.pointer_opcode = ev.pointer_opcode;
+            se.x = ev.x;
+            se.y = ev.y;
+            m_events.push_back(se);
+            continue;
+        }
+        auto [inst, pin] = resolve_pin(ev.target, field);
+        se.inst = inst;
+        se.pin = pin;
+        if (ev.kind == ScheduledEvent::PinValue) {
+            se.value = parse_value(inst, pin, ev.value, ev.place + ".value");
+            m_events.push_back(se);
+            continue;
+        }
+        const PinInfo& info = inst->pins()[pin];
+        if (info.datatype != DT_MIDI || (!ev.from_file && !info.is_input()))
+            throw PatchError(where(field) + ev.target + " is not a MIDI input");
+        if (!ev.from_file) {
+            se.midi = ev.midi;
+            m_events.push_back(se);
+            continue;
+        }
+        for (const auto& [clock, word] : ev.file) {
+            ScheduledEvent m = se;
+            m.midi = word;
+            m.clock = clock;
+            m.order = order++;
+            m_events.push_back(m);
         }
     }
     std::stable_sort(m_events.begin(), m_events.end(), [](const ScheduledEvent& a, const ScheduledEvent& b) {
         return a.clock < b.clock || (a.clock == b.clock && a.order < b.order);
     });
+}
 
-    // Outputs to the WAV file.
-    if (doc.contains("output")) {
-        const json& out = doc["output"];
-        if (!out.is_object()) throw PatchError(where("output") + "expected an object");
-        for (auto it = out.begin(); it != out.end(); ++it)
-            if (!has(kOutputKeys, it.key()))
-                throw PatchError(where("output." + it.key()) + "unknown field (fields: " + quoted_list(kOutputKeys) + ")");
-        if (out.contains("format")) {
-            if (!out["format"].is_string() || !has(kFormats, out["format"].get<std::string>()))
-                throw PatchError(where("output.format") + "expected one of " + quoted_list(kFormats));
-            m_format = out["format"];
-        }
-        if (!out.contains("channels") || !out["channels"].is_array() || out["channels"].empty() || out["channels"].size() > 2)
-            throw PatchError(where("output.channels") + "expected one or two INSTANCE.PIN names");
-        for (size_t i = 0; i < out["channels"].size(); ++i) {
-            const std::string place = "output.channels[" + std::to_string(i) + "]";
-            if (!out["channels"][i].is_string()) throw PatchError(where(place) + "expected INSTANCE.PIN");
-            auto [inst, pin] = resolve_pin(out["channels"][i], place);
-            if (inst->pins()[pin].datatype != DT_FSAMPLE || inst->pins()[pin].gui_only())
-                throw PatchError(where(place) + out["channels"][i].get<std::string>() + " is not an audio pin");
-            m_outputs.push_back({inst, pin, out["channels"][i]});
-        }
+// The channels of the WAV file.
+void PatchRun::find_outputs(const CheckedPatch& patch) {
+    for (const auto& [place, ref] : patch.outputs) {
+        auto [inst, pin] = resolve_pin(ref, place);
+        if (inst->pins()[pin].datatype != DT_FSAMPLE || inst->pins()[pin].gui_only())
+            throw PatchError(where(place) + ref + " is not an audio pin");
+        m_outputs.push_back({inst, pin, ref});
     }
-    m_host.open();
-    m_sounded.assign(m_host.instances().size(), 0);
 }
 
 void PatchRun::apply_due(int block_start, int block_end) {

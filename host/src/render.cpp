@@ -100,17 +100,196 @@ int wav_container_for(uint64_t data_bytes) {
     return data_bytes > kRiffLimit ? SF_FORMAT_RF64 : SF_FORMAT_WAV;
 }
 
+namespace {
+
+struct MidiOut {
+    Instance* inst;
+    int audio_pin;
+    std::string file;
+};
+
+// "--midi-out INSTANCE.PIN=FILE.mid": a MIDI output of the patch, kept to be written at the end.
+bool read_midi_outs(PatchRun& run, const std::vector<std::string>& args, std::vector<MidiOut>* outs, std::string* error) {
+    for (const std::string& arg : args) {
+        const size_t eq = arg.find('=');
+        const size_t dot = arg.find('.');
+        if (eq == std::string::npos || dot == std::string::npos || dot > eq) {
+            *error = "--midi-out " + arg + ": expected INSTANCE.PIN=FILE.mid";
+            return false;
+        }
+        Instance* inst = run.host().find(arg.substr(0, dot));
+        if (!inst) {
+            *error = "--midi-out " + arg + ": unknown instance \"" + arg.substr(0, dot) + "\"";
+            return false;
+        }
+        const int pin = inst->find_pin(arg.substr(dot + 1, eq - dot - 1));
+        if (pin < 0 || inst->pins()[pin].datatype != DT_MIDI || inst->pins()[pin].direction != DR_OUT) {
+            *error = "--midi-out " + arg + ": \"" + arg.substr(dot + 1, eq - dot - 1) + "\" is not a MIDI output";
+            return false;
+        }
+        outs->push_back({inst, inst->gui_to_audio(pin), arg.substr(eq + 1)});
+    }
+    return true;
+}
+
+// Writing the WAV, a MIDI file, a log or a panel over the patch would destroy it; writing the
+// patch back over itself (--save-patch) is a save, and is allowed.
+bool check_outputs_spare_the_patch(const RenderOptions& opt, PatchRun& run, const std::vector<MidiOut>& midi_outs,
+                                   std::string* error) {
+    std::vector<std::string> outputs = {opt.output, opt.user_log};
+    if (!opt.panels_dir.empty())
+        for (const auto& inst : run.host().instances())
+            outputs.push_back((fs::path(opt.panels_dir) / (inst->name() + ".png")).string());
+    for (const MidiOut& m : midi_outs) outputs.push_back(m.file);
+    for (const std::string& out : outputs)
+        if (!out.empty() && mvp::same_file(out, opt.patch)) {
+            *error = out + ": is the patch itself; choose another output";
+            return false;
+        }
+    return true;
+}
+
+// The render's WAV file: libsndfile writing through an output file that replaces the old one only
+// when the whole render is in it. Frames are written in batches: one write per block would cost a
+// system call every few dozen samples, more than a small patch's whole processing.
+class WavWriter {
+public:
+    bool open(const std::string& path, const std::string& format, float rate, int channels, int total_frames,
+              std::string* error) {
+        m_path = path;
+        m_channels = channels;
+        if (!m_file.open(path, error, mvp::OutputFile::Access::Seekable)) return false;
+        SF_INFO info{};
+        info.samplerate = static_cast<int>(rate);
+        info.channels = channels;
+        const int subtype = format == "pcm16" ? SF_FORMAT_PCM_16 : format == "pcm24" ? SF_FORMAT_PCM_24 : SF_FORMAT_FLOAT;
+        const uint64_t bytes_per_sample = format == "pcm16" ? 2 : format == "pcm24" ? 3 : 4;
+        const uint64_t data_bytes = static_cast<uint64_t>(total_frames) * static_cast<uint64_t>(channels) * bytes_per_sample;
+        info.format = wav_container_for(data_bytes) | subtype;
+        m_float_format = info.format == (SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+        m_snd = sf_open_fd(m_file.fd(), SFM_WRITE, &info, SF_FALSE);
+        if (!m_snd) {
+            *error = path + ": cannot write the WAV file: " + sf_strerror(nullptr);
+            return false;
+        }
+        m_batch.reserve(kBatchFrames * static_cast<size_t>(channels));
+        return true;
+    }
+    ~WavWriter() {
+        if (m_snd) sf_close(m_snd);
+    }
+
+    void add(float x) {
+        m_batch.push_back(x);
+        if (m_batch.size() >= kBatchFrames * static_cast<size_t>(m_channels)) flush();
+    }
+    // Once the render is over: the last batch, the header, and the file in its place.
+    bool finish(std::string* error) {
+        flush();
+        bool ok = m_write_ok;
+        if (sf_close(m_snd) != 0) ok = false;
+        m_snd = nullptr;
+        if (ok && m_float_format) ok = extend_float_format_chunk(m_file.fd());
+        if (!ok) {
+            *error = m_path + ": cannot write the WAV file";
+            return false;
+        }
+        return m_file.commit(error);
+    }
+
+private:
+    static constexpr size_t kBatchFrames = 16384;
+    void flush() {
+        const auto frames = static_cast<sf_count_t>(m_batch.size() / static_cast<size_t>(m_channels));
+        if (m_snd && frames > 0 && sf_writef_float(m_snd, m_batch.data(), frames) != frames) m_write_ok = false;
+        m_batch.clear();
+    }
+
+    std::string m_path;
+    mvp::OutputFile m_file;
+    SNDFILE* m_snd = nullptr;
+    int m_channels = 0;
+    bool m_float_format = false;
+    bool m_write_ok = true;
+    std::vector<float> m_batch;
+};
+
+// What the summary line says about the samples.
+struct SignalStats {
+    float peak = 0.0f;
+    long clipped = 0, non_finite = 0;
+    void add(float x) {
+        const float a = std::fabs(x);
+        if (!std::isfinite(a)) ++non_finite;
+        else if (a > peak) peak = a;
+        if (a > 1.0f && std::isfinite(a)) ++clipped;
+    }
+};
+
+// On a terminal, a bar for renders that take more than a second; each reported line first
+// clears it.
+class ProgressBar {
+public:
+    ProgressBar(std::ostream& err, bool enabled) : m_err(err), m_enabled(enabled) {}
+    // The render's start, from which the bar waits its second and the summary counts.
+    void start() { m_t0 = m_last = std::chrono::steady_clock::now(); }
+    double seconds() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_t0).count(); }
+    void draw(int clock, int total, float rate) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!m_enabled || now - m_t0 <= std::chrono::seconds(1) || now - m_last <= std::chrono::milliseconds(100)) return;
+        m_last = now;
+        m_drawn = true;
+        const double done = static_cast<double>(clock) / std::max(1, total);
+        const int width = 40, fill = static_cast<int>(done * width);
+        m_err << "\r[" << std::string(fill, '#') << std::string(width - fill, '.') << "] " << static_cast<int>(done * 100) << "% "
+              << std::fixed;
+        m_err.precision(1);
+        m_err << clock / rate << " s / " << total / rate << " s" << std::flush;
+    }
+    void clear() {
+        if (m_drawn) m_err << "\r" << std::string(70, ' ') << "\r";
+    }
+
+private:
+    std::ostream& m_err;
+    bool m_enabled;
+    bool m_drawn = false;
+    std::chrono::steady_clock::time_point m_t0, m_last;
+};
+
+bool write_midi_outs(const std::vector<MidiOut>& midi_outs, float rate, std::string* error) {
+    for (const MidiOut& m : midi_outs) {
+        std::vector<MidiRecord> events;
+        for (const MidiRecord& r : m.inst->midi_log)
+            if (r.pin == m.audio_pin) events.push_back(r);
+        if (!write_midi_file(m.file, events, rate, error)) return false;
+    }
+    return true;
+}
+
+std::string summary_line(const RenderOptions& opt, double seconds, double elapsed, const SignalStats& stats) {
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "%s: %.2f s rendered in %.2f s (%.1fx real time), peak %.3f (%.1f dBFS), %ld clipped samples, "
+                  "%ld NaN or infinite samples",
+                  opt.output.empty() ? opt.patch.c_str() : opt.output.c_str(), seconds, elapsed,
+                  elapsed > 0 ? seconds / elapsed : 0.0, stats.peak, stats.peak > 0 ? 20.0 * std::log10(stats.peak) : -INFINITY,
+                  stats.clipped, stats.non_finite);
+    return line;
+}
+
+}  // namespace
+
 int cmd_render(const RenderOptions& opt, std::ostream& err) {
     auto fail = [&](const std::string& msg) {
         err << "mvhost render: " << msg << "\n";
         return 2;
     };
-    const bool tty = isatty(STDERR_FILENO) && !opt.quiet;
-    bool drawn = false;
+    ProgressBar bar(err, isatty(STDERR_FILENO) && !opt.quiet);
     // Message boxes nobody answered and user script problems, each on its own line as it happens.
     long reported = 0;
     auto report = [&](const std::string& line) {
-        if (drawn) err << "\r" << std::string(70, ' ') << "\r";
+        bar.clear();
         err << "mvhost render: " << line << "\n";
         ++reported;
     };
@@ -124,149 +303,53 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
     }
     if (run->outputs().empty() && !opt.output.empty())
         return fail(opt.patch + ": output.channels: the patch names no outputs for the WAV file");
-    // Writing the WAV, a MIDI file, a log or a panel over the patch would destroy it; writing the
-    // patch back over itself (--save-patch) is a save, and is allowed.
-    std::vector<std::string> outputs = {opt.output, opt.user_log};
-    if (!opt.panels_dir.empty())
-        for (const auto& inst : run->host().instances())
-            outputs.push_back((fs::path(opt.panels_dir) / (inst->name() + ".png")).string());
-
-    struct MidiOut {
-        Instance* inst;
-        int audio_pin;
-        std::string file;
-    };
     std::vector<MidiOut> midi_outs;
-    for (const std::string& arg : opt.midi_out) {
-        const size_t eq = arg.find('=');
-        const size_t dot = arg.find('.');
-        if (eq == std::string::npos || dot == std::string::npos || dot > eq)
-            return fail("--midi-out " + arg + ": expected INSTANCE.PIN=FILE.mid");
-        Instance* inst = run->host().find(arg.substr(0, dot));
-        if (!inst) return fail("--midi-out " + arg + ": unknown instance \"" + arg.substr(0, dot) + "\"");
-        const int pin = inst->find_pin(arg.substr(dot + 1, eq - dot - 1));
-        if (pin < 0 || inst->pins()[pin].datatype != DT_MIDI || inst->pins()[pin].direction != DR_OUT)
-            return fail("--midi-out " + arg + ": \"" + arg.substr(dot + 1, eq - dot - 1) + "\" is not a MIDI output");
-        midi_outs.push_back({inst, inst->gui_to_audio(pin), arg.substr(eq + 1)});
-        outputs.push_back(arg.substr(eq + 1));
-    }
-    for (const std::string& out : outputs)
-        if (!out.empty() && mvp::same_file(out, opt.patch)) return fail(out + ": is the patch itself; choose another output");
+    std::string error;
+    if (!read_midi_outs(*run, opt.midi_out, &midi_outs, &error)) return fail(error);
+    if (!check_outputs_spare_the_patch(opt, *run, midi_outs, &error)) return fail(error);
 
     const float rate = run->host().config().sample_rate;
     const int channels = static_cast<int>(run->outputs().size());
-    mvp::OutputFile wav;
-    SNDFILE* snd = nullptr;
-    bool float_format = false;
+    const int total = run->total_samples();
+    std::unique_ptr<WavWriter> wav;
     if (!opt.output.empty()) {
-        std::string why;
-        if (!wav.open(opt.output, &why, mvp::OutputFile::Access::Seekable)) return fail(why);
-        SF_INFO info{};
-        info.samplerate = static_cast<int>(rate);
-        info.channels = channels;
-        std::string format = !opt.format.empty() ? opt.format : opt.pcm16 ? "pcm16" : run->output_format();
-        const int subtype = format == "pcm16" ? SF_FORMAT_PCM_16 : format == "pcm24" ? SF_FORMAT_PCM_24 : SF_FORMAT_FLOAT;
-        const uint64_t bytes_per_sample = format == "pcm16" ? 2 : format == "pcm24" ? 3 : 4;
-        const uint64_t data_bytes =
-            static_cast<uint64_t>(run->total_samples()) * static_cast<uint64_t>(channels) * bytes_per_sample;
-        info.format = wav_container_for(data_bytes) | subtype;
-        float_format = info.format == (SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-        snd = sf_open_fd(wav.fd(), SFM_WRITE, &info, SF_FALSE);
-        if (!snd) return fail(opt.output + ": cannot write the WAV file: " + sf_strerror(nullptr));
+        wav = std::make_unique<WavWriter>();
+        const std::string format = !opt.format.empty() ? opt.format : opt.pcm16 ? "pcm16" : run->output_format();
+        if (!wav->open(opt.output, format, rate, channels, total, &error)) return fail(error);
     }
 
-    const auto t0 = std::chrono::steady_clock::now();
-    auto last_draw = t0;
-    float peak = 0.0f;
-    long clipped = 0, non_finite = 0;
-    // Frames are written in batches: one write per block would cost a system call every few
-    // dozen samples, more than a small patch's whole processing.
-    constexpr size_t kBatchFrames = 16384;
-    std::vector<float> interleaved;
-    interleaved.reserve(kBatchFrames * static_cast<size_t>(channels));
-    const int total = run->total_samples();
-    bool write_ok = true;
-    auto flush = [&] {
-        const auto frames = static_cast<sf_count_t>(interleaved.size() / static_cast<size_t>(channels));
-        if (snd && frames > 0 && sf_writef_float(snd, interleaved.data(), frames) != frames) write_ok = false;
-        interleaved.clear();
-    };
+    SignalStats stats;
+    bar.start();
     auto sink = [&](const std::vector<const float*>& bufs, int n) {
         for (int k = 0; k < n; ++k)
             for (int c = 0; c < channels; ++c) {
                 const float x = bufs[c] ? bufs[c][k] : 0.0f;
-                interleaved.push_back(x);
-                const float a = std::fabs(x);
-                if (!std::isfinite(a)) ++non_finite;
-                else if (a > peak) peak = a;
-                if (a > 1.0f && std::isfinite(a)) ++clipped;
+                if (wav) wav->add(x);
+                stats.add(x);
             }
-        if (interleaved.size() >= kBatchFrames * static_cast<size_t>(channels)) flush();
-        const auto now = std::chrono::steady_clock::now();
-        if (tty && now - t0 > std::chrono::seconds(1) && now - last_draw > std::chrono::milliseconds(100)) {
-            last_draw = now;
-            drawn = true;
-            const double done = static_cast<double>(run->host().sample_clock()) / std::max(1, total);
-            const int width = 40, fill = static_cast<int>(done * width);
-            err << "\r[" << std::string(fill, '#') << std::string(width - fill, '.') << "] " << static_cast<int>(done * 100)
-                << "% " << std::fixed;
-            err.precision(1);
-            err << run->host().sample_clock() / rate << " s / " << total / rate << " s" << std::flush;
-        }
+        bar.draw(run->host().sample_clock(), total, rate);
     };
     try {
         run->run_until(total, sink);
     } catch (const std::exception& e) {
-        if (snd) sf_close(snd);
         return fail(std::string("render failed: ") + e.what());
     }
-    if (drawn) err << "\r" << std::string(70, ' ') << "\r";
-    if (snd) {
-        flush();
-        if (sf_close(snd) != 0) write_ok = false;
-        if (write_ok && float_format) write_ok = extend_float_format_chunk(wav.fd());
-        if (!write_ok) return fail(opt.output + ": cannot write the WAV file");
-        std::string why;
-        if (!wav.commit(&why)) return fail(why);
-    }
-
-    for (const MidiOut& m : midi_outs) {
-        std::vector<MidiRecord> events;
-        for (const MidiRecord& r : m.inst->midi_log)
-            if (r.pin == m.audio_pin) events.push_back(r);
-        std::string error;
-        if (!write_midi_file(m.file, events, rate, &error)) return fail(error);
-    }
-
-    if (!opt.panels_dir.empty()) {
-        std::string error;
-        if (!write_panels(*run, opt.panels_dir, err, &error)) return fail(error);
-    }
+    bar.clear();
+    if (wav && !wav->finish(&error)) return fail(error);
+    if (!write_midi_outs(midi_outs, rate, &error)) return fail(error);
+    if (!opt.panels_dir.empty() && !write_panels(*run, opt.panels_dir, err, &error)) return fail(error);
 
     for (const std::string& n : run->silence_notes()) err << "mvhost render: note: " << n << "\n";
     if (!opt.save_patch.empty()) {
-        std::string why;
         const nlohmann::json saved = run->stored_patch(fs::path(opt.save_patch).parent_path().string());
-        if (!mvp::write_output_file(opt.save_patch, saved.dump(2) + "\n", &why)) return fail(why);
+        if (!mvp::write_output_file(opt.save_patch, saved.dump(2) + "\n", &error)) return fail(error);
     }
-
     // What modules ask as they close (a question about unsaved changes) belongs in the log.
     run->close();
-    if (!opt.user_log.empty()) {
-        std::string why;
-        if (!mvp::write_output_file(opt.user_log, run->user_log().dump(2) + "\n", &why)) return fail(why);
-    }
+    if (!opt.user_log.empty() && !mvp::write_output_file(opt.user_log, run->user_log().dump(2) + "\n", &error))
+        return fail(error);
 
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    const double seconds = total / rate;
-    char line[256];
-    std::snprintf(line, sizeof line,
-                  "%s: %.2f s rendered in %.2f s (%.1fx real time), peak %.3f (%.1f dBFS), %ld clipped samples, "
-                  "%ld NaN or infinite samples",
-                  opt.output.empty() ? opt.patch.c_str() : opt.output.c_str(), seconds, elapsed,
-                  elapsed > 0 ? seconds / elapsed : 0.0, peak, peak > 0 ? 20.0 * std::log10(peak) : -INFINITY, clipped,
-                  non_finite);
-    err << line << "\n";
+    err << summary_line(opt, total / rate, bar.seconds(), stats) << "\n";
     if (opt.strict && reported > 0) {
         err << "mvhost render: --strict: " << reported << " unanswered message box(es) or user script problem(s)\n";
         return 1;

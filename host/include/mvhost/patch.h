@@ -21,6 +21,12 @@ struct PatchError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The JSON of a patch file, for every command that runs one. Throws PatchError naming the file
+// ("cannot open", "invalid JSON: ..." with the parser's place).
+nlohmann::json read_patch_file(const std::string& path);
+
+struct CheckedPatch;
+
 struct TempoPoint {
     int clock;
     double bpm;
@@ -98,14 +104,20 @@ public:
     mvp::ScriptedUser* scripted_user();
 
 private:
+    // Reads and checks the document (patch_reader.cpp), then builds the host from what it read,
+    // one step for each part of the patch.
     void build();
+    void install_user(const CheckedPatch& patch);
+    void add_instances(const CheckedPatch& patch);
+    void connect_wires(const CheckedPatch& patch);
+    void set_pin_values(const CheckedPatch& patch);
+    void queue_events(const CheckedPatch& patch);
+    void find_outputs(const CheckedPatch& patch);
     void apply_overrides(const PatchOverrides& o);
     void apply_set(const std::string& arg);
     std::string where(const std::string& place) const;
-    std::string resolve_module(const std::string& module, const std::string& place) const;
     std::pair<Instance*, int> resolve_pin(const std::string& ref, const std::string& place) const;
     mvh::PinValue parse_value(const Instance* inst, int pin, const nlohmann::json& v, const std::string& place) const;
-    int parse_time(const nlohmann::json& ev, const std::string& place) const;
     void apply_due(int block_start, int block_end);
     void note_sound(int n);
 
