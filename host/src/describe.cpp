@@ -11,6 +11,7 @@
 
 #include "mvhost/commands.h"
 #include "mvhost/host.h"
+#include "mvhost/pin_reference.h"
 #include "mvhost/render.h"
 
 namespace fs = std::filesystem;
@@ -99,7 +100,17 @@ int cmd_describe(const DescribeOptions& opt, std::ostream& out, std::ostream& er
             doc["has_gui"] = (plugin->module_flags() & MF_HAS_GUI) != 0;
             doc["sdk_version"] = plugin->sdk_version();
         }
-        for (const PinInfo& p : inst->pins()) doc["pins"].push_back(pin_json(p));
+        for (const PinInfo& p : inst->pins()) {
+            json pin = pin_json(p);
+            if (!opt.raw) {
+                const PinReading r = read_pin(plugin->name(), p, inst->pins());
+                pin["unit"] = r.unit;
+                pin["meaning"] = r.meaning;
+                if (!r.default_value.empty()) pin["default_reading"] = r.default_value;
+                if (!r.range.empty()) pin["range_reading"] = r.range;
+            }
+            doc["pins"].push_back(pin);
+        }
         out << doc.dump(2) << "\n";
         return 0;
     }
@@ -132,6 +143,15 @@ int cmd_describe(const DescribeOptions& opt, std::ostream& out, std::ostream& er
         out << " flags=" << flags_text(p.flags);
         if (p.gui_only()) out << " (GUI only)";
         out << "\n";
+        if (opt.raw) continue;
+        // The same pin as a musician reads it, indented under the raw fields.
+        const PinReading r = read_pin(plugin->name(), p, inst->pins());
+        if (!r.meaning.empty()) out << "      " << r.meaning << "\n";
+        std::string values;
+        if (!r.unit.empty()) values += "unit: " + r.unit;
+        if (!r.default_value.empty()) values += (values.empty() ? "" : "; ") + std::string("default: ") + r.default_value;
+        if (!r.range.empty() && p.datatype != DT_ENUM) values += (values.empty() ? "" : "; ") + std::string("range: ") + r.range;
+        if (!values.empty()) out << "      " << values << "\n";
     }
     return 0;
 }
@@ -192,6 +212,7 @@ void register_describe(CLI::App& app, int& status) {
     auto* cmd = app.add_subcommand("describe", "Print a module's description and pins");
     cmd->add_option("module", opt->module, "Module name (tallisk, lfo, ...) or path of a plug-in (.so)")->required();
     cmd->add_flag("--json", opt->json, "Print the description as JSON");
+    cmd->add_flag("--raw", opt->raw, "Only the fields the module declares, without units and meanings");
     cmd->add_option("--plugins", opt->plugin_dirs, "Further folders to search for modules")->allow_extra_args(false);
     cmd->callback([opt, &status] { status = cmd_describe(*opt, std::cout, std::cerr); });
 }

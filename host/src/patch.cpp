@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "mvhost/commands.h"
+#include "mvhost/pin_reference.h"
 #include "patch_document.h"
 
 #ifdef MV_HAVE_PLATFORM
@@ -203,8 +204,26 @@ PinValue PatchRun::parse_value(const Instance* inst, int pin, const json& v, con
     PinValue out;
     switch (info.datatype) {
     case DT_FSAMPLE: {
-        if (!v.is_number()) throw bad("a number of volts");
-        const double volts = v.get<double>();
+        double volts = 0;
+        if (v.is_string()) {
+            // A value with a unit ("50 ms", "A4", "waveform 12") in the pin's own terms; the laws
+            // it depends on (tallisk's Freq Scale, the chorus's Pre_Dly Mode) as the patch set them.
+            Instance* self = m_host.find(inst->name());
+            const PinMeaning* meaning = self ? pin_meaning(self->plugin().name(), info.name) : nullptr;
+            const LawPin law = [self](const std::string& name) {
+                const int p = self ? self->find_pin(name) : -1;
+                return p < 0 ? 0 : self->value(p).i;
+            };
+            try {
+                volts = volts_from_text(meaning ? meaning->unit : PinUnit::Volts, v.get<std::string>(), law);
+            } catch (const UnitError& e) {
+                throw PatchError(where(place) + "pin \"" + info.name + "\": " + e.what());
+            }
+        } else if (v.is_number()) {
+            volts = v.get<double>();
+        } else {
+            throw bad("a number of volts, or a value with a unit");
+        }
         if (!std::isfinite(volts)) throw bad("a finite number of volts");
         out.f = static_cast<float>(volts * 0.1);
         break;
@@ -357,6 +376,11 @@ void PatchRun::apply_set(const std::string& arg) {
     if (eq == std::string::npos) throw PatchError(where(place) + "expected INSTANCE.PIN=VALUE");
     const std::string ref = arg.substr(0, eq);
     auto [inst, pin] = resolve_pin(ref, place);
+    // A wired input takes its signal from the wire, so a value set on it would never be heard.
+    for (const Wire& w : m_host.wires())
+        if (w.to == inst && w.to_pin == pin)
+            throw PatchError(where(place) + "\"" + ref + "\" is driven by the wire from \"" + w.from->name() + "." +
+                             w.from->pins()[w.from_pin].name + "\"; remove the wire to set its value");
     const json value = value_from_text(inst->pins()[pin], arg.substr(eq + 1));
     inst->set_value(pin, parse_value(inst, pin, value, place));
     // The saved patch keeps what the command line set.

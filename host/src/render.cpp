@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -89,6 +90,22 @@ bool extend_float_format_chunk(int out_fd) {
     const bool ok = extend_float_format_chunk_of(fd);
     ::close(fd);
     return ok;
+}
+
+// The message boxes that report a failure (an "Error" caption, an error or warning icon), each as
+// "CAPTION: TEXT (answered BUTTON)" on one line.
+std::vector<std::string> error_boxes(const nlohmann::json& user_log) {
+    std::vector<std::string> boxes;
+    for (const nlohmann::json& e : user_log) {
+        if (e.value("kind", "") != "message_box") continue;
+        const std::string caption = e.value("caption", ""), icon = e.value("icon", "");
+        if (caption != "Error" && icon != "error" && icon != "warning") continue;
+        std::string text = e.value("text", "");
+        std::replace(text.begin(), text.end(), '\n', ' ');
+        const nlohmann::json& answer = e.contains("answer") ? e["answer"] : nlohmann::json();
+        boxes.push_back(caption + ": " + text + (answer.is_string() ? " (answered " + answer.get<std::string>() + ")" : ""));
+    }
+    return boxes;
 }
 
 }  // namespace
@@ -349,7 +366,11 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
     if (!opt.user_log.empty() && !mvp::write_output_file(opt.user_log, run->user_log().dump(2) + "\n", &error))
         return fail(error);
 
-    err << summary_line(opt, total / rate, bar.seconds(), stats) << "\n";
+    err << summary_line(opt, total / rate, bar.seconds(), stats)
+        << (stats.peak == 0.0f && stats.non_finite == 0 ? ": the output is silent" : "") << "\n";
+    // A module that could not do its work says so in a box, which a render may answer by default
+    // or by script; either way the user reads it here, where the render's result is.
+    for (const std::string& box : error_boxes(run->user_log())) err << "mvhost render: module error: " << box << "\n";
     if (opt.strict && reported > 0) {
         err << "mvhost render: --strict: " << reported << " unanswered message box(es) or user script problem(s)\n";
         return 1;

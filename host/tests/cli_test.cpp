@@ -177,7 +177,7 @@ TEST_F(Cli, BadOptionsAreRefusedAndWriteNothing) {
     };
     const Case cases[] = {
         {"--set c.Nope=1", "--set c.Nope=1: instance \"c\" has no pin \"Nope\""},
-        {"--set c.Value=loud", "--set c.Value=loud: pin \"Value\" (audio) expects a number of volts, got a text"},
+        {"--set c.Value=loud", "--set c.Value=loud: pin \"Value\": \"loud\" is not a value this pin takes: it takes volts"},
         {"--set nothing", "--set nothing: expected INSTANCE.PIN=VALUE"},
         {"--midi x.mid", "--midi x.mid: the patch has no midi_source instance"},
         {"--midi zz=x.mid", "--midi zz=x.mid: unknown instance \"zz\""},

@@ -150,7 +150,8 @@ TEST(Patch, BadInputNamesThePlaceAndTheField) {
                   .rfind("patch.json: instances[0].pins.\"Nope\": instance \"p\" has no pin \"Nope\"", 0),
               0u);
     EXPECT_EQ(with(R"({"instances": [{"name": "p", "module": "sdk_probe", "pins": {"In": "loud"}}]})"),
-              "patch.json: instances[0].pins.\"In\": pin \"In\" (audio) expects a number of volts, got a text");
+              "patch.json: instances[0].pins.\"In\": pin \"In\": \"loud\" is not a value this pin takes: it takes volts "
+              "(\"2.5\", \"2.5 V\", \"250 mV\") or a note (\"A4\", \"440 Hz\"; 1 V an octave)");
     EXPECT_EQ(with(R"({"instances": [{"name": "p", "module": "sdk_probe", "pins": {"Mode": "Fast"}}]})"),
               "patch.json: instances[0].pins.\"Mode\": pin \"Mode\" has no choice \"Fast\" (choices: \"Copy\", "
               "\"Ramp\", \"Sleep\")");

@@ -1,12 +1,13 @@
 // Every patch the documentation shows renders: each ```json block of README.md, docs/*.md and the
 // modules' READMEs (as if it were a file in examples/, whose files it may name), and every
-// examples/*.json (but those that save a file, which their own tests render); and no scripted
-// answer is left unused or refused.
+// examples/*.json as `mvhost render --strict` renders it (but those that save a file, which their own
+// tests render); and no scripted answer is left unused or refused, no box left unanswered.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
 
 #include "mvhost/patch.h"
 #include "mvhost/render.h"
@@ -53,7 +54,12 @@ std::vector<std::pair<int, std::string>> json_blocks(const fs::path& file) {
 void expect_renders(mvh::PatchRun& run, const std::string& place) {
     EXPECT_FALSE(run.outputs().empty()) << place << ": mvhost render needs \"output\"";
     run.run_until(run.total_samples());
+    run.close();
     for (const std::string& p : run.user_problems()) ADD_FAILURE() << place << ": user script: " << p;
+    // As --strict has it: a box the patch's script does not answer (a missing file) fails.
+    for (const auto& e : run.user_log())
+        if (e.value("kind", "") == "message_box" && !e.value("scripted", false))
+            ADD_FAILURE() << place << ": unanswered message box: " << e.value("text", "");
 }
 
 TEST(Documentation, EveryJsonBlockRenders) {
@@ -74,7 +80,9 @@ TEST(Documentation, EveryJsonBlockRenders) {
     EXPECT_GE(count, 8) << "the patch format, the READMEs' patches";
 }
 
-TEST(Documentation, EveryExamplePatchRenders) {
+TEST(Documentation, EveryExamplePatchRendersStrictly) {
+    const fs::path out = fs::temp_directory_path() / ("mv_docs_examples_" + std::to_string(::getpid()));
+    fs::create_directories(out);
     int count = 0;
     for (const auto& e : fs::directory_iterator(kSource / "examples")) {
         if (e.path().extension() != ".json") continue;
@@ -85,14 +93,17 @@ TEST(Documentation, EveryExamplePatchRenders) {
         std::stringstream text;
         text << in.rdbuf();
         if (text.str().find("\"save_file\"") != std::string::npos) continue;
-        try {
-            mvh::PatchRun run(e.path().string(), mvh::default_plugin_dirs());
-            expect_renders(run, e.path().filename().string());
-        } catch (const std::exception& ex) {
-            ADD_FAILURE() << ex.what();
-        }
+        // As `mvhost render --strict` does: every box the patch raises, closing included, is
+        // answered by its script.
+        mvh::RenderOptions o;
+        o.patch = e.path().string();
+        o.output = (out / (e.path().stem().string() + ".wav")).string();
+        o.quiet = o.strict = true;
+        std::ostringstream err;
+        EXPECT_EQ(mvh::cmd_render(o, err), 0) << o.patch << ":\n" << err.str();
     }
     EXPECT_GE(count, 12);
+    fs::remove_all(out);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ struct DescribeOptions {
     std::string module;  // a module name looked up in the search folders, or a path to a .so
     bool json = false;
     std::vector<std::string> plugin_dirs;  // searched before the default folders
+    bool raw = false;                      // the declared fields only, without what they mean
 };
 
 // Prints what a module browser shows. Exit status 0, or 2 with one line on err.

@@ -69,7 +69,10 @@ TEST(ArrayItems, TheProcessLocaleDoesNotChangeTheFormat) {
             found = n;
             break;
         }
-    if (!found) GTEST_SKIP() << "no locale with a decimal comma installed";
+    if (!found)
+        GTEST_SKIP() << "no locale with a decimal comma is installed (tried de_DE.UTF-8, de_DE.utf8, "
+                        "fr_FR.UTF-8, de_DE); tools/install-deps makes de_DE.UTF-8 with localedef";
+    ASSERT_STREQ(std::localeconv()->decimal_point, ",") << found;
     EXPECT_EQ(format_item(2.25f), "2.25,");
     EXPECT_EQ(parse_item("2.25"), 2.25f);
     std::setlocale(LC_NUMERIC, "C");

@@ -1,0 +1,166 @@
+// What a musician meets: values typed with units, the meaning of pins in `describe`, and renders
+// that say when they are silent, when a module reported an error, and when --set cannot be heard.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "mv_testing/cli_rig.h"
+#include "mvhost/pin_reference.h"
+
+using mvh::PinUnit;
+using nlohmann::json;
+
+namespace {
+
+const std::string kMvhost = MV_BINARY_DIR "/bin/mvhost";
+
+mvh::LawPin law(int freq_scale, int pre_delay_mode) {
+    return [=](const std::string& pin) { return pin == "Freq Scale" ? freq_scale : pin == "Pre_Dly Mode" ? pre_delay_mode : 0; };
+}
+
+TEST(PinUnits, TypedValuesBecomeTheVoltsTheTablesName) {
+    struct Case {
+        PinUnit unit;
+        const char* text;
+        int freq_scale, pre_delay_mode;
+        double volts;
+    } const cases[] = {
+        {PinUnit::Pitch, "A4", 0, 0, 5.0},
+        {PinUnit::Pitch, "440 Hz", 0, 0, 5.0},
+        {PinUnit::Pitch, "13.75 Hz", 0, 0, 0.0},
+        {PinUnit::Pitch, "C4", 0, 0, 5.0 - 9.0 / 12.0},
+        {PinUnit::Pitch, "Eb5", 0, 0, 6.0 - 6.0 / 12.0},
+        {PinUnit::Pitch, "440 Hz", 1, 0, 0.44},
+        {PinUnit::Pitch, "1.2 kHz", 1, 0, 1.2},
+        {PinUnit::VoltOctave, "A#3", 0, 0, 4.0 + 1.0 / 12.0},
+        {PinUnit::Volts, "250 mV", 0, 0, 0.25},
+        {PinUnit::Volts, "-2.5 V", 0, 0, -2.5},
+        {PinUnit::Morph, "waveform 1.5", 0, 0, 0.0},
+        {PinUnit::Morph, "waveform 12", 0, 0, 10.5 / 6.4},
+        {PinUnit::Morph, "waveform 64", 0, 0, 62.5 / 6.4},
+        {PinUnit::Bpm, "140 BPM", 0, 0, 140.0},
+        {PinUnit::Beats, "1/4 beat", 0, 0, 0.25},
+        {PinUnit::Percent, "80 %", 0, 0, 80.0},
+        {PinUnit::Level, "50 %", 0, 0, 5.0},
+        {PinUnit::Level, "0 dB", 0, 0, 10.0},
+        {PinUnit::Tenths, "50 ms", 0, 0, 0.5},
+        {PinUnit::Tenths, "1.5 s", 0, 0, 15.0},
+        {PinUnit::Millis, "4 ms", 0, 0, 4.0},
+        {PinUnit::PreDelay, "10 ms", 0, 0, 0.01},
+        {PinUnit::PreDelay, "10 ms", 0, 1, 10.0},
+        {PinUnit::Step, "step 17", 0, 0, 17.0},
+        {PinUnit::Index, "choice 3", 0, 0, 2.0},
+        {PinUnit::Gate, "on", 0, 0, 10.0},
+        {PinUnit::Velocity, "velocity 127", 0, 0, 10.0},
+    };
+    for (const Case& c : cases)
+        EXPECT_NEAR(mvh::volts_from_text(c.unit, c.text, law(c.freq_scale, c.pre_delay_mode)), c.volts, 1e-9) << c.text;
+}
+
+TEST(PinUnits, UnitsAPinDoesNotTakeAreRefusedWithTheOnesItDoes) {
+    struct Case {
+        PinUnit unit;
+        const char* text;
+        const char* says;
+    } const cases[] = {
+        {PinUnit::Morph, "440 Hz", "it takes waveform"},
+        {PinUnit::Morph, "waveform 1", "set \"Morph Sw.\" to \"Disable\""},
+        {PinUnit::Morph, "waveform 65", "waveforms 1.5 to 64"},
+        {PinUnit::Tenths, "2,5 s", "s (1 V = 0.1 s)"},
+        {PinUnit::Level, "loud", "% or dB"},
+        {PinUnit::Pitch, "H4", "Hz or note"},
+        {PinUnit::Bpm, "120 ms", "BPM"},
+    };
+    for (const Case& c : cases) {
+        try {
+            mvh::volts_from_text(c.unit, c.text, law(0, 0));
+            ADD_FAILURE() << c.text << " was taken";
+        } catch (const mvh::UnitError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << e.what();
+        }
+    }
+}
+
+TEST(PinUnits, VoltsReadInTheUnit) {
+    EXPECT_EQ(mvh::musical_reading(PinUnit::Pitch, 5.0, law(0, 0)), "440 Hz (A4)");
+    EXPECT_EQ(mvh::musical_reading(PinUnit::Pitch, 0.44, law(1, 0)), "440 Hz");
+    EXPECT_EQ(mvh::musical_reading(PinUnit::Morph, 0.0, law(0, 0)), "waveform 1.5 (50 % of 1, 50 % of 2)");
+    EXPECT_EQ(mvh::musical_reading(PinUnit::Morph, 10.5 / 6.4, law(0, 0)), "waveform 12");
+    EXPECT_EQ(mvh::musical_reading(PinUnit::Morph, 10.0, law(0, 0)), "waveform 64");
+    EXPECT_EQ(mvh::musical_reading(PinUnit::Tenths, 0.5, law(0, 0)), "50 ms");
+    EXPECT_EQ(mvh::musical_reading(PinUnit::PreDelay, 0.01, law(0, 0)), "10 ms");
+    EXPECT_EQ(mvh::musical_reading(PinUnit::Level, 5.0, law(0, 0)), "50 % (-6 dB)");
+}
+
+class Musician : public mv_testing::CliRig {};
+
+const char kConstantPatch[] = R"({
+  "sample_rate": 8000, "block_size": 64, "duration": 0.05,
+  "instances": [{"name": "c", "module": "constant", "pins": {"Value": "A5"}},
+                {"name": "lfo", "module": "lfo", "pins": {"Rate": "0 Hz", "Amplitude": "2 V"}},
+                {"name": "out", "module": "audio_out"}],
+  "wires": [["c.Out", "out.Left"], ["lfo.Out", "out.Right"]],
+  "output": {"channels": ["out.Left", "out.Right"]}
+})";
+
+TEST_F(Musician, RenderTakesUnitsInThePatchAndOnTheCommandLine) {
+    write("p.json", kConstantPatch);
+    SF_INFO info;
+    ASSERT_EQ(run(kMvhost, "render -q p.json -o a.wav").status, 0);
+    EXPECT_FLOAT_EQ(read_sound("a.wav", &info)[0], 0.6f);  // A5 = 6 V
+    const mv_testing::CliResult set = run(kMvhost, "render -q p.json -o b.wav --set 'c.Value=220 Hz'");
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_FLOAT_EQ(read_sound("b.wav", &info)[0], 0.4f);
+
+    const mv_testing::CliResult bad = run(kMvhost, "render -q p.json -o c.wav --set 'lfo.Rate=fast'");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("mvhost render: --set lfo.Rate=fast: pin \"Rate\": \"fast\" is not a value this pin takes: it takes Hz"),
+              std::string::npos)
+        << bad.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "c.wav"));
+}
+
+TEST_F(Musician, SetOnAWiredInputIsRefused) {
+    write("p.json", kConstantPatch);
+    const mv_testing::CliResult r = run(kMvhost, "render -q p.json -o a.wav --set out.Left=1");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("\"out.Left\" is driven by the wire from \"c.Out\""), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "a.wav"));
+}
+
+TEST_F(Musician, SummaryNamesSilenceAndModuleErrors) {
+    write("p.json", R"({
+      "duration": 0.05,
+      "instances": [{"name": "osc", "module": "tallisk", "pins": {"wbf_path": "nope.wb1"}},
+                    {"name": "out", "module": "audio_out"}],
+      "wires": [["osc.Output", "out.Left"]],
+      "output": {"channels": ["out.Left"]}
+    })");
+    const mv_testing::CliResult r = run(kMvhost, "render -q p.json -o a.wav");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("NaN or infinite samples: the output is silent\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("mvhost render: module error: Error: Could not find file nope.wb1. Would you like to "
+                         "search manually ? (answered Yes)"),
+              std::string::npos)
+        << r.err;
+}
+
+TEST_F(Musician, DescribeShowsTheMeaningBesideTheFields) {
+    const mv_testing::CliResult r = run(kMvhost, "describe tallisk");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("  1 \"Pitch\" in audio default=\"5\" range=\"10,0.01,10,0.01\" flags=0x1\n"
+                         "      the note played;"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("default: 440 Hz (A4) = 5 V; range: 13.85 Hz (A-1 +12 ct) = 0.01 V to 14080 Hz (A9) = 10 V"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("default: waveform 33.5 (50 % of 33, 50 % of 34) = 5 V"), std::string::npos) << r.out;
+    const mv_testing::CliResult raw = run(kMvhost, "describe tallisk --raw");
+    EXPECT_EQ(raw.out.find("the note played"), std::string::npos);
+    const json doc = json::parse(run(kMvhost, "describe arpeggiator --json").out);
+    EXPECT_EQ(doc["pins"][2]["default_reading"], "120 BPM = 120 V");
+}
+
+}  // namespace
