@@ -9,8 +9,8 @@
 #include <iostream>
 #include <memory>
 
-#include "../src/registry.h"
-#include "live_engine.h"
+#include "jack_driver.h"
+#include "mvhost/engine.h"
 #include "mvhost/commands.h"
 #include "mvhost/patch.h"
 #include "mvhost/render.h"
@@ -46,20 +46,6 @@ bool write_json(const std::string& path, const json& doc, std::string* error) {
 
 }  // namespace
 
-// GUI objects first, then (when the patch goes) the audio objects: the editor must not outlive
-// nothing, but the oscillator may still hold what the editor handed it until it closes.
-void LiveEngine::close_gui_objects(Host& host) {
-    for (auto it = host.m_instances.rbegin(); it != host.m_instances.rend(); ++it) {
-        Instance& inst = **it;
-        if (!inst.m_gui) continue;
-        MVGuiStruct* g = inst.m_gui;
-        if (inst.m_open) inst.gui_dispatch(GD_CLOSE);
-        else if (g->dispatcher) g->dispatcher(g, GD_CLOSE, 0, 0, nullptr, 0.0f);
-        registry_remove_record(g);
-        inst.m_gui = nullptr;
-    }
-}
-
 namespace {
 
 int cmd_play(const PlayOptions& opt, std::ostream& out, std::ostream& err) {
@@ -89,26 +75,24 @@ int cmd_play(const PlayOptions& opt, std::ostream& out, std::ostream& err) {
 
     if (!gtk_init_check(nullptr, nullptr)) return fail("cannot open the display (is DISPLAY set?)");
 
-    std::vector<std::string> dirs = opt.plugin_dirs;
-    for (const std::string& d : default_plugin_dirs()) dirs.push_back(d);
-    std::unique_ptr<PatchRun> run;
+    Engine::Options engine_options;
+    engine_options.threads = Engine::Threads::Two;
+    engine_options.plugin_dirs = opt.plugin_dirs;
+    for (const std::string& d : default_plugin_dirs()) engine_options.plugin_dirs.push_back(d);
+    std::unique_ptr<Engine> engine;
     try {
-        run = std::make_unique<PatchRun>(doc, opt.patch, fs::path(opt.patch).parent_path().string(), dirs);
+        engine = Engine::from_document(doc, opt.patch, fs::path(opt.patch).parent_path().string(), engine_options);
     } catch (const PatchError& e) {
         return fail(e.what());
     }
-    Host& host = run->host();
+    Host& host = engine->host();
 
     Instance* midi_target = nullptr;
     if (!opt.midi_in.empty()) {
         midi_target = host.find(opt.midi_in);
         if (!midi_target) return fail("--midi-in " + opt.midi_in + ": no such instance");
-    } else {
-        for (const auto& inst : host.instances())
-            if (inst->plugin().id() == "MVHOST_MIDI_SOURCE") {
-                midi_target = inst.get();
-                break;
-            }
+    } else if (!engine->midi_sources().empty()) {
+        midi_target = engine->midi_sources().front();
     }
     int midi_pin = -1;
     if (midi_target) {
@@ -117,29 +101,29 @@ int cmd_play(const PlayOptions& opt, std::ostream& out, std::ostream& err) {
             return fail("--midi-in " + midi_target->name() + ": the instance has no \"MIDI In\" MIDI input");
     }
 
-    const int rate = static_cast<int>(host.config().sample_rate);
+    const int rate = static_cast<int>(engine->sample_rate());
     std::unique_ptr<Recorder> recorder;
     if (!opt.record.empty()) {
-        if (run->outputs().empty()) return fail("--record: the patch names no output channels (output.channels)");
-        recorder = Recorder::open(opt.record, rate, static_cast<int>(run->outputs().size()), &error);
+        if (engine->outputs().empty()) return fail("--record: the patch names no output channels (output.channels)");
+        recorder = Recorder::open(opt.record, rate, static_cast<int>(engine->outputs().size()), &error);
         if (!recorder) return fail(error);
     }
 
-    auto user = std::make_unique<PlayUser>(run->scripted_user());
-    auto engine = std::make_unique<LiveEngine>(*run, *jack);
-    if (midi_target) engine->set_midi_target(midi_target, midi_pin);
-    engine->set_recorder(recorder.get());
+    auto user = std::make_unique<PlayUser>(engine->patch().scripted_user());
+    auto driver = std::make_unique<JackDriver>(*engine, *jack);
+    if (midi_target) driver->set_midi_target(midi_target, midi_pin);
+    driver->set_recorder(recorder.get());
     if (opt.seconds > 0) engine->set_limit(std::max<int64_t>(1, std::llround(opt.seconds * rate)));
 
     auto saved_doc = [&] {
-        json saved = run->stored_patch();
+        json saved = engine->stored_patch();
         for (const char* key : {"sample_rate", "block_size"}) {
             if (original.contains(key)) saved[key] = original[key];
             else saved.erase(key);
         }
         return saved;
     };
-    auto window = std::make_unique<PlayWindow>(*run, *engine, fs::path(opt.patch).filename().string(), opt.zoom);
+    auto window = std::make_unique<PlayWindow>(*engine, *driver, fs::path(opt.patch).filename().string(), opt.zoom);
     user->set_parent(window->widget());
     window->on_save = [&] {
         if (opt.save_patch.empty()) {
@@ -150,9 +134,9 @@ int cmd_play(const PlayOptions& opt, std::ostream& out, std::ostream& err) {
         if (write_json(opt.save_patch, saved_doc(), &why)) err << "mvhost play: saved " << opt.save_patch << "\n";
         else err << "mvhost play: " << why << "\n";
     };
-    if (!engine->start(&error)) return fail(error);
+    if (!driver->start(&error)) return fail(error);
     window->run(out);
-    engine->stop();
+    driver->stop();
     jack->close();
 
     int status = 0;
@@ -164,12 +148,12 @@ int cmd_play(const PlayOptions& opt, std::ostream& out, std::ostream& err) {
         err << "mvhost play: " << error << "\n";
         status = 1;
     }
-    const bool gone = engine->server_gone();
+    const bool gone = driver->server_gone();
     char line[256];
     std::snprintf(line, sizeof line,
                   "mvhost play: %.2f s played at %d Hz in blocks of %d, %d xruns, longest callback %.2f ms of %.2f",
-                  static_cast<double>(engine->frames_played()) / rate, rate, host.config().block_size, engine->xruns(),
-                  static_cast<double>(engine->longest_callback_ns()) * 1e-6, 1e3 * host.config().block_size / rate);
+                  static_cast<double>(engine->frames_played()) / rate, rate, engine->block_size(), driver->xruns(),
+                  static_cast<double>(driver->longest_callback_ns()) * 1e-6, 1e3 * engine->block_size() / rate);
     err << line;
     if (recorder)
         err << ", " << recorder->frames_written() << " frames recorded to " << opt.record << " ("
@@ -185,10 +169,10 @@ int cmd_play(const PlayOptions& opt, std::ostream& out, std::ostream& err) {
     gtk_widget_hide(window->widget());
     user->set_parent(nullptr);
     window.reset();
-    engine.reset();
-    LiveEngine::close_gui_objects(host);
+    driver.reset();
+    engine->close_gui_objects();
     user.reset();
-    run.reset();
+    engine.reset();
     return status;
 }
 

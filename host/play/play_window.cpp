@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "live_engine.h"
+#include "jack_driver.h"
 #include "mvp/gdi.h"
 #include "mvp/window.h"
 #ifdef MV_HAVE_PLATFORM_GTK
@@ -86,8 +86,8 @@ struct PlayWindow::Control {
     std::vector<Choice> choices;
 };
 
-PlayWindow::PlayWindow(PatchRun& run, LiveEngine& engine, const std::string& title, int zoom)
-    : m_run(run), m_engine(engine), m_title(title), m_zoom(zoom) {
+PlayWindow::PlayWindow(Engine& engine, JackDriver& driver, const std::string& title, int zoom)
+    : m_engine(engine), m_driver(driver), m_title(title), m_zoom(zoom) {
     build();
 }
 
@@ -132,7 +132,7 @@ void PlayWindow::build() {
     GtkWidget* panels = new_flow();
     gtk_box_pack_start(GTK_BOX(column), gtk_separator_new(GTK_ORIENTATION_HORIZONTAL), FALSE, FALSE, 0);
     GtkWidget* controls = new_flow();
-    for (const auto& inst : m_run.host().instances()) {
+    for (const auto& inst : m_engine.host().instances()) {
         if (GtkWidget* panel = build_panel(inst.get())) add(panels, panel);
         add(controls, build_controls(inst.get()));
     }
@@ -181,7 +181,7 @@ GtkWidget* PlayWindow::build_controls(Instance* inst) {
         // The stock controls stand in for wires: only unconnected inputs a person may set get one;
         // the modules' private and GUI-link pins are theirs.
         if (!pin.is_input() || pin.datatype == DT_MIDI || (pin.flags & (IO_PRIVATE | IO_UI_COMMUNICATION)) ||
-            m_run.host().connected(inst, pin.index))
+            m_engine.host().connected(inst, pin.index))
             continue;
         GtkWidget* control = build_control(inst, pin.index);
         if (!control) continue;
@@ -413,16 +413,15 @@ bool PlayWindow::tick() {
     ++m_ticks;
     if (m_in_module == 0) {
         ++m_in_module;
-        m_engine.gui_tick(true);
+        m_engine.pump(true);
         --m_in_module;
     } else {
-        m_engine.gui_tick(false);
+        m_engine.pump(false);
     }
     if (m_in_module == 0) {
         if (m_ticks % kIdleEvery == 0) {
             ++m_in_module;
-            for (const auto& inst : m_run.host().instances())
-                if (inst->idle_calls && inst->is_open()) inst->gui_dispatch(GD_IDLE);
+            m_engine.idle();
             --m_in_module;
         }
         for (const auto& panel : m_panels) {
@@ -436,7 +435,7 @@ bool PlayWindow::tick() {
         }
     }
     if (m_ticks % kStatusEvery == 0) update_status();
-    if ((m_close_requested || m_engine.finished() || m_engine.server_gone()) && m_in_module == 0 && !m_closing) {
+    if ((m_close_requested || m_driver.finished() || m_driver.server_gone()) && m_in_module == 0 && !m_closing) {
         m_closing = true;
         gtk_main_quit();
     }
@@ -445,16 +444,16 @@ bool PlayWindow::tick() {
 
 void PlayWindow::update_status() {
     uint64_t busy = 0, period = 0;
-    m_engine.load_counters(&busy, &period);
+    m_driver.load_counters(&busy, &period);
     if (period > m_last_period) m_load = static_cast<double>(busy - m_last_busy) / static_cast<double>(period - m_last_period);
     m_last_busy = busy;
     m_last_period = period;
-    const HostConfig& cfg = m_run.host().config();
+    const HostConfig& cfg = m_engine.host().config();
     char line[256];
     std::snprintf(line, sizeof line, "%.1f s   DSP load %.1f %%   xruns %d   %.0f Hz, %d frames%s",
-                  static_cast<double>(m_engine.frames_played()) / cfg.sample_rate, 100.0 * m_load, m_engine.xruns(),
+                  static_cast<double>(m_driver.frames_played()) / cfg.sample_rate, 100.0 * m_load, m_driver.xruns(),
                   static_cast<double>(cfg.sample_rate), cfg.block_size,
-                  m_engine.server_gone() ? "   (the JACK server went away)" : "");
+                  m_driver.server_gone() ? "   (the JACK server went away)" : "");
     gtk_label_set_text(GTK_LABEL(m_status), line);
 }
 

@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "mvhost/patch.h"
+#include "mvhost/engine.h"
 
 namespace mvh {
 
-class LiveEngine;
+class JackDriver;
 
 class PlayWindow {
 public:
-    PlayWindow(PatchRun& run, LiveEngine& engine, const std::string& title, int zoom);
+    PlayWindow(Engine& engine, JackDriver& driver, const std::string& title, int zoom);
     ~PlayWindow();
     PlayWindow(const PlayWindow&) = delete;
     PlayWindow& operator=(const PlayWindow&) = delete;
@@ -51,8 +51,8 @@ private:
     static gboolean on_tick(gpointer);
     static gboolean on_mapped(gpointer);
 
-    PatchRun& m_run;
-    LiveEngine& m_engine;
+    Engine& m_engine;
+    JackDriver& m_driver;
     std::string m_title;
     int m_zoom;
     GtkWidget* m_window = nullptr;

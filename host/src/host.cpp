@@ -255,6 +255,19 @@ void Host::idle() {
         if (inst->idle_calls && inst->is_open()) inst->gui_dispatch(GD_IDLE);
 }
 
+void Host::set_bridge(ThreadBridge* bridge) {
+    m_bridge = bridge;
+    if (!bridge) return;
+    // Enough that a person (or a script) cannot outrun them between two GUI ticks.
+    constexpr size_t kEventReserve = 4096;
+    for (const auto& inst : m_instances) inst->m_events.reserve(kEventReserve);
+    m_pending_gui.reserve(kEventReserve);
+}
+
+void Host::close_gui_objects() {
+    for (auto it = m_instances.rbegin(); it != m_instances.rend(); ++it) (*it)->close_gui();
+}
+
 void Host::close() {
     // GUI objects first, then audio objects, in reverse order of creation.
     for (auto it = m_instances.rbegin(); it != m_instances.rend(); ++it) (*it)->close();

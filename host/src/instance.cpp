@@ -1,5 +1,6 @@
 // One placed module: its objects, its pins and values, its event queue and its block loop.
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -36,8 +37,9 @@ PinValue parse_pin_default(int datatype, const std::string& text) {
 
 Instance::Instance(Host& host, std::shared_ptr<Plugin> plugin, std::string name, const InstanceOptions& options)
     : m_host(host), m_plugin(std::move(plugin)), m_name(std::move(name)), m_options(options) {
-    static intptr_t next_context = 100;
-    m_context = next_context++;
+    // Context handles are unique in the process, where several hosts may build at once.
+    static std::atomic<intptr_t> next_context{100};
+    m_context = next_context.fetch_add(1, std::memory_order_relaxed);
     registry_add_instance(this);
     MVHostCallback cb = options.null_callback ? nullptr : &host_callback;
     ConstructionScope scope(this);
@@ -202,7 +204,9 @@ void Instance::set_value(int pin, const PinValue& v, int clock, int state) {
         return;
     }
     if (info.gui_only() || (info.flags & IO_BOTH_SIDES)) gui_notify(pin);
-    if (!info.gui_only()) {
+    if (!info.gui_only() && m_host.bridge()) {
+        m_host.bridge()->to_audio(this, pin, v);
+    } else if (!info.gui_only()) {
         Event ev{};
         ev.clock = clock < 0 ? m_host.sample_clock() : clock;
         ev.e.event_type = EV_PIN_STATE;
@@ -216,9 +220,9 @@ void Instance::set_value(int pin, const PinValue& v, int clock, int state) {
 }
 
 void Instance::queue(Event ev, bool ahead) {
-    // Events queued ahead go before everything already queued for the same clock.
-    static int64_t ahead_seq = -(int64_t{1} << 40);
-    ev.seq = ahead ? ahead_seq++ : m_host.m_seq++;
+    // Events queued ahead go before everything already queued for the same clock. The count is
+    // the host's own: several hosts (plug-in instances) may run in one process.
+    ev.seq = ahead ? m_host.m_ahead_seq++ : m_host.m_seq++;
     ev.e.time_stamp = ev.clock;
     auto pos = std::upper_bound(m_events.begin(), m_events.end(), ev, [](const Event& a, const Event& b) {
         return a.clock < b.clock || (a.clock == b.clock && a.seq < b.seq);
@@ -286,14 +290,38 @@ void Instance::open() {
     }
 }
 
+void Instance::queue_audio_value(int pin, PinValue&& v, int clock) {
+    const PinInfo& info = m_pins[static_cast<size_t>(pin)];
+    Event ev{};
+    ev.clock = clock;
+    ev.e.event_type = EV_PIN_STATE;
+    ev.e.int_parm1 = PIN_CHANGED_ONCE;
+    ev.e.ptr_parm = reinterpret_cast<void*>(static_cast<intptr_t>(info.audio_index));
+    ev.e.int_parm2 = pin;  // GUI index, replaced at delivery
+    ev.value = std::move(v);
+    ev.has_value = true;
+    queue(std::move(ev));
+}
+
+void Instance::store_gui_value(int pin, int32_t i, float f, std::string* text, bool notify) {
+    PinValue& v = m_values[static_cast<size_t>(pin)];
+    v.i = i;
+    v.f = f;
+    if (text) v.text = std::move(*text);
+    if (notify) gui_notify(pin);
+}
+
+void Instance::close_gui() {
+    if (!m_gui) return;
+    MVGuiStruct* g = m_gui;
+    if (m_open) gui_dispatch(GD_CLOSE);
+    else if (g->dispatcher) g->dispatcher(g, GD_CLOSE, 0, 0, nullptr, 0.0f);
+    registry_remove_record(g);
+    m_gui = nullptr;
+}
+
 void Instance::close() {
-    if (m_gui) {
-        MVGuiStruct* g = m_gui;
-        if (m_open) gui_dispatch(GD_CLOSE);
-        else if (g->dispatcher) g->dispatcher(g, GD_CLOSE, 0, 0, nullptr, 0.0f);
-        registry_remove_record(g);
-        m_gui = nullptr;
-    }
+    close_gui();
     if (m_audio) {
         MVModStruct* a = m_audio;
         dispatch(MD_CLOSE);

@@ -1,5 +1,6 @@
 // `mvhost panel`: one instance's GUI painted into a PNG as a user would see it at a moment.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -7,6 +8,7 @@
 #include <memory>
 
 #include "mvhost/commands.h"
+#include "mvhost/engine.h"
 #include "mvhost/patch.h"
 #include "mvhost/render.h"
 
@@ -44,21 +46,28 @@ int cmd_panel(const PanelOptions& opt, std::ostream& err) {
             w > 4096 || h > 4096)
             return fail("--size " + opt.size + ": expected WIDTHxHEIGHT, each 1 to 4096");
     }
-    std::vector<std::string> dirs = opt.plugin_dirs;
-    for (const std::string& d : default_plugin_dirs()) dirs.push_back(d);
-    std::unique_ptr<PatchRun> run;
+    Engine::Options engine_options;
+    engine_options.plugin_dirs = opt.plugin_dirs;
+    for (const std::string& d : default_plugin_dirs()) engine_options.plugin_dirs.push_back(d);
+    engine_options.report = [&err](const std::string& line) { err << "mvhost panel: " << line << "\n"; };
+    std::unique_ptr<Engine> engine;
     try {
-        run = std::make_unique<PatchRun>(opt.patch, dirs, PatchOverrides{},
-                                         [&err](const std::string& line) { err << "mvhost panel: " << line << "\n"; });
+        engine = Engine::from_file(opt.patch, engine_options);
     } catch (const PatchError& e) {
         return fail(e.what());
     }
     if (mvp::same_file(opt.output, opt.patch)) return fail(opt.output + ": is the patch itself; choose another output");
-    Instance* inst = run->host().find(opt.instance);
+    Instance* inst = engine->host().find(opt.instance);
     if (!inst) return fail(opt.patch + ": no instance \"" + opt.instance + "\"");
     if (!inst->gui()) return fail(opt.patch + ": instance \"" + opt.instance + "\" has no GUI object");
-    const double at = opt.at >= 0 ? opt.at : run->total_samples() / run->host().config().sample_rate;
-    run->run_until(static_cast<int>(std::llround(at * run->host().config().sample_rate)));
+    const double at = opt.at >= 0 ? opt.at : static_cast<double>(engine->total_frames()) / engine->sample_rate();
+    // Whole blocks from the start, as a render runs them, so the panel shows what the render had.
+    const auto until = static_cast<int64_t>(std::llround(at * engine->sample_rate()));
+    for (int64_t clock = 0; clock < until;) {
+        const int n = engine->run(static_cast<int>(std::min<int64_t>(engine->block_size(), until - clock)), nullptr, nullptr);
+        if (n <= 0) break;
+        clock += n;
+    }
     if (w == 0) {
         w = inst->panel_width > 0 ? inst->panel_width : 100;
         h = inst->panel_height > 0 ? inst->panel_height : 100;

@@ -529,14 +529,19 @@ void PatchRun::run_until(int clock, const std::function<void(const std::vector<c
     while (m_host.sample_clock() < clock) {
         const int start = m_host.sample_clock();
         const int n = std::min(m_host.config().block_size, clock - start);
-        apply_due(start, start + n);
-        m_host.run_block(n);
-        note_sound(n);
+        run_scheduled_block(n);
         if (sink) {
             for (size_t i = 0; i < m_outputs.size(); ++i) bufs[i] = m_outputs[i].inst->buffer(m_outputs[i].pin);
             sink(bufs, n);
         }
     }
+}
+
+void PatchRun::run_scheduled_block(int n) {
+    const int start = m_host.sample_clock();
+    apply_due(start, start + n);
+    m_host.run_block(n);
+    note_sound(n);
 }
 
 // A wavetable oscillator (an instance with a "wbf_path" pin) is the one module that is silent by

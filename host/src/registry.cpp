@@ -5,6 +5,7 @@
 #include <mutex>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 namespace mvh {
 
@@ -13,18 +14,42 @@ std::mutex g_mutex;
 std::unordered_map<const void*, Instance*> g_records;
 std::unordered_set<Instance*> g_instances;
 thread_local Instance* g_constructing = nullptr;
-// While a live session plays, the records stay as they are and the audio thread may take no lock:
-// lookups read this frozen copy instead.
+
+// While any engine plays on an audio thread, lookups take no lock: they read an immutable copy
+// of the records. Several engines (plug-in instances) may share the process, each freezing while
+// it is active, and others may be built or closed meanwhile: every change then publishes a fresh
+// copy. A replaced copy is freed only once no lookup is inside any copy, which a count of the
+// lookups in progress tells (an atomic add on the audio thread, never a wait).
 using RecordMap = std::unordered_map<const void*, Instance*>;
 std::atomic<const RecordMap*> g_frozen{nullptr};
+std::atomic<int> g_readers{0};
+int g_freezes = 0;                      // under g_mutex
+std::vector<const RecordMap*> g_retired;  // under g_mutex
+
+void free_retired_locked() {
+    if (g_readers.load() != 0) return;
+    for (const RecordMap* map : g_retired) delete map;
+    g_retired.clear();
+}
+
+void publish_locked() {
+    const RecordMap* fresh = g_freezes > 0 ? new RecordMap(g_records) : nullptr;
+    if (const RecordMap* old = g_frozen.exchange(fresh)) g_retired.push_back(old);
+    free_retired_locked();
+}
 }  // namespace
 
 void registry_freeze() {
     std::lock_guard lock(g_mutex);
-    delete g_frozen.exchange(new RecordMap(g_records), std::memory_order_acq_rel);
+    ++g_freezes;
+    publish_locked();
 }
 
-void registry_thaw() { delete g_frozen.exchange(nullptr, std::memory_order_acq_rel); }
+void registry_thaw() {
+    std::lock_guard lock(g_mutex);
+    if (g_freezes == 0) return;
+    if (--g_freezes == 0) publish_locked();
+}
 
 void registry_add_instance(Instance* inst) {
     std::lock_guard lock(g_mutex);
@@ -38,23 +63,30 @@ void registry_remove_instance(Instance* inst) {
         if (it->second == inst) it = g_records.erase(it);
         else ++it;
     }
+    if (g_freezes) publish_locked();
 }
 
 void registry_add_record(const void* record, Instance* inst) {
     std::lock_guard lock(g_mutex);
     g_records[record] = inst;
+    if (g_freezes) publish_locked();
 }
 
 void registry_remove_record(const void* record) {
     std::lock_guard lock(g_mutex);
     g_records.erase(record);
+    if (g_freezes) publish_locked();
 }
 
 Instance* registry_find(const void* record) {
-    if (const RecordMap* frozen = g_frozen.load(std::memory_order_acquire)) {
+    g_readers.fetch_add(1);
+    if (const RecordMap* frozen = g_frozen.load()) {
         auto it = frozen->find(record);
-        return it != frozen->end() ? it->second : g_constructing;
+        Instance* found = it != frozen->end() ? it->second : g_constructing;
+        g_readers.fetch_sub(1);
+        return found;
     }
+    g_readers.fetch_sub(1);
     {
         std::lock_guard lock(g_mutex);
         auto it = g_records.find(record);

@@ -10,7 +10,8 @@ void registry_remove_instance(Instance* inst);
 void registry_add_record(const void* record, Instance* inst);
 void registry_remove_record(const void* record);
 Instance* registry_find(const void* record);
-// Live play: between freeze and thaw the records must not change, and lookups take no lock.
+// While an engine plays on an audio thread (between its freeze and thaw) lookups take no lock.
+// Freezes nest: several engines may be active in one process.
 void registry_freeze();
 void registry_thaw();
 

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "mvhost/commands.h"
+#include "mvhost/engine.h"
 #include "mvhost/patch.h"
 #include "mvhost/render.h"
 #include "mvp/output_file.h"
@@ -310,14 +311,18 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
         err << "mvhost render: " << line << "\n";
         ++reported;
     };
-    std::vector<std::string> dirs = opt.plugin_dirs;
-    for (const std::string& d : default_plugin_dirs()) dirs.push_back(d);
-    std::unique_ptr<PatchRun> run;
+    Engine::Options engine_options;
+    engine_options.plugin_dirs = opt.plugin_dirs;
+    for (const std::string& d : default_plugin_dirs()) engine_options.plugin_dirs.push_back(d);
+    engine_options.overrides = opt.overrides;
+    engine_options.report = report;
+    std::unique_ptr<Engine> engine;
     try {
-        run = std::make_unique<PatchRun>(opt.patch, dirs, opt.overrides, report);
+        engine = Engine::from_file(opt.patch, engine_options);
     } catch (const PatchError& e) {
         return fail(e.what());
     }
+    PatchRun* run = &engine->patch();
     if (run->outputs().empty() && !opt.output.empty())
         return fail(opt.patch + ": output.channels: the patch names no outputs for the WAV file");
     std::vector<MidiOut> midi_outs;
@@ -337,7 +342,7 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
 
     SignalStats stats;
     bar.start();
-    auto sink = [&](const std::vector<const float*>& bufs, int n) {
+    auto sink = [&](const std::vector<float*>& bufs, int n) {
         for (int k = 0; k < n; ++k)
             for (int c = 0; c < channels; ++c) {
                 const float x = bufs[c] ? bufs[c][k] : 0.0f;
@@ -347,7 +352,16 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
         bar.draw(run->host().sample_clock(), total, rate);
     };
     try {
-        run->run_until(total, sink);
+        const int block = engine->block_size();
+        std::vector<std::vector<float>> blocks(static_cast<size_t>(channels), std::vector<float>(static_cast<size_t>(block)));
+        std::vector<float*> bufs;
+        for (auto& b : blocks) bufs.push_back(b.data());
+        for (int clock = 0; clock < total;) {
+            const int n = engine->run(std::min(block, total - clock), nullptr, bufs.data());
+            if (n <= 0) break;
+            sink(bufs, n);
+            clock += n;
+        }
     } catch (const std::exception& e) {
         return fail(std::string("render failed: ") + e.what());
     }
@@ -362,7 +376,7 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
         if (!mvp::write_output_file(opt.save_patch, saved.dump(2) + "\n", &error)) return fail(error);
     }
     // What modules ask as they close (a question about unsaved changes) belongs in the log.
-    run->close();
+    engine->close();
     if (!opt.user_log.empty() && !mvp::write_output_file(opt.user_log, run->user_log().dump(2) + "\n", &error))
         return fail(error);
 

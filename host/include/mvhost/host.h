@@ -14,7 +14,6 @@ namespace mvh {
 
 class Host;
 class Instance;
-class LiveEngine;
 
 // A loaded plug-in library and its description (index 0).
 class Plugin {
@@ -126,8 +125,10 @@ public:
     int gui_to_audio(int gui_index) const { return m_pins.at(gui_index).audio_index; }
     int audio_to_gui(int audio_index) const;
 
-    // Values. Setting from outside (patch, tests) stores, notifies the GUI object and queues a
-    // pin-state event for the audio object at `clock` (default: the next block boundary).
+    // Values. Setting from outside (patch, tests, a person's control) stores, notifies the GUI
+    // object and queues a pin-state event for the audio object at `clock` (default: the next block
+    // boundary). With a bridge installed (two threads) this is a GUI-thread call, and the event
+    // crosses to the audio thread through the bridge.
     void set_value(int pin, const PinValue& v, int clock = -1, int state = PIN_CHANGED_ONCE);
     void set_int(int pin, int32_t v, int clock = -1) { set_value(pin, PinValue{v, static_cast<float>(v), {}}, clock); }
     void set_float(int pin, float v, int clock = -1) { set_value(pin, PinValue{static_cast<int32_t>(v), v, {}}, clock); }
@@ -138,6 +139,18 @@ public:
 
     // Audio buffers (block-size floats) of audio-side DT_FSAMPLE pins, by GUI index.
     float* buffer(int pin);
+
+    // Two threads (see ThreadBridge). [audio] A value for the audio object only, delivered at
+    // `clock` as a pin-state event: `v` is moved from, so a value made on the GUI thread changes
+    // hands without an allocation here.
+    void queue_audio_value(int pin, PinValue&& v, int clock);
+    // [gui] The GUI side's copy of a pin takes a value the audio side or the schedule made (the
+    // text only when `text` is given); `notify` tells the GUI object (opcode 7).
+    void store_gui_value(int pin, int32_t i, float f, std::string* text, bool notify);
+    // [gui] Opcode 7 for `pin`, when the GUI object is open.
+    void gui_notify(int pin);
+    // [gui] Closes the GUI object alone (GUI objects go before audio objects).
+    void close_gui();
 
     // Logs of what the module sent.
     std::vector<StatusRecord> status_log;
@@ -160,7 +173,6 @@ public:
 
 private:
     friend class Host;
-    friend class LiveEngine;
     struct Event {
         int clock;
         int64_t seq;
@@ -182,7 +194,6 @@ private:
     void hold_constant(int gui_pin);
     void run_block(int block_start, int n);
     void run_block_v1(int block_start, int n);
-    void gui_notify(int pin);
 
     Host& m_host;
     std::shared_ptr<Plugin> m_plugin;
@@ -283,13 +294,16 @@ public:
     // The patch view's window (a platform window when the platform stand-in is linked).
     intptr_t patch_window() const { return m_window; }
 
-    // Live play: hands cross-thread values to the bridge (see ThreadBridge); null for one thread.
-    void set_bridge(ThreadBridge* bridge) { m_bridge = bridge; }
+    // Two threads: hands cross-thread values to the bridge (see ThreadBridge); null for one
+    // thread. Installing one reserves the event queues, so that the audio thread does not grow
+    // them while it runs.
+    void set_bridge(ThreadBridge* bridge);
+    // [gui, audio stopped] Closes every GUI object, newest first, before the audio objects go.
+    void close_gui_objects();
     ThreadBridge* bridge() const { return m_bridge; }
 
 private:
     friend class Instance;
-    friend class LiveEngine;
     friend intptr_t host_callback_impl(void*, int32_t, int32_t, intptr_t, void*, float);
     friend intptr_t host_audio_opcode(Instance*, int32_t, int32_t, intptr_t, void*);
     friend intptr_t host_gui_opcode(Instance*, int32_t, int32_t, intptr_t, void*, float);
@@ -315,6 +329,7 @@ private:
     int m_clock = 0;
     bool m_opened = false;
     int64_t m_seq = 0;
+    int64_t m_ahead_seq = -(int64_t{1} << 40);
     intptr_t m_window = 0x10;
     std::vector<std::pair<Instance*, int>> m_pending_gui;  // GUI notifications after the block
     ThreadBridge* m_bridge = nullptr;

@@ -84,6 +84,9 @@ public:
     // Runs up to the given clock (whole blocks), applying scheduled events; `sink` receives each
     // block's output channels.
     void run_until(int clock, const std::function<void(const std::vector<const float*>&, int n)>& sink = {});
+    // One block of n samples (at most the block length) from the current clock: the scheduled
+    // events due in it, the block itself and the GUI calls after it.
+    void run_scheduled_block(int n);
     // The patch with every instance's IO_PATCH_STORE values as they stand now. With `saved_dir`,
     // the patch's relative paths are rewritten relative to that folder (absolute where they
     // cannot be), so that the written patch works from there.

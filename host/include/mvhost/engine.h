@@ -1,0 +1,159 @@
+// The host library as a driver sees it: a patch built into a running host, driven frame by frame.
+// Every driver uses only this: the render loop, the JACK client of `mvhost play`, the LV2 wrapper.
+//
+// Threads. With Threads::One (render) every call comes from one thread and the GUI calls of the
+// patch run between blocks, in a fixed order: the result is deterministic. With Threads::Two
+// (live drivers) one thread, the audio thread, calls run() and nothing else while the engine is
+// active; a second, the GUI thread, makes every other call. Each entry says its thread:
+//   [audio]  the audio thread, while active: allocates nothing, takes no lock, never waits;
+//   [gui]    the GUI thread (with Threads::One: the one thread);
+//   [any]    either, at any time.
+// Lifetime: build (gui) -> activate (gui) -> run ... (audio) beside pump ... (gui) -> deactivate
+// (gui) -> close (gui). A driver may leave out activate/deactivate with Threads::One.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mvhost/host.h"
+#include "mvhost/patch.h"
+
+namespace mvh {
+
+class EngineQueues;
+
+// Something that happens at an exact frame of a run() call. Numeric only: a text travels through
+// set_control on the GUI thread, since copying it would allocate on the audio thread.
+struct EngineEvent {
+    enum Kind : int32_t { Midi, Value } kind = Midi;
+    int32_t frame = 0;  // from the start of the run() call that carries it
+    Instance* inst = nullptr;
+    int pin = -1;  // GUI numbering: a MIDI input for Midi, an input or parameter for Value
+    int32_t midi = 0;  // Midi: status | data1 << 8 | data2 << 16
+    int32_t i = 0;     // Value: the integer form (lists, bools, integers)
+    float f = 0.0f;    // Value: the float form (audio inputs in float units: 0.5 is 5 V)
+};
+
+// One channel that the engine takes from the driver: an `audio_in` output it fills.
+struct EngineInput {
+    Instance* inst;
+    int pin;  // GUI numbering
+    std::string label;  // "INSTANCE.Left"
+};
+
+class Engine {
+public:
+    enum class Threads { One, Two };
+
+    struct Options {
+        Threads threads = Threads::One;
+        std::vector<std::string> plugin_dirs;
+        // Replaces the patch's rate and block length (0: the patch's), as a server or plug-in
+        // host dictates them; the driver's block may still be shorter than block_size.
+        double sample_rate = 0;
+        int block_size = 0;
+        PatchOverrides overrides;
+        PatchRun::UserReport report;
+    };
+
+    // [gui] Loads, checks and builds the patch (instances created, wired, not yet open). Throws
+    // PatchError naming the file and the place.
+    static std::unique_ptr<Engine> from_file(const std::string& path, Options options);
+    static std::unique_ptr<Engine> from_document(const nlohmann::json& doc, const std::string& name_for_errors,
+                                                 const std::string& base_dir, Options options);
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // [any] What the patch runs at, and what it takes and gives.
+    float sample_rate() const;
+    int block_size() const;
+    const std::vector<OutputChannel>& outputs() const;
+    const std::vector<EngineInput>& inputs() const { return m_inputs; }
+    // Every `midi_source` instance, in patch order: the MIDI inputs a driver may feed.
+    std::vector<Instance*> midi_sources() const;
+    // The patch's length in frames (its "duration" or --seconds).
+    int64_t total_frames() const;
+
+    // [gui] The host, for panels, controls and pin descriptions. While active with
+    // Threads::Two, only the GUI-side calls of an Instance (paint, pointer, gui_dispatch, values)
+    // belong to this thread.
+    Host& host();
+    PatchRun& patch() { return *m_run; }
+
+    // [gui] Frames after which run() gives silence and finished() turns true (0: no end).
+    void set_limit(int64_t frames) { m_limit = frames; }
+
+    // [gui] Prepares the audio side (queues reserved, record lookups frozen, instances opened).
+    // The audio thread may call run() from the moment it returns until deactivate().
+    void activate();
+    // [gui] The audio thread has stopped calling run(): every object belongs to this thread.
+    void deactivate();
+    bool active() const { return m_active; }
+
+    // [audio] Runs `frames` frames (any count), in blocks of at most block_size(). `inputs` has
+    // inputs().size() channels (null, or a null channel, is silence), `outputs` outputs().size()
+    // (a null channel is skipped). `events` are sorted by frame, each frame below `frames`, and
+    // reach their instance at that exact frame. Returns the frames run: fewer than asked once the
+    // limit is reached (the rest of each output is then silence).
+    int run(int frames, const float* const* inputs, float* const* outputs, const EngineEvent* events = nullptr,
+            size_t event_count = 0);
+
+    // [gui] A person or the driver changed an input or parameter: stored, told to the GUI object
+    // (when it handles that pin), and an event for the audio object at the next block.
+    void set_control(Instance* inst, int gui_pin, const PinValue& value);
+    // [gui] Takes in what the audio side sent and frees what it consumed. With `call_modules`,
+    // applies it (values into GUI pins, opcode 7) and the patch's timed GUI events that are due;
+    // without (a module's menu or dialog is open), keeps it for later. With Threads::One, run()
+    // does all of this itself, between blocks.
+    void pump(bool call_modules = true);
+    // [gui] The GUI idle calls (GD_IDLE to the objects that asked for them), at the driver's
+    // pace: about 30 a second is what a person sees as smooth. Threads::One: run() makes them.
+    void idle() { host().idle(); }
+
+    // [any]
+    int64_t frames_played() const { return m_frames.load(std::memory_order_acquire); }
+    bool finished() const { return m_finished.load(std::memory_order_acquire); }
+    uint64_t dropped_messages() const;
+
+    // [gui] The patch with every stored pin value as it stands now (see PatchRun::stored_patch).
+    nlohmann::json stored_patch(const std::string& saved_dir = "") const;
+
+    // [gui, inactive] Closes the GUI objects, then the audio objects, with the patch's scripted
+    // user still there for what modules ask as they close. The engine runs no more after it.
+    void close_gui_objects();
+    void close();
+
+private:
+    Engine(std::unique_ptr<PatchRun> run, Threads threads);
+    void find_inputs();
+    void feed_inputs(const float* const* inputs, int offset, int n);
+    void queue_event(const EngineEvent& e, int clock);
+    void apply_due_audio(int block_start, int block_end);  // [audio] Threads::Two
+    void apply_due_gui();                                  // [gui] Threads::Two
+
+    std::unique_ptr<PatchRun> m_run;
+    Threads m_threads;
+    std::vector<EngineInput> m_inputs;
+    std::vector<char> m_input_mono;  // per inputs() entry: the second channel repeats the first
+    int64_t m_limit = 0;
+    bool m_active = false;
+    bool m_closed = false;
+
+    // Threads::Two: the patch's schedule, one copy per thread; the audio thread delivers the audio
+    // side of each event, the GUI thread the GUI side once the audio clock has passed it.
+    std::vector<ScheduledEvent> m_audio_schedule;
+    size_t m_audio_next = 0;
+    std::vector<ScheduledEvent> m_gui_schedule;
+    size_t m_gui_next = 0;
+    std::unique_ptr<EngineQueues> m_queues;
+
+    std::atomic<int64_t> m_frames{0};
+    std::atomic<bool> m_finished{false};
+};
+
+}  // namespace mvh
