@@ -1,5 +1,6 @@
 // Standard MIDI files: a careful reader (bounds checked, running status, tempo map) and a writer.
 #include <algorithm>
+#include <limits>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -166,7 +167,29 @@ std::vector<MidiFileEvent> read_midi_file(const std::string& path) {
 
 bool write_midi_file(const std::string& path, const std::vector<MidiRecord>& events, double sample_rate,
                      std::string* error) {
-    // 120 beats per minute at 960 ticks per beat: 1920 ticks per second.
+    return write_midi_file(path, events, sample_rate, {}, error);
+}
+
+bool write_midi_file(const std::string& path, const std::vector<MidiRecord>& events, double sample_rate,
+                     const std::vector<TempoPoint>& tempo_map, std::string* error) {
+    // 960 ticks per beat, the beats those of the patch's tempo map (120 BPM without one), so that
+    // a sequencer reading the file finds the notes on the patch's grid.
+    constexpr double kTicksPerBeat = 960.0;
+    std::vector<TempoPoint> tempo;
+    for (const TempoPoint& t : tempo_map)
+        if (t.bpm > 0) tempo.push_back(t);
+    std::stable_sort(tempo.begin(), tempo.end(), [](const TempoPoint& a, const TempoPoint& b) { return a.clock < b.clock; });
+    if (tempo.empty() || tempo.front().clock > 0) tempo.insert(tempo.begin(), {0, tempo.empty() ? 120.0 : tempo.front().bpm});
+    auto ticks_at = [&](int clock) {
+        double ticks = 0;
+        for (size_t i = 0; i < tempo.size(); ++i) {
+            const double from = tempo[i].clock;
+            const double to = i + 1 < tempo.size() ? std::min<double>(clock, tempo[i + 1].clock) : clock;
+            if (to <= from) break;
+            ticks += (to - from) / sample_rate * tempo[i].bpm / 60.0 * kTicksPerBeat;
+        }
+        return static_cast<uint64_t>(ticks + 0.5);
+    };
     std::vector<unsigned char> track;
     auto vlq = [&](uint32_t v) {
         unsigned char buf[5];
@@ -175,13 +198,8 @@ bool write_midi_file(const std::string& path, const std::vector<MidiRecord>& eve
         while (v >>= 7) buf[n++] = 0x80 | (v & 0x7f);
         while (n) track.push_back(buf[--n]);
     };
-    std::vector<MidiRecord> sorted = events;
-    std::stable_sort(sorted.begin(), sorted.end(), [](const MidiRecord& a, const MidiRecord& b) { return a.clock < b.clock; });
     uint64_t last = 0;
-    for (const MidiRecord& e : sorted) {
-        const unsigned status = e.word & 0xff;
-        if (status < 0x80 || status >= 0xF0) continue;  // channel messages only
-        const uint64_t tick = static_cast<uint64_t>(std::max(0, e.clock) / sample_rate * 1920.0 + 0.5);
+    auto delta_to = [&](uint64_t tick) {
         uint64_t delta = tick - std::min(tick, last);
         // A delta holds at most 28 bits; longer silences go through empty text events.
         for (; delta > 0x0FFFFFFF; delta -= 0x0FFFFFFF) {
@@ -190,23 +208,40 @@ bool write_midi_file(const std::string& path, const std::vector<MidiRecord>& eve
         }
         vlq(static_cast<uint32_t>(delta));
         last = std::max(last, tick);
+    };
+    std::vector<MidiRecord> sorted = events;
+    std::stable_sort(sorted.begin(), sorted.end(), [](const MidiRecord& a, const MidiRecord& b) { return a.clock < b.clock; });
+    size_t next_tempo = 0;
+    auto tempo_events_until = [&](int clock) {
+        for (; next_tempo < tempo.size() && tempo[next_tempo].clock <= clock; ++next_tempo) {
+            const auto usec = static_cast<uint32_t>(std::lround(60e6 / tempo[next_tempo].bpm));
+            delta_to(ticks_at(tempo[next_tempo].clock));
+            track.insert(track.end(), {0xFF, 0x51, 0x03, static_cast<unsigned char>(usec >> 16),
+                                       static_cast<unsigned char>(usec >> 8), static_cast<unsigned char>(usec)});
+        }
+    };
+    for (const MidiRecord& e : sorted) {
+        const unsigned status = e.word & 0xff;
+        if (status < 0x80 || status >= 0xF0) continue;  // channel messages only
+        const int clock = std::max(0, e.clock);
+        tempo_events_until(clock);
+        delta_to(ticks_at(clock));
         track.push_back(static_cast<unsigned char>(status));
         track.push_back((e.word >> 8) & 0x7f);
         const unsigned kind = status & 0xF0;
         if (kind != 0xC0 && kind != 0xD0) track.push_back((e.word >> 16) & 0x7f);
     }
+    tempo_events_until(std::numeric_limits<int>::max());
     vlq(0);
     track.insert(track.end(), {0xFF, 0x2F, 0x00});
 
     const unsigned char header[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x03, 0xC0};
-    const unsigned char tempo[] = {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20};
-    const uint32_t len = static_cast<uint32_t>(track.size() + sizeof tempo);
+    const uint32_t len = static_cast<uint32_t>(track.size());
     const unsigned char mtrk[] = {'M', 'T', 'r', 'k', static_cast<unsigned char>(len >> 24),
                                   static_cast<unsigned char>(len >> 16), static_cast<unsigned char>(len >> 8),
                                   static_cast<unsigned char>(len)};
     std::vector<unsigned char> file(header, header + sizeof header);
     file.insert(file.end(), mtrk, mtrk + sizeof mtrk);
-    file.insert(file.end(), tempo, tempo + sizeof tempo);
     file.insert(file.end(), track.begin(), track.end());
     std::string why;
     if (!mvp::write_output_file(path, file.data(), file.size(), &why)) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <sstream>
 
@@ -109,7 +110,10 @@ std::vector<Choice> parse_choices(const std::string& list) {
 
 PatchRun::PatchRun(const std::string& path, const std::vector<std::string>& plugin_dirs, const PatchOverrides& overrides,
                    UserReport report)
-    : m_name(path), m_report(std::move(report)), m_base_dir(fs::path(path).parent_path().string()), m_plugin_dirs(plugin_dirs) {
+    : m_name(path == "-" ? "standard input" : path),
+      m_report(std::move(report)),
+      m_base_dir(path == "-" ? "." : fs::path(path).parent_path().string()),
+      m_plugin_dirs(plugin_dirs) {
     m_doc = read_patch_file(path);
     apply_overrides(overrides);
     build();
@@ -323,10 +327,14 @@ json PatchRun::user_value(const Instance* inst, int pin) const {
 }
 
 json read_patch_file(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw PatchError(path + ": cannot open the patch file");
     std::stringstream text;
-    text << in.rdbuf();
+    if (path == "-") {
+        text << std::cin.rdbuf();
+    } else {
+        std::ifstream in(path);
+        if (!in) throw PatchError(path + ": cannot open the patch file");
+        text << in.rdbuf();
+    }
     try {
         return json::parse(text.str());
     } catch (const json::parse_error& e) {
@@ -334,7 +342,7 @@ json read_patch_file(const std::string& path) {
         std::string what = e.what();
         const size_t skip = what.find("] ");
         if (skip != std::string::npos) what = what.substr(skip + 2);
-        throw PatchError(path + ": invalid JSON: " + what);
+        throw PatchError((path == "-" ? "standard input" : path) + ": invalid JSON: " + what);
     }
 }
 

@@ -167,27 +167,97 @@ bool check_outputs_spare_the_patch(const RenderOptions& opt, PatchRun& run, cons
     return true;
 }
 
-// The render's WAV file: libsndfile writing through an output file that replaces the old one only
-// when the whole render is in it. Frames are written in batches: one write per block would cost a
-// system call every few dozen samples, more than a small patch's whole processing.
+}  // namespace
+
+bool sound_format_for(const std::string& path, const std::string& sample_format, bool format_given, int channels,
+                      uint64_t frames, int* format, std::string* error) {
+    // The containers a user names by extension, each with the sample formats it can hold, best
+    // first; libsndfile decides which of them it can write here (sf_format_check).
+    struct Container {
+        const char* ext;
+        int major;
+        std::vector<int> codecs;  // for containers that hold no plain samples
+    };
+    static const Container kContainers[] = {
+        {"wav", SF_FORMAT_WAV, {}},   {"rf64", SF_FORMAT_RF64, {}}, {"w64", SF_FORMAT_W64, {}},
+        {"aiff", SF_FORMAT_AIFF, {}}, {"aif", SF_FORMAT_AIFF, {}},  {"caf", SF_FORMAT_CAF, {}},
+        {"au", SF_FORMAT_AU, {}},     {"flac", SF_FORMAT_FLAC, {}}, {"ogg", SF_FORMAT_OGG, {SF_FORMAT_VORBIS}},
+        {"oga", SF_FORMAT_OGG, {SF_FORMAT_VORBIS}}, {"opus", SF_FORMAT_OGG, {SF_FORMAT_OPUS}},
+        {"mp3", SF_FORMAT_MPEG, {SF_FORMAT_MPEG_LAYER_III}},
+    };
+    std::string ext = fs::path(path).extension().string();
+    if (!ext.empty()) ext = ext.substr(1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // Standard output and names without an extension (/dev/null) get a WAV.
+    if (path == "-" || ext.empty()) ext = "wav";
+    const int wanted = sample_format == "pcm16" ? SF_FORMAT_PCM_16 : sample_format == "pcm24" ? SF_FORMAT_PCM_24 : SF_FORMAT_FLOAT;
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = channels;
+    // The first of `subtypes` libsndfile writes in `major`, or 0.
+    auto first_writable = [&](int major, const std::vector<int>& subtypes) {
+        for (int sub : subtypes) {
+            info.format = major | sub;
+            if (sf_format_check(&info)) return info.format;
+        }
+        return 0;
+    };
+    std::string writable;
+    for (const Container& c : kContainers) {
+        int major = c.major;
+        if (major == SF_FORMAT_WAV) {
+            const uint64_t bytes = wanted == SF_FORMAT_PCM_16 ? 2 : wanted == SF_FORMAT_PCM_24 ? 3 : 4;
+            major = wav_container_for(frames * static_cast<uint64_t>(channels) * bytes);
+        }
+        // A container without float samples (FLAC) takes the finest it has, unless the command
+        // line asked for float.
+        const std::vector<int> any = c.codecs.empty() ? std::vector<int>{wanted, SF_FORMAT_PCM_24, SF_FORMAT_PCM_16} : c.codecs;
+        const std::vector<int> allowed = c.codecs.empty() && format_given ? std::vector<int>{wanted} : any;
+        if (first_writable(major, any)) writable += std::string(writable.empty() ? "" : ", ") + "." + c.ext;
+        if (ext != c.ext) continue;
+        const int found = first_writable(major, allowed);
+        if (!found) {
+            *error = path + (first_writable(major, any) ? ": libsndfile cannot write ." + ext + " with " + sample_format +
+                                                              " samples; choose another --format"
+                                                        : ": libsndfile here cannot write ." + ext + " files");
+            return false;
+        }
+        *format = found;
+        return true;
+    }
+    *error = path + ": cannot write a ." + ext + " file (the extension names the format: " + writable + ")";
+    return false;
+}
+
+namespace {
+
+// The render's sound file: libsndfile writing through an output file that replaces the old one
+// only when the whole render is in it, or through an unnamed spool that goes to standard output at
+// the end ("-": a WAV needs its header patched once the length is known). Frames are written in
+// batches: one write per block would cost a system call every few dozen samples, more than a small
+// patch's whole processing.
 class WavWriter {
 public:
-    bool open(const std::string& path, const std::string& format, float rate, int channels, int total_frames,
-              std::string* error) {
-        m_path = path;
+    bool open(const std::string& path, int format, float rate, int channels, std::string* error) {
+        m_path = path == "-" ? "standard output" : path;
         m_channels = channels;
-        if (!m_file.open(path, error, mvp::OutputFile::Access::Seekable)) return false;
+        if (path == "-") {
+            m_spool = std::tmpfile();
+            if (!m_spool) {
+                *error = "-o -: cannot make a temporary file for standard output: " + std::string(std::strerror(errno));
+                return false;
+            }
+        } else if (!m_file.open(path, error, mvp::OutputFile::Access::Seekable)) {
+            return false;
+        }
         SF_INFO info{};
         info.samplerate = static_cast<int>(rate);
         info.channels = channels;
-        const int subtype = format == "pcm16" ? SF_FORMAT_PCM_16 : format == "pcm24" ? SF_FORMAT_PCM_24 : SF_FORMAT_FLOAT;
-        const uint64_t bytes_per_sample = format == "pcm16" ? 2 : format == "pcm24" ? 3 : 4;
-        const uint64_t data_bytes = static_cast<uint64_t>(total_frames) * static_cast<uint64_t>(channels) * bytes_per_sample;
-        info.format = wav_container_for(data_bytes) | subtype;
+        info.format = format;
         m_float_format = info.format == (SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-        m_snd = sf_open_fd(m_file.fd(), SFM_WRITE, &info, SF_FALSE);
+        m_snd = sf_open_fd(fd(), SFM_WRITE, &info, SF_FALSE);
         if (!m_snd) {
-            *error = path + ": cannot write the WAV file: " + sf_strerror(nullptr);
+            *error = m_path + ": cannot write the sound file: " + sf_strerror(nullptr);
             return false;
         }
         m_batch.reserve(kBatchFrames * static_cast<size_t>(channels));
@@ -195,6 +265,7 @@ public:
     }
     ~WavWriter() {
         if (m_snd) sf_close(m_snd);
+        if (m_spool) std::fclose(m_spool);
     }
 
     void add(float x) {
@@ -207,11 +278,12 @@ public:
         bool ok = m_write_ok;
         if (sf_close(m_snd) != 0) ok = false;
         m_snd = nullptr;
-        if (ok && m_float_format) ok = extend_float_format_chunk(m_file.fd());
+        if (ok && m_float_format) ok = extend_float_format_chunk(fd());
         if (!ok) {
-            *error = m_path + ": cannot write the WAV file";
+            *error = m_path + ": cannot write the sound file";
             return false;
         }
+        if (m_spool) return copy_spool_to_stdout(error);
         return m_file.commit(error);
     }
 
@@ -223,7 +295,31 @@ private:
         m_batch.clear();
     }
 
+    int fd() const { return m_spool ? fileno(m_spool) : m_file.fd(); }
+    bool copy_spool_to_stdout(std::string* error) {
+        char buf[65536];
+        off_t at = 0;
+        for (;;) {
+            const ssize_t n = pread(fileno(m_spool), buf, sizeof buf, at);
+            if (n == 0) return true;
+            if (n < 0) break;
+            at += n;
+            for (ssize_t done = 0; done < n;) {
+                const ssize_t w = ::write(STDOUT_FILENO, buf + done, static_cast<size_t>(n - done));
+                if (w < 0 && errno == EINTR) continue;
+                if (w <= 0) {
+                    *error = "standard output: " + std::string(std::strerror(errno));
+                    return false;
+                }
+                done += w;
+            }
+        }
+        *error = "standard output: cannot read back the spooled sound";
+        return false;
+    }
+
     std::string m_path;
+    std::FILE* m_spool = nullptr;
     mvp::OutputFile m_file;
     SNDFILE* m_snd = nullptr;
     int m_channels = 0;
@@ -275,12 +371,13 @@ private:
     std::chrono::steady_clock::time_point m_t0, m_last;
 };
 
-bool write_midi_outs(const std::vector<MidiOut>& midi_outs, float rate, std::string* error) {
+bool write_midi_outs(const std::vector<MidiOut>& midi_outs, float rate, const std::vector<TempoPoint>& tempo,
+                     std::string* error) {
     for (const MidiOut& m : midi_outs) {
         std::vector<MidiRecord> events;
         for (const MidiRecord& r : m.inst->midi_log)
             if (r.pin == m.audio_pin) events.push_back(r);
-        if (!write_midi_file(m.file, events, rate, error)) return false;
+        if (!write_midi_file(m.file, events, rate, tempo, error)) return false;
     }
     return true;
 }
@@ -290,7 +387,7 @@ std::string summary_line(const RenderOptions& opt, double seconds, double elapse
     std::snprintf(line, sizeof line,
                   "%s: %.2f s rendered in %.2f s (%.1fx real time), peak %.3f (%.1f dBFS), %ld clipped samples, "
                   "%ld NaN or infinite samples",
-                  opt.output.empty() ? opt.patch.c_str() : opt.output.c_str(), seconds, elapsed,
+                  opt.output.empty() ? opt.patch.c_str() : opt.output == "-" ? "standard output" : opt.output.c_str(), seconds, elapsed,
                   elapsed > 0 ? seconds / elapsed : 0.0, stats.peak, stats.peak > 0 ? 20.0 * std::log10(stats.peak) : -INFINITY,
                   stats.clipped, stats.non_finite);
     return line;
@@ -336,8 +433,12 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
     std::unique_ptr<WavWriter> wav;
     if (!opt.output.empty()) {
         wav = std::make_unique<WavWriter>();
+        const bool given = !opt.format.empty() || opt.pcm16;
         const std::string format = !opt.format.empty() ? opt.format : opt.pcm16 ? "pcm16" : run->output_format();
-        if (!wav->open(opt.output, format, rate, channels, total, &error)) return fail(error);
+        int sf_format = 0;
+        if (!sound_format_for(opt.output, format, given, channels, static_cast<uint64_t>(total), &sf_format, &error) ||
+            !wav->open(opt.output, sf_format, rate, channels, &error))
+            return fail(error);
     }
 
     SignalStats stats;
@@ -367,10 +468,11 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
     }
     bar.clear();
     if (wav && !wav->finish(&error)) return fail(error);
-    if (!write_midi_outs(midi_outs, rate, &error)) return fail(error);
+    if (!write_midi_outs(midi_outs, rate, run->tempo_changes(), &error)) return fail(error);
     if (!opt.panels_dir.empty() && !write_panels(*run, opt.panels_dir, err, &error)) return fail(error);
 
-    for (const std::string& n : run->silence_notes()) err << "mvhost render: note: " << n << "\n";
+    if (!opt.quiet)
+        for (const std::string& n : run->silence_notes()) err << "mvhost render: note: " << n << "\n";
     if (!opt.save_patch.empty()) {
         const nlohmann::json saved = run->stored_patch(fs::path(opt.save_patch).parent_path().string());
         if (!mvp::write_output_file(opt.save_patch, saved.dump(2) + "\n", &error)) return fail(error);
@@ -380,8 +482,10 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
     if (!opt.user_log.empty() && !mvp::write_output_file(opt.user_log, run->user_log().dump(2) + "\n", &error))
         return fail(error);
 
-    err << summary_line(opt, total / rate, bar.seconds(), stats)
-        << (stats.peak == 0.0f && stats.non_finite == 0 ? ": the output is silent" : "") << "\n";
+    // -q leaves only what went wrong: the lines above, the module errors and a --strict failure.
+    if (!opt.quiet)
+        err << summary_line(opt, total / rate, bar.seconds(), stats)
+            << (stats.peak == 0.0f && stats.non_finite == 0 ? ": the output is silent" : "") << "\n";
     // A module that could not do its work says so in a box, which a render may answer by default
     // or by script; either way the user reads it here, where the render's result is.
     for (const std::string& box : error_boxes(run->user_log())) err << "mvhost render: module error: " << box << "\n";
@@ -394,10 +498,12 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
 
 void register_render(CLI::App& app, int& status) {
     auto opt = std::make_shared<RenderOptions>();
-    auto* cmd = app.add_subcommand("render", "Render a patch to a WAV file");
-    cmd->add_option("patch", opt->patch, "Patch file (.json)")->required();
-    cmd->add_option("-o,--output", opt->output, "WAV file to write")->required();
-    cmd->add_option("--format", opt->format, "Sample format of the WAV file (default: the patch's, else float)")
+    auto* cmd = app.add_subcommand("render", "Render a patch to a sound file");
+    cmd->add_option("patch", opt->patch, "Patch file (.json); - reads it from standard input")->required();
+    cmd->add_option("-o,--output", opt->output,
+                    "Sound file to write, its format from the extension (.wav, .flac, .ogg, .aiff, ...); - writes a WAV to standard output")
+        ->required();
+    cmd->add_option("--format", opt->format, "Sample format (default: the patch's, else float)")
         ->check(CLI::IsMember({"float", "pcm16", "pcm24"}));
     cmd->add_flag("--pcm16", opt->pcm16, "The same as --format pcm16");
     // Options that may be given again take one value each time, so that none of them swallows the
@@ -415,7 +521,7 @@ void register_render(CLI::App& app, int& status) {
     cmd->add_option("--plugins", opt->plugin_dirs, "Further folders to search for modules")->allow_extra_args(false);
     cmd->add_option("--user-log", opt->user_log, "Write what the scripted user was asked (JSON)");
     cmd->add_option("--panels", opt->panels_dir, "Paint every GUI panel at the end into DIR/INSTANCE.png");
-    cmd->add_flag("-q,--quiet", opt->quiet, "No progress bar");
+    cmd->add_flag("-q,--quiet", opt->quiet, "No progress bar, notes or summary: only warnings and errors");
     cmd->add_flag("--strict", opt->strict,
                   "Exit status 1 when a message box went unanswered or the user script did not fit");
     cmd->callback([opt, &status] {

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "../../mv_sdk2/tests/probe_report.h"
 #include "mvhost/patch.h"
@@ -116,6 +117,31 @@ TEST(MidiFile, WrittenFilesReadBack) {
     ASSERT_EQ(late.size(), 1u);
     EXPECT_NEAR(late[0].seconds, 2147483.647, 1e-3);
     fs::remove(p);
+}
+
+// The patch's tempo goes into the file, so a note on the patch's beat lands on the file's grid: at
+// 140 BPM beat 4 is clock 75600 (1.714 s), tick 3840; after a change to 70 BPM at that beat, the
+// next beat is 0.857 s later, tick 4800.
+TEST(MidiFile, WrittenFilesCarryThePatchTempo) {
+    const fs::path p = fs::temp_directory_path() / (std::to_string(::getpid()) + "_tempo.mid");
+    const std::vector<mvh::MidiRecord> ev = {{0, 0x643C90, 75600}, {0, 0x643E90, 75600 + 37800}};
+    std::string err;
+    ASSERT_TRUE(mvh::write_midi_file(p.string(), ev, 44100.0, {{0, 140.0}, {75600, 70.0}}, &err)) << err;
+    const auto back = mvh::read_midi_file(p.string());
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_NEAR(back[0].seconds, 75600 / 44100.0, 1e-3);
+    EXPECT_NEAR(back[1].seconds, 113400 / 44100.0, 1e-3);
+    const std::string csv = (p.string() + ".csv");
+    ASSERT_EQ(std::system(("midicsv '" + p.string() + "' '" + csv + "'").c_str()), 0);
+    std::ifstream in(csv);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("1, 0, Tempo, 428571"), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find("1, 3840, Tempo, 857143"), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find("1, 3840, Note_on_c, 0, 60, 100"), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find("1, 4800, Note_on_c, 0, 62, 100"), std::string::npos) << text.str();
+    fs::remove(p);
+    fs::remove(csv);
 }
 
 }  // namespace

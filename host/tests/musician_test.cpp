@@ -137,7 +137,7 @@ TEST_F(Musician, SummaryNamesSilenceAndModuleErrors) {
       "wires": [["osc.Output", "out.Left"]],
       "output": {"channels": ["out.Left"]}
     })");
-    const mv_testing::CliResult r = run(kMvhost, "render -q p.json -o a.wav");
+    const mv_testing::CliResult r = run(kMvhost, "render p.json -o a.wav");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("NaN or infinite samples: the output is silent\n"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("mvhost render: module error: Error: Could not find file nope.wb1. Would you like to "
@@ -161,6 +161,55 @@ TEST_F(Musician, DescribeShowsTheMeaningBesideTheFields) {
     EXPECT_EQ(raw.out.find("the note played"), std::string::npos);
     const json doc = json::parse(run(kMvhost, "describe arpeggiator --json").out);
     EXPECT_EQ(doc["pins"][2]["default_reading"], "120 BPM = 120 V");
+}
+
+// The conventions of sox: "-" for standard input and output, the format from the extension, -q.
+TEST_F(Musician, StandardInputAndOutputWithARealPipeIntoSox) {
+    write("p.json", kConstantPatch);
+    // sox reads standard input and prints its statistics (and any warning) on its standard error.
+    const mv_testing::CliResult r = run(kMvhost, "render - -o - -q < p.json 2>mvhost.err | sox -V2 -t wav - -n stat");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(mv_testing::slurp(dir / "mvhost.err"), "") << "-q prints nothing but problems";
+    EXPECT_NE(r.err.find("Length (seconds):      0.050000"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Maximum amplitude:     0.600000"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("WARN"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "-"));
+}
+
+TEST_F(Musician, TheExtensionNamesTheFormat) {
+    write("p.json", kConstantPatch);
+    struct Case {
+        const char* args;
+        int status, container, subtype;
+        const char* err;
+        float tolerance;  // Vorbis is lossy
+    } const cases[] = {
+        {"-o a.flac", 0, SF_FORMAT_FLAC, SF_FORMAT_PCM_24, "", 1e-5f},
+        {"-o a.FLAC --format pcm16", 0, SF_FORMAT_FLAC, SF_FORMAT_PCM_16, "", 1e-4f},
+        {"-o a.ogg", 0, SF_FORMAT_OGG, SF_FORMAT_VORBIS, "", 0.05f},
+        {"-o a.aiff", 0, SF_FORMAT_AIFF, SF_FORMAT_FLOAT, "", 0.0f},
+        {"-o a.flac --format float", 2, 0, 0, "a.flac: libsndfile cannot write .flac with float samples; choose another --format", 0},
+        {"-o a.xyz", 2, 0, 0, "mvhost render: a.xyz: cannot write a .xyz file (the extension names the format: .wav,", 0},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(dir / "out");
+        const mv_testing::CliResult r = run(kMvhost, std::string("render -q p.json ") + c.args);
+        EXPECT_EQ(r.status, c.status) << c.args << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args << r.err;
+        const std::string name = std::string(c.args).substr(3, std::string(c.args).find(' ', 3) - 3);
+        SF_INFO info;
+        const auto data = read_sound(name, &info);
+        if (c.status != 0) {
+            EXPECT_TRUE(data.empty()) << c.args;
+            EXPECT_FALSE(std::filesystem::exists(dir / name)) << c.args;
+            continue;
+        }
+        EXPECT_EQ(info.format & SF_FORMAT_TYPEMASK, c.container) << c.args;
+        EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, c.subtype) << c.args;
+        ASSERT_FALSE(data.empty()) << c.args;
+        EXPECT_NEAR(data[400], 0.6f, c.tolerance) << c.args;  // left channel, 0.025 s in
+        std::filesystem::remove(dir / name);
+    }
 }
 
 }  // namespace

@@ -61,8 +61,7 @@ struct TempDir : ::testing::Test {
         o.patch = patch;
         o.output = out;
         o.save_patch = save;
-        o.plugin_dirs = kDirs;
-        o.quiet = true;
+        o.plugin_dirs = kDirs;  // not quiet: the tests read the summary (no bar: stderr is no terminal)
         std::ostringstream err;
         const int rc = mvh::cmd_render(o, err);
         if (err_text) *err_text = err.str();

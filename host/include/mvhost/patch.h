@@ -159,8 +159,11 @@ struct MidiFileEvent {
     int32_t word;
 };
 std::vector<MidiFileEvent> read_midi_file(const std::string& path);  // throws PatchError
-// Writes channel messages (clock in samples) as a format-0 file at 120 BPM, 960 ticks per beat.
+// Writes channel messages (clock in samples) as a format-0 file of 960 ticks per beat, with the
+// tempo map's changes as tempo events (120 BPM when the map is empty).
 bool write_midi_file(const std::string& path, const std::vector<MidiRecord>& events, double sample_rate,
                      std::string* error);
+bool write_midi_file(const std::string& path, const std::vector<MidiRecord>& events, double sample_rate,
+                     const std::vector<TempoPoint>& tempo_map, std::string* error);
 
 }  // namespace mvh

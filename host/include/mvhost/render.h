@@ -29,6 +29,14 @@ struct RenderOptions {
 // when a message box went unanswered or the user script did not fit (the outputs are written).
 int cmd_render(const RenderOptions& options, std::ostream& err);
 
+// The libsndfile format a render writes to `path`: the container its extension names (.wav, .flac,
+// .ogg, .aiff, ...; a WAV for "-" and for names without one) with `sample_format` ("float", "pcm16",
+// "pcm24") where the container holds it; when the format was not given on the command line, a
+// container without float samples takes its finest. False with *error naming the extensions it
+// writes.
+bool sound_format_for(const std::string& path, const std::string& sample_format, bool format_given, int channels,
+                      uint64_t frames, int* format, std::string* error);
+
 // SF_FORMAT_WAV, or SF_FORMAT_RF64 when `data_bytes` of samples would take a WAV past 4 GiB.
 int wav_container_for(uint64_t data_bytes);
 
