@@ -9,6 +9,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "library.h"
 #include "mvhost/commands.h"
 #include "mvhost/host.h"
 #include "mvhost/pin_reference.h"
@@ -20,7 +21,7 @@ using nlohmann::json;
 namespace mvh {
 
 bool names_module_file(const std::string& module) {
-    return module.find('/') != std::string::npos || (module.size() > 3 && module.substr(module.size() - 3) == ".so");
+    return module.find('/') != std::string::npos || has_library_suffix(module);
 }
 
 std::string find_module(const std::string& module, const std::vector<std::string>& dirs) {
@@ -28,7 +29,7 @@ std::string find_module(const std::string& module, const std::vector<std::string
     if (name.rfind("builtin:", 0) == 0) name = name.substr(8);
     if (name.empty() || names_module_file(name)) return "";
     for (const std::string& d : dirs) {
-        const fs::path p = fs::path(d) / (name + ".so");
+        const fs::path p = fs::path(d) / (name + kLibrarySuffix);
         std::error_code ec;
         if (fs::is_regular_file(p, ec)) return p.string();
     }
@@ -165,7 +166,7 @@ int cmd_list(const std::vector<std::string>& extra_dirs, std::ostream& out, std:
         std::error_code ec;
         std::vector<fs::path> files;
         for (const auto& e : fs::directory_iterator(d, ec))
-            if (e.path().extension() == ".so") files.push_back(e.path());
+            if (e.path().extension() == kLibrarySuffix) files.push_back(e.path());
         std::sort(files.begin(), files.end());
         for (const fs::path& f : files) {
             const std::string name = f.stem().string();

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <set>
 
+#include "library.h"
 #include "patch_document.h"
 
 namespace fs = std::filesystem;
@@ -247,14 +248,14 @@ private:
         dirs.insert(dirs.end(), m_plugin_dirs.begin(), m_plugin_dirs.end());
         std::string name = module;
         if (name.rfind("builtin:", 0) == 0) name = name.substr(8);
-        if (name.find('/') != std::string::npos || (name.size() > 3 && name.substr(name.size() - 3) == ".so")) {
+        if (name.find('/') != std::string::npos || has_library_suffix(name)) {
             fs::path p(name);
             if (!p.is_absolute()) p = fs::path(m_base_dir) / p;
             if (fs::exists(p)) return p.string();
             throw PatchError(where(place) + "module file \"" + module + "\" not found");
         }
         for (const std::string& d : dirs) {
-            fs::path p = fs::path(d) / (name + ".so");
+            fs::path p = fs::path(d) / (name + kLibrarySuffix);
             if (fs::exists(p)) return p.string();
         }
         std::string searched;

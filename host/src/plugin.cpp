@@ -1,8 +1,7 @@
 // Loading a plug-in library by its undecorated export names and reading its description.
-#include <dlfcn.h>
-
 #include <cstring>
 
+#include "library.h"
 #include "mvhost/host.h"
 
 namespace mvh {
@@ -12,16 +11,14 @@ std::shared_ptr<Plugin> Plugin::load(const std::string& path, std::string* error
         if (error) *error = why;
         return nullptr;
     };
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-        const char* why = dlerror();
-        return fail(path + ": cannot load: " + (why ? why : "unknown error"));
-    }
+    std::string why;
+    void* handle = library_open(path, &why);
+    if (!handle) return fail(path + ": cannot load: " + why);
     std::shared_ptr<Plugin> p(new Plugin());
     p->m_path = path;
     p->m_handle = handle;
-    p->m_get_properties = reinterpret_cast<MVGetModulePropertiesFn>(dlsym(handle, "getModuleProperties"));
-    p->m_make_module = reinterpret_cast<MVMakeModuleFn>(dlsym(handle, "makeModule"));
+    p->m_get_properties = reinterpret_cast<MVGetModulePropertiesFn>(library_symbol(handle, "getModuleProperties"));
+    p->m_make_module = reinterpret_cast<MVMakeModuleFn>(library_symbol(handle, "makeModule"));
     if (p->m_get_properties && p->m_make_module) {
         MVModuleProperties props;
         std::memset(&props, 0, sizeof props);
@@ -35,7 +32,7 @@ std::shared_ptr<Plugin> Plugin::load(const std::string& path, std::string* error
     }
     p->m_get_properties = nullptr;
     p->m_make_module = nullptr;
-    p->m_main = reinterpret_cast<MVMainFn>(dlsym(handle, "main"));
+    p->m_main = reinterpret_cast<MVMainFn>(library_symbol(handle, "main"));
     if (!p->m_main)
         return fail(path + ": not a Morvane plug-in (exports neither getModuleProperties/makeModule nor main)");
 
@@ -52,7 +49,7 @@ std::shared_ptr<Plugin> Plugin::load(const std::string& path, std::string* error
 }
 
 Plugin::~Plugin() {
-    if (m_handle) dlclose(m_handle);
+    if (m_handle) library_close(m_handle);
 }
 
 const char* datatype_name(int datatype) {

@@ -1,5 +1,4 @@
 // `mvhost render`: a patch to a WAV file, with progress, a summary, and the patch written back.
-#include <fcntl.h>
 #include <sndfile.h>
 #include <unistd.h>
 
@@ -14,6 +13,8 @@
 #include <iostream>
 #include <memory>
 
+#include "file_access.h"
+#include "library.h"
 #include "mvhost/commands.h"
 #include "mvhost/engine.h"
 #include "mvhost/patch.h"
@@ -26,10 +27,9 @@ namespace mvh {
 
 std::vector<std::string> default_plugin_dirs() {
     std::vector<std::string> dirs;
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        const fs::path root = exe.parent_path().parent_path();
+    const std::string exe = program_path();
+    if (!exe.empty()) {
+        const fs::path root = fs::path(exe).parent_path().parent_path();
         dirs.push_back((root / "plugins").string());
         dirs.push_back((root / "lib" / "builtin").string());
     }
@@ -49,7 +49,7 @@ void put32(unsigned char* p, uint32_t v) {
 // and what is left of the old header (the peak chunk) as a JUNK chunk that readers skip.
 bool extend_float_format_chunk_of(int fd) {
     unsigned char h[512];
-    const ssize_t got = pread(fd, h, sizeof h, 0);
+    const long long got = read_at(fd, h, sizeof h, 0);
     if (got < 0) return true;
     const size_t n = static_cast<size_t>(got);
     size_t pos = 12, fact = 0, data = 0;
@@ -80,16 +80,16 @@ bool extend_float_format_chunk_of(int fd) {
     std::memcpy(out + 50, "JUNK", 4);
     put32(out + 54, static_cast<uint32_t>(data - needed));
     std::memset(out + 58, 0, data - needed);
-    return pwrite(fd, out, data, 0) == static_cast<ssize_t>(data);
+    return write_at(fd, out, data, 0);
 }
 
-// The output may be open for writing only; it is opened again for reading through /proc. Where
-// that cannot be done (a device written in place), the header stays as libsndfile wrote it.
+// The output may be open for writing only; it is opened again for reading and writing. Where that
+// cannot be done (a device written in place), the header stays as libsndfile wrote it.
 bool extend_float_format_chunk(int out_fd) {
-    const int fd = ::open(("/proc/self/fd/" + std::to_string(out_fd)).c_str(), O_RDWR | O_CLOEXEC);
+    const int fd = reopen_read_write(out_fd);
     if (fd < 0) return true;
     const bool ok = extend_float_format_chunk_of(fd);
-    ::close(fd);
+    close_descriptor(fd);
     return ok;
 }
 

@@ -3,22 +3,10 @@
 
 #include <charconv>
 #include <cmath>
-#include <clocale>
-#include <cstdlib>
-#include <locale.h>
+
+#include "c_number.h"
 
 namespace array_to_floats {
-
-namespace {
-
-// Host processes may run under any locale; a comma as decimal mark would break the list format
-// both ways, so every conversion uses the C locale.
-locale_t c_locale() {
-    static const locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return loc;
-}
-
-}  // namespace
 
 namespace {
 
@@ -57,7 +45,7 @@ float parse_item(std::string_view item) {
     const size_t length = decimal_length(item.substr(start));
     if (length == 0) return 0.0f;
     const std::string number(item.substr(start, length));
-    const float value = static_cast<float>(strtod_l(number.c_str(), nullptr, c_locale()));
+    const float value = static_cast<float>(c_strtod(number.c_str()));
     // A number too large for a float output (1e39) would reach it as infinity: not a number the
     // output can carry, so it reads as 0 like any other item that is not one.
     return std::isfinite(value) ? value : 0.0f;

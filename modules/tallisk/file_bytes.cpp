@@ -13,6 +13,14 @@ namespace tallisk {
 
 namespace {
 
+#if defined(_WIN32)
+// Windows opens files as text (CR LF rewritten) unless told otherwise, and has no FIFOs.
+constexpr int kOpenFlags = O_RDONLY | O_BINARY;
+#else
+// Non-blocking, so that opening a FIFO with no writer returns at once instead of waiting.
+constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+#endif
+
 // Reads up to `want` more bytes onto the end of `bytes`; false on a read error.
 bool read_more(int fd, std::vector<uint8_t>& bytes, size_t want) {
     uint8_t chunk[65536];
@@ -31,8 +39,7 @@ bool read_more(int fd, std::vector<uint8_t>& bytes, size_t want) {
 
 std::optional<std::vector<uint8_t>> read_file_bytes(const std::string& path, size_t max_bytes,
                                                     std::initializer_list<std::string_view> magics) {
-    // Non-blocking, so that opening a FIFO with no writer returns at once instead of waiting.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), kOpenFlags);
     if (fd < 0) return std::nullopt;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -160,7 +160,7 @@ BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND owner, const
     {
         auto& t = ui();
         std::lock_guard lock(t.mutex);
-        if (!t.menu(menu) || !t.window(owner)) return 0;
+        if (!t.menu(menu) || !t.has_window(owner)) return 0;
         request.owner = owner;
         request.at = POINT{x, y};
         request.flags = flags;

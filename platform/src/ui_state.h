@@ -66,6 +66,8 @@ struct UiTable {
         return it == windows.end() ? nullptr : &it->second;
     }
     Window* control(HWND dialog, int id);
+    // A window of this table or, in the Windows build, a real window (the host's).
+    bool has_window(HWND h);
     HWND add_window(Window w) {
         const HWND h = next_window++;
         windows.emplace(h, std::move(w));

@@ -8,6 +8,9 @@
 #include "mvp/common_dialogs.h"
 #include "mvp/menu.h"
 #include "mvp/message_box.h"
+#if defined(_WIN32)
+#include "../win32/system_user.h"
+#endif
 
 namespace mvp {
 
@@ -56,8 +59,15 @@ User* set_user(User* user) { return g_user.exchange(user); }
 User* current_user() {
     static DefaultUser fallback;
     User* u = g_user.load();
+#if defined(_WIN32)
+    if (!u) u = detail::system_user();
+#endif
     return u ? u : &fallback;
 }
+
+#if defined(_WIN32)
+User* installed_user() { return g_user.load(); }
+#endif
 
 // ---- message boxes -------------------------------------------------------------------------------
 

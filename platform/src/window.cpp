@@ -25,6 +25,8 @@ Window* UiTable::control(HWND dialog, int id) {
     return nullptr;
 }
 
+bool UiTable::has_window(HWND h) { return window(h) != nullptr; }
+
 }  // namespace detail
 
 HWND create_window(const std::string& title, const RECT& screen_rect) {

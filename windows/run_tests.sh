@@ -1,0 +1,57 @@
+#!/bin/sh
+# make test-windows: the Windows builds under Wine on a screen of their own (Xvfb). The 32-bit
+# build runs under wine where this machine runs 32-bit Windows programs; elsewhere the 64-bit
+# build (the same sources, the 64-bit layout) runs under wine64, and the output says which way it
+# ran. The 32-bit DLLs' own checks (exports, imports, machine, record layouts asserted when they
+# were compiled) ran in `make windows` either way. Xvfb and the wineserver are started here and
+# stopped by their process ids.
+# Usage: run_tests.sh BUILD_WIN32 BUILD_WIN64 [ctest arguments]
+set -u
+root=$(cd "$(dirname "$0")/.." && pwd)
+win32=$1 win64=$2
+shift 2
+
+export WINEDEBUG=-all WINEPREFIX="$root/$win32/wineprefix"
+mkdir -p "$WINEPREFIX"
+if timeout 300 wine "$root/$win32/bin/mvhost.exe" --version >/dev/null 2>&1; then
+  build=$win32 wine=wine
+  mode="32-bit Windows build ($win32) under wine"
+else
+  echo "test-windows: 32-bit Windows programs do not run here; building and testing the 64-bit build"
+  make -s -C "$root" windows WIN_ARCH=x86_64 || exit 1
+  build=$win64 wine=wine64
+  export WINEPREFIX="$root/$win64/wineprefix"
+  mkdir -p "$WINEPREFIX"
+  mode="64-bit Windows build ($win64) under wine64 (this machine does not run 32-bit Windows programs)"
+fi
+echo "test-windows: the tests run on the $mode"
+
+# A screen of its own: the first free display number from 90.
+display=90
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+# The prefix's server, kept running between the tests' programs and stopped at the end.
+wineserver=$(dirname "$(command -v wine)")/wineserver
+[ -x "$wineserver" ] || wineserver=/usr/lib/wine/wineserver
+server=""
+cleanup() {
+  [ -n "$server" ] && kill "$server" 2>/dev/null
+  kill "$xvfb" 2>/dev/null
+  wait 2>/dev/null
+}
+trap cleanup EXIT INT TERM
+export DISPLAY=":$display" MV_WINE=$wine
+for i in 1 2 3 4 5 6 7 8 9 10; do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.5; done
+if [ -x "$wineserver" ]; then
+  "$wineserver" -f -p >/dev/null 2>&1 &
+  server=$!
+fi
+# Crashes are reported on stderr, not in a dialog that nobody would close.
+$wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+
+start=$(date +%s)
+(cd "$root/$build" && ctest --output-on-failure -j 2 "$@")
+status=$?
+echo "test-windows: $(( $(date +%s) - start )) s of tests on the $mode"
+exit $status
