@@ -142,7 +142,7 @@ std::unique_ptr<Engine> Engine::from_document(const nlohmann::json& doc, const s
                                               const std::string& base_dir, Options options) {
     nlohmann::json d = doc;
     apply_rate_and_block(d, options);
-    auto run = std::make_unique<PatchRun>(d, name_for_errors, base_dir, options.plugin_dirs);
+    auto run = std::make_unique<PatchRun>(d, name_for_errors, base_dir, options.plugin_dirs, options.overrides, options.report);
     return std::unique_ptr<Engine>(new Engine(std::move(run), options.threads));
 }
 

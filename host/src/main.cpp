@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     mvh::register_describe(app, status);
     mvh::register_list(app, status);
     mvh::register_render(app, status);
+    mvh::register_apply(app, status);
     mvh::register_panel(app, status);
     mvh::register_validate(app, status);
 #ifdef MV_HAVE_PLAY

@@ -120,8 +120,9 @@ PatchRun::PatchRun(const std::string& path, const std::vector<std::string>& plug
 }
 
 PatchRun::PatchRun(const json& doc, const std::string& name_for_errors, const std::string& base_dir,
-                   const std::vector<std::string>& plugin_dirs)
-    : m_name(name_for_errors), m_base_dir(base_dir), m_plugin_dirs(plugin_dirs), m_doc(doc) {
+                   const std::vector<std::string>& plugin_dirs, const PatchOverrides& overrides, UserReport report)
+    : m_name(name_for_errors), m_report(std::move(report)), m_base_dir(base_dir), m_plugin_dirs(plugin_dirs), m_doc(doc) {
+    apply_overrides(overrides);
     build();
 }
 

@@ -393,11 +393,51 @@ std::string summary_line(const RenderOptions& opt, double seconds, double elapse
     return line;
 }
 
+// A sound file read whole, one vector per channel, for the patch's audio_in instances.
+struct InputSound {
+    int rate = 0, channels = 0;
+    int64_t frames = 0;
+    std::vector<std::vector<float>> samples;
+};
+
+bool read_input_sound(const std::string& path, InputSound* sound, std::string* error) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f) {
+        *error = path + ": cannot read the sound file: " + sf_strerror(nullptr);
+        return false;
+    }
+    // The host's clock counts 32-bit samples; a day of sound at 48 kHz is far below it.
+    if (info.frames <= 0 || info.frames > (int64_t{1} << 31) - 1 || info.channels < 1 || info.samplerate < 1000 ||
+        info.samplerate > 768000) {
+        sf_close(f);
+        *error = path + ": no sound to play (" + std::to_string(info.frames) + " frames at " +
+                 std::to_string(info.samplerate) + " Hz)";
+        return false;
+    }
+    std::vector<float> interleaved(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
+    const sf_count_t got = sf_readf_float(f, interleaved.data(), info.frames);
+    sf_close(f);
+    if (got != info.frames) {
+        *error = path + ": the sound file ends early";
+        return false;
+    }
+    sound->rate = info.samplerate;
+    sound->channels = info.channels;
+    sound->frames = info.frames;
+    sound->samples.assign(static_cast<size_t>(info.channels), std::vector<float>(static_cast<size_t>(info.frames)));
+    for (int64_t k = 0; k < info.frames; ++k)
+        for (int c = 0; c < info.channels; ++c)
+            sound->samples[static_cast<size_t>(c)][static_cast<size_t>(k)] = interleaved[static_cast<size_t>(k * info.channels + c)];
+    return true;
+}
+
 }  // namespace
 
 int cmd_render(const RenderOptions& opt, std::ostream& err) {
+    const std::string prefix = "mvhost " + opt.command + ": ";
     auto fail = [&](const std::string& msg) {
-        err << "mvhost render: " << msg << "\n";
+        err << prefix << msg << "\n";
         return 2;
     };
     ProgressBar bar(err, isatty(STDERR_FILENO) && !opt.quiet);
@@ -405,31 +445,43 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
     long reported = 0;
     auto report = [&](const std::string& line) {
         bar.clear();
-        err << "mvhost render: " << line << "\n";
+        err << prefix << line << "\n";
         ++reported;
     };
+    InputSound input;
+    std::string error;
+    if (!opt.input.empty() && !read_input_sound(opt.input, &input, &error)) return fail(error);
     Engine::Options engine_options;
     engine_options.plugin_dirs = opt.plugin_dirs;
     for (const std::string& d : default_plugin_dirs()) engine_options.plugin_dirs.push_back(d);
     engine_options.overrides = opt.overrides;
     engine_options.report = report;
+    if (!opt.input.empty()) {
+        // The sound sets the rate and the length, as an effect in a plug-in host has them.
+        engine_options.sample_rate = input.rate;
+        engine_options.overrides.seconds = static_cast<double>(input.frames) / input.rate;
+    }
     std::unique_ptr<Engine> engine;
     try {
-        engine = Engine::from_file(opt.patch, engine_options);
+        engine = opt.document.is_null() ? Engine::from_file(opt.patch, engine_options)
+                                        : Engine::from_document(opt.document, opt.patch, ".", engine_options);
     } catch (const PatchError& e) {
         return fail(e.what());
     }
     PatchRun* run = &engine->patch();
     if (run->outputs().empty() && !opt.output.empty())
         return fail(opt.patch + ": output.channels: the patch names no outputs for the WAV file");
+    if (!opt.input.empty() && !opt.output.empty() && mvp::same_file(opt.output, opt.input))
+        return fail(opt.output + ": is the sound being played; choose another output");
+    if (!opt.input.empty() && engine->inputs().empty())
+        return fail(opt.patch + ": the patch has no audio_in instance to play " + opt.input + " into");
     std::vector<MidiOut> midi_outs;
-    std::string error;
     if (!read_midi_outs(*run, opt.midi_out, &midi_outs, &error)) return fail(error);
     if (!check_outputs_spare_the_patch(opt, *run, midi_outs, &error)) return fail(error);
 
     const float rate = run->host().config().sample_rate;
     const int channels = static_cast<int>(run->outputs().size());
-    const int total = run->total_samples();
+    const int total = opt.input.empty() ? run->total_samples() : static_cast<int>(input.frames);
     std::unique_ptr<WavWriter> wav;
     if (!opt.output.empty()) {
         wav = std::make_unique<WavWriter>();
@@ -457,8 +509,12 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
         std::vector<std::vector<float>> blocks(static_cast<size_t>(channels), std::vector<float>(static_cast<size_t>(block)));
         std::vector<float*> bufs;
         for (auto& b : blocks) bufs.push_back(b.data());
+        // Each audio_in channel takes the sound's channel of the same number (a mono sound: its one).
+        std::vector<const float*> ins(engine->inputs().size(), nullptr);
         for (int clock = 0; clock < total;) {
-            const int n = engine->run(std::min(block, total - clock), nullptr, bufs.data());
+            for (size_t c = 0; c < ins.size() && input.channels > 0; ++c)
+                ins[c] = input.samples[std::min<size_t>(c, input.samples.size() - 1)].data() + clock;
+            const int n = engine->run(std::min(block, total - clock), ins.empty() ? nullptr : ins.data(), bufs.data());
             if (n <= 0) break;
             sink(bufs, n);
             clock += n;
@@ -472,7 +528,7 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
     if (!opt.panels_dir.empty() && !write_panels(*run, opt.panels_dir, err, &error)) return fail(error);
 
     if (!opt.quiet)
-        for (const std::string& n : run->silence_notes()) err << "mvhost render: note: " << n << "\n";
+        for (const std::string& n : run->silence_notes()) err << prefix << "note: " << n << "\n";
     if (!opt.save_patch.empty()) {
         const nlohmann::json saved = run->stored_patch(fs::path(opt.save_patch).parent_path().string());
         if (!mvp::write_output_file(opt.save_patch, saved.dump(2) + "\n", &error)) return fail(error);
@@ -488,9 +544,9 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
             << (stats.peak == 0.0f && stats.non_finite == 0 ? ": the output is silent" : "") << "\n";
     // A module that could not do its work says so in a box, which a render may answer by default
     // or by script; either way the user reads it here, where the render's result is.
-    for (const std::string& box : error_boxes(run->user_log())) err << "mvhost render: module error: " << box << "\n";
+    for (const std::string& box : error_boxes(run->user_log())) err << prefix << "module error: " << box << "\n";
     if (opt.strict && reported > 0) {
-        err << "mvhost render: --strict: " << reported << " unanswered message box(es) or user script problem(s)\n";
+        err << prefix << "--strict: " << reported << " unanswered message box(es) or user script problem(s)\n";
         return 1;
     }
     return 0;

@@ -2,6 +2,7 @@
 // that say when they are silent, when a module reported an error, and when --set cannot be heard.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -210,6 +211,76 @@ TEST_F(Musician, TheExtensionNamesTheFormat) {
         EXPECT_NEAR(data[400], 0.6f, c.tolerance) << c.args;  // left channel, 0.025 s in
         std::filesystem::remove(dir / name);
     }
+}
+
+// apply: an effect over a sound file, as a module (one copy per channel) or a patch with audio_in.
+class Apply : public mv_testing::CliRig {
+protected:
+    // A mono click at frame 100 of 4410 frames at 44.1 kHz.
+    void write_click(const std::string& name) const {
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        std::vector<float> data(4410, 0.0f);
+        data[100] = 0.5f;
+        SNDFILE* f = sf_open((dir / name).c_str(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr);
+        sf_writef_float(f, data.data(), static_cast<sf_count_t>(data.size()));
+        sf_close(f);
+    }
+};
+
+TEST_F(Apply, AModuleOrAPatchOverASoundFile) {
+    write_click("click.wav");
+    // A chorus pre-delay of 20 ms (882 samples) moves the click; the sound sets rate and length.
+    mv_testing::CliResult r = run(kMvhost, "apply chorus click.wav -o out.flac -q --set 'Pre_Dly1=20 ms' --format pcm24");
+    ASSERT_EQ(r.status, 0) << r.err;
+    SF_INFO info;
+    auto out = read_sound("out.flac", &info);
+    EXPECT_EQ(info.samplerate, 44100);
+    EXPECT_EQ(info.frames, 4410);
+    ASSERT_EQ(out.size(), 4410u);
+    const size_t peak = static_cast<size_t>(std::max_element(out.begin(), out.end()) - out.begin());
+    EXPECT_EQ(peak, 982u);
+    EXPECT_NEAR(out[982], 0.5f, 1e-4f);
+
+    write("half.json", R"({
+      "instances": [{"name": "in", "module": "audio_in", "pins": {"Channels": "Mono"}},
+                    {"name": "vca", "module": "vca", "pins": {"Gain": "50 %"}}],
+      "wires": [["in.Left", "vca.Signal"]],
+      "output": {"channels": ["vca.Out"]}
+    })");
+    r = run(kMvhost, "apply half.json click.wav -o half.wav -q --set 'vca.Gain=25 %'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    out = read_sound("half.wav", &info);
+    ASSERT_EQ(out.size(), 4410u);
+    EXPECT_FLOAT_EQ(out[100], 0.125f);
+}
+
+TEST_F(Apply, BadInputIsRefusedAndWritesNothing) {
+    write_click("click.wav");
+    write("no_input.json", R"({"instances": [{"name": "c", "module": "constant"}], "output": {"channels": ["c.Out"]}})");
+    write("text.wav", "not a sound");
+    const struct {
+        const char* args;
+        const char* says;
+    } cases[] = {
+        {"apply nope click.wav -o out.wav", "mvhost apply: unknown module \"nope\""},
+        {"apply chorus missing.wav -o out.wav", "mvhost apply: missing.wav: cannot read the sound file"},
+        {"apply chorus text.wav -o out.wav", "mvhost apply: text.wav: cannot read the sound file"},
+        {"apply no_input.json click.wav -o out.wav", "the patch has no audio_in instance to play click.wav into"},
+        {"apply chorus click.wav -o click.wav", "mvhost apply: click.wav: is the sound being played"},
+        {"apply chorus click.wav -o out.wav --set Nope=1", "mvhost apply: --set fx.Nope=1: instance \"fx\" has no pin \"Nope\""},
+    };
+    for (const auto& c : cases) {
+        const mv_testing::CliResult r = run(kMvhost, c.args);
+        EXPECT_EQ(r.status, 2) << c.args;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << "\n" << r.err;
+        EXPECT_FALSE(std::filesystem::exists(dir / "out.wav")) << c.args;
+    }
+    SF_INFO info;
+    EXPECT_EQ(read_sound("click.wav", &info).size(), 4410u) << "the input is untouched";
 }
 
 }  // namespace

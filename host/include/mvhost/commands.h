@@ -34,6 +34,7 @@ void register_describe(CLI::App& app, int& status);
 void register_list(CLI::App& app, int& status);
 void register_validate(CLI::App& app, int& status);
 void register_render(CLI::App& app, int& status);
+void register_apply(CLI::App& app, int& status);
 void register_panel(CLI::App& app, int& status);
 // Only in builds with GTK 3 and JACK (MV_HAVE_PLAY).
 void register_play(CLI::App& app, int& status);

@@ -69,7 +69,7 @@ public:
     PatchRun(const std::string& path, const std::vector<std::string>& plugin_dirs,
              const PatchOverrides& overrides = {}, UserReport report = {});
     PatchRun(const nlohmann::json& doc, const std::string& name_for_errors, const std::string& base_dir,
-             const std::vector<std::string>& plugin_dirs);
+             const std::vector<std::string>& plugin_dirs, const PatchOverrides& overrides = {}, UserReport report = {});
     ~PatchRun();
 
     Host& host() { return m_host; }

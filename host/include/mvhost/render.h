@@ -23,6 +23,11 @@ struct RenderOptions {
     std::string panels_dir;
     bool quiet = false;
     bool strict = false;  // unanswered message boxes and user script problems give exit status 1
+    // `mvhost apply`: a sound file fed into the patch's audio_in instances, which sets the render's
+    // rate and length; and the patch as a document made by the command (patch is then its name).
+    std::string input;
+    nlohmann::json document;
+    std::string command = "render";  // names the subcommand in every line
 };
 
 // Exit status 0, or 2 with one message on err (and no output file left behind); 1 with --strict
