@@ -11,21 +11,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 win32=$1 win64=$2
 shift 2
 
-export WINEDEBUG=-all WINEPREFIX="$root/$win32/wineprefix"
-mkdir -p "$WINEPREFIX"
-if timeout 300 wine "$root/$win32/bin/mvhost.exe" --version >/dev/null 2>&1; then
-  build=$win32 wine=wine
-  mode="32-bit Windows build ($win32) under wine"
-else
-  echo "test-windows: 32-bit Windows programs do not run here; building and testing the 64-bit build"
-  make -s -C "$root" windows WIN_ARCH=x86_64 || exit 1
-  build=$win64 wine=wine64
-  export WINEPREFIX="$root/$win64/wineprefix"
-  mkdir -p "$WINEPREFIX"
-  mode="64-bit Windows build ($win64) under wine64 (this machine does not run 32-bit Windows programs)"
-fi
-echo "test-windows: the tests run on the $mode"
-
 # A screen of its own: the first free display number from 90.
 display=90
 while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
@@ -41,8 +26,26 @@ cleanup() {
   wait 2>/dev/null
 }
 trap cleanup EXIT INT TERM
-export DISPLAY=":$display" MV_WINE=$wine
+# Every Wine process of the run, the probe's too, sees the screen: a prefix whose first programs
+# ran without one would make no windows later.
+export DISPLAY=":$display"
 for i in 1 2 3 4 5 6 7 8 9 10; do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.5; done
+export WINEDEBUG=-all WINEPREFIX="$root/$win32/wineprefix"
+mkdir -p "$WINEPREFIX"
+if timeout 300 wine "$root/$win32/bin/mvhost.exe" --version >/dev/null 2>&1; then
+  build=$win32 wine=wine
+  mode="32-bit Windows build ($win32) under wine"
+else
+  echo "test-windows: 32-bit Windows programs do not run here; building and testing the 64-bit build"
+  make -s -C "$root" windows WIN_ARCH=x86_64 || exit 1
+  build=$win64 wine=wine64
+  export WINEPREFIX="$root/$win64/wineprefix"
+  mkdir -p "$WINEPREFIX"
+  mode="64-bit Windows build ($win64) under wine64 (this machine does not run 32-bit Windows programs)"
+fi
+echo "test-windows: the tests run on the $mode"
+
+export MV_WINE=$wine
 if [ -x "$wineserver" ]; then
   "$wineserver" -f -p >/dev/null 2>&1 &
   server=$!

@@ -15,5 +15,7 @@ void close_descriptor(int fd);
 // Bytes read at `offset` (-1 on error), and whether all `size` bytes were written at `offset`.
 long long read_at(int fd, void* data, size_t size, int64_t offset);
 bool write_at(int fd, const void* data, size_t size, int64_t offset);
+// Bytes pass unchanged (Windows' C runtime would turn LF into CR LF on a text-mode descriptor).
+void set_binary(int fd);
 
 }  // namespace mvh

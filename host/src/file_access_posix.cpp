@@ -16,4 +16,6 @@ bool write_at(int fd, const void* data, size_t size, int64_t offset) {
     return pwrite(fd, data, size, offset) == static_cast<ssize_t>(size);
 }
 
+void set_binary(int) {}
+
 }  // namespace mvh

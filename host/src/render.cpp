@@ -298,13 +298,14 @@ private:
     int fd() const { return m_spool ? fileno(m_spool) : m_file.fd(); }
     bool copy_spool_to_stdout(std::string* error) {
         char buf[65536];
-        off_t at = 0;
+        int64_t at = 0;
+        set_binary(STDOUT_FILENO);
         for (;;) {
-            const ssize_t n = pread(fileno(m_spool), buf, sizeof buf, at);
+            const long long n = read_at(fileno(m_spool), buf, sizeof buf, at);
             if (n == 0) return true;
             if (n < 0) break;
             at += n;
-            for (ssize_t done = 0; done < n;) {
+            for (long long done = 0; done < n;) {
                 const ssize_t w = ::write(STDOUT_FILENO, buf + done, static_cast<size_t>(n - done));
                 if (w < 0 && errno == EINTR) continue;
                 if (w <= 0) {
