@@ -28,6 +28,9 @@ wait_window() {
       case "$geometry" in *"Geometry: 1280x1024"*) continue ;; esac
       x=$(printf '%s' "$geometry" | sed -n 's/.*Position: \([0-9-]*\),\([0-9-]*\).*/\1/p')
       y=$(printf '%s' "$geometry" | sed -n 's/.*Position: \([0-9-]*\),\([0-9-]*\).*/\2/p')
+      [ -n "$x" ] && [ -n "$y" ] || continue
+      # A window just mapped may not take clicks yet.
+      sleep 0.3
       echo "$w $x $y"
       return 0
     done
