@@ -106,10 +106,11 @@ windows:
 	@cd $(BUILD_WIN) && ctest -R '^dll_boundary_' --output-on-failure
 
 # The Windows build under Wine against the Linux build (the reference for describe and renders):
-# the 32-bit build where 32-bit Windows programs run here, else the 64-bit one under wine64.
+# the 32-bit build where 32-bit Windows programs run here, else (or with WIN64=1) the 64-bit one
+# under wine64.
 test-windows: windows configure
 	@cmake --build $(BUILD) -j $(JOBS) --target demo_deps
-	@windows/run_tests.sh build-win32 build-win64
+	@MV_FORCE_WIN64=$(if $(filter 1,$(WIN64)),1,0) windows/run_tests.sh build-win32 build-win64
 
 clean:
 	rm -rf $(BUILD) $(BUILD32) build-win32 build-win64 out

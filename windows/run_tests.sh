@@ -32,16 +32,24 @@ export DISPLAY=":$display"
 for i in 1 2 3 4 5 6 7 8 9 10; do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.5; done
 export WINEDEBUG=-all WINEPREFIX="$root/$win32/wineprefix"
 mkdir -p "$WINEPREFIX"
-if timeout 300 wine "$root/$win32/bin/mvhost.exe" --version >/dev/null 2>&1; then
+# MV_FORCE_WIN64=1 (make test-windows WIN64=1) takes the 64-bit path on any machine.
+if [ "${MV_FORCE_WIN64:-0}" != 1 ] && timeout 300 wine "$root/$win32/bin/mvhost.exe" --version >/dev/null 2>&1; then
   build=$win32 wine=wine
   mode="32-bit Windows build ($win32) under wine"
 else
-  echo "test-windows: 32-bit Windows programs do not run here; building and testing the 64-bit build"
+  if [ "${MV_FORCE_WIN64:-0}" = 1 ]; then
+    why="forced with WIN64=1"
+  else
+    why="this machine does not run 32-bit Windows programs"
+  fi
+  echo "test-windows: testing the 64-bit build ($why)"
   make -s -C "$root" windows WIN_ARCH=x86_64 || exit 1
-  build=$win64 wine=wine64
+  # Debian's wine launcher runs a 64-bit program with wine64 (which is not on the PATH itself).
+  build=$win64 wine=wine
+  command -v wine64 >/dev/null 2>&1 && wine=wine64
   export WINEPREFIX="$root/$win64/wineprefix"
   mkdir -p "$WINEPREFIX"
-  mode="64-bit Windows build ($win64) under wine64 (this machine does not run 32-bit Windows programs)"
+  mode="64-bit Windows build ($win64) under wine64 ($why)"
 fi
 echo "test-windows: the tests run on the $mode"
 
