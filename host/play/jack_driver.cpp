@@ -61,6 +61,7 @@ void JackConnection::close() {
 
 float JackConnection::sample_rate() const { return static_cast<float>(jack_get_sample_rate(m_client)); }
 int JackConnection::block_size() const { return static_cast<int>(jack_get_buffer_size(m_client)); }
+std::string JackConnection::client_name() const { return m_client ? jack_get_client_name(m_client) : ""; }
 
 // ---- the driver --------------------------------------------------------------------------------
 
@@ -101,6 +102,7 @@ bool JackDriver::start(std::string* error) {
     jack_set_process_callback(client, &JackDriver::process_entry, this);
     jack_set_xrun_callback(client, &JackDriver::xrun_entry, this);
     jack_on_shutdown(client, &JackDriver::shutdown_entry, this);
+    if (m_midi_port) jack_set_port_connect_callback(client, &JackDriver::connect_entry, this);
     m_engine.activate();
     if (jack_activate(client) != 0) {
         m_engine.deactivate();
@@ -146,6 +148,16 @@ int JackDriver::xrun_entry(void* self) {
 
 void JackDriver::shutdown_entry(void* self) {
     static_cast<JackDriver*>(self)->m_server_gone.store(true, std::memory_order_release);
+}
+
+// JACK's notification thread. A keyboard that goes away with keys down never sends their
+// note-offs: every held note is released, or the patch would hold (or arpeggiate) them forever.
+void JackDriver::connect_entry(jack_port_id_t a, jack_port_id_t b, int connect, void* self) {
+    auto* d = static_cast<JackDriver*>(self);
+    if (connect || !d->m_midi_port) return;
+    jack_port_t* pa = jack_port_by_id(d->m_jack.client(), a);
+    jack_port_t* pb = jack_port_by_id(d->m_jack.client(), b);
+    if (pa == d->m_midi_port || pb == d->m_midi_port) d->m_engine.all_notes_off();
 }
 
 // ---- the audio thread --------------------------------------------------------------------------

@@ -29,6 +29,9 @@ public:
     void close();
     float sample_rate() const;
     int block_size() const;
+    // The name the server gave the client: the patch's name, or "NAME-01" and on when a second
+    // session of the same patch runs.
+    std::string client_name() const;
 
 private:
     jack_client_t* m_client = nullptr;
@@ -70,6 +73,7 @@ private:
     static int process_entry(jack_nframes_t frames, void* self);
     static int xrun_entry(void* self);
     static void shutdown_entry(void* self);
+    static void connect_entry(jack_port_id_t a, jack_port_id_t b, int connect, void* self);
     void process(jack_nframes_t frames);    // [audio]
     void take_midi(jack_nframes_t frames);  // [audio]
 

@@ -1,5 +1,7 @@
 // `mvhost play`: the patch in real time through JACK, its panels and controls in a GTK window.
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -10,8 +12,8 @@
 #include <memory>
 
 #include "jack_driver.h"
-#include "mvhost/engine.h"
 #include "mvhost/commands.h"
+#include "mvhost/engine.h"
 #include "mvhost/patch.h"
 #include "mvhost/render.h"
 #include "mvp/output_file.h"
@@ -44,137 +46,240 @@ bool write_json(const std::string& path, const json& doc, std::string* error) {
     return false;
 }
 
-}  // namespace
+// One play session, step by step: each step returns false after printing why (status 2).
+class PlaySession {
+public:
+    PlaySession(const PlayOptions& opt, std::ostream& out, std::ostream& err) : m_opt(opt), m_out(out), m_err(err) {}
+    ~PlaySession() { stop_watching_signals(); }
 
-namespace {
-
-int cmd_play(const PlayOptions& opt, std::ostream& out, std::ostream& err) {
-    auto fail = [&](const std::string& msg) {
-        err << "mvhost play: " << msg << "\n";
-        return 2;
-    };
-    if (opt.zoom < 1 || opt.zoom > 16) return fail("--zoom " + std::to_string(opt.zoom) + ": expected 1 to 16");
-    if (!std::isfinite(opt.seconds) || opt.seconds < 0 || opt.seconds > 86400)
-        return fail("--seconds: expected a number of seconds from 0 (no limit) to 86400");
-
-    json doc;
-    try {
-        doc = read_patch_file(opt.patch);
-    } catch (const PatchError& e) {
-        return fail(e.what());
-    }
-    if (!doc.is_object()) return fail(opt.patch + ": the patch must be a JSON object");
-
-    std::string error;
-    auto jack = JackConnection::open(fs::path(opt.patch).stem().string(), &error);
-    if (!jack) return fail(error);
-    // The server sets the pace: its rate and period replace the patch's, which are defaults.
-    const json original = doc;
-    doc["sample_rate"] = jack->sample_rate();
-    doc["block_size"] = std::min(jack->block_size(), 8192);
-
-    if (!gtk_init_check(nullptr, nullptr)) return fail("cannot open the display (is DISPLAY set?)");
-
-    Engine::Options engine_options;
-    engine_options.threads = Engine::Threads::Two;
-    engine_options.plugin_dirs = opt.plugin_dirs;
-    for (const std::string& d : default_plugin_dirs()) engine_options.plugin_dirs.push_back(d);
-    std::unique_ptr<Engine> engine;
-    try {
-        engine = Engine::from_document(doc, opt.patch, fs::path(opt.patch).parent_path().string(), engine_options);
-    } catch (const PatchError& e) {
-        return fail(e.what());
-    }
-    Host& host = engine->host();
-
-    Instance* midi_target = nullptr;
-    if (!opt.midi_in.empty()) {
-        midi_target = host.find(opt.midi_in);
-        if (!midi_target) return fail("--midi-in " + opt.midi_in + ": no such instance");
-    } else if (!engine->midi_sources().empty()) {
-        midi_target = engine->midi_sources().front();
-    }
-    int midi_pin = -1;
-    if (midi_target) {
-        midi_pin = midi_target->find_pin("MIDI In");
-        if (midi_pin < 0 || midi_target->pins()[static_cast<size_t>(midi_pin)].datatype != DT_MIDI)
-            return fail("--midi-in " + midi_target->name() + ": the instance has no \"MIDI In\" MIDI input");
+    int run() {
+        if (!check_options() || !read_patch() || !connect_to_jack() || !build_engine() || !pick_midi_input() ||
+            !open_recorder())
+            return 2;
+        watch_signals();
+        if (!start()) return 2;
+        const PlayWindow::End end = m_window->run(m_out);
+        return finish(end);
     }
 
-    const int rate = static_cast<int>(engine->sample_rate());
-    std::unique_ptr<Recorder> recorder;
-    if (!opt.record.empty()) {
-        if (engine->outputs().empty()) return fail("--record: the patch names no output channels (output.channels)");
-        recorder = Recorder::open(opt.record, rate, static_cast<int>(engine->outputs().size()), &error);
-        if (!recorder) return fail(error);
+private:
+    bool fail(const std::string& msg) {
+        m_err << "mvhost play: " << msg << "\n";
+        return false;
     }
 
-    auto user = std::make_unique<PlayUser>(engine->patch().scripted_user());
-    auto driver = std::make_unique<JackDriver>(*engine, *jack);
-    if (midi_target) driver->set_midi_target(midi_target, midi_pin);
-    driver->set_recorder(recorder.get());
-    if (opt.seconds > 0) engine->set_limit(std::max<int64_t>(1, std::llround(opt.seconds * rate)));
+    bool check_options() {
+        if (m_opt.zoom < 1 || m_opt.zoom > 16) return fail("--zoom " + std::to_string(m_opt.zoom) + ": expected 1 to 16");
+        if (!std::isfinite(m_opt.seconds) || m_opt.seconds < 0 || m_opt.seconds > 86400)
+            return fail("--seconds: expected a number of seconds from 0 (no limit) to 86400");
+        return true;
+    }
 
-    auto saved_doc = [&] {
-        json saved = engine->stored_patch();
+    bool read_patch() {
+        try {
+            m_doc = read_patch_file(m_opt.patch);
+        } catch (const PatchError& e) {
+            return fail(e.what());
+        }
+        if (!m_doc.is_object()) return fail(m_opt.patch + ": the patch must be a JSON object");
+        m_original = m_doc;
+        return true;
+    }
+
+    bool connect_to_jack() {
+        std::string error;
+        m_jack = JackConnection::open(fs::path(m_opt.patch).stem().string(), &error);
+        if (!m_jack) return fail(error);
+        // The server sets the pace: its rate and period replace the patch's, which are defaults.
+        m_doc["sample_rate"] = m_jack->sample_rate();
+        m_doc["block_size"] = std::min(m_jack->block_size(), 8192);
+        if (!gtk_init_check(nullptr, nullptr)) return fail("cannot open the display (is DISPLAY set?)");
+        return true;
+    }
+
+    bool build_engine() {
+        Engine::Options options;
+        options.threads = Engine::Threads::Two;
+        options.plugin_dirs = m_opt.plugin_dirs;
+        for (const std::string& d : default_plugin_dirs()) options.plugin_dirs.push_back(d);
+        try {
+            m_engine = Engine::from_document(m_doc, m_opt.patch, fs::path(m_opt.patch).parent_path().string(), options);
+        } catch (const PatchError& e) {
+            return fail(e.what());
+        }
+        m_rate = static_cast<int>(m_engine->sample_rate());
+        if (m_opt.seconds > 0) m_engine->set_limit(std::max<int64_t>(1, std::llround(m_opt.seconds * m_rate)));
+        return true;
+    }
+
+    bool pick_midi_input() {
+        if (!m_opt.midi_in.empty()) {
+            m_midi_target = m_engine->host().find(m_opt.midi_in);
+            if (!m_midi_target) return fail("--midi-in " + m_opt.midi_in + ": no such instance");
+        } else if (!m_engine->midi_sources().empty()) {
+            m_midi_target = m_engine->midi_sources().front();
+        }
+        if (m_midi_target) {
+            m_midi_pin = m_midi_target->find_pin("MIDI In");
+            if (m_midi_pin < 0 || m_midi_target->pins()[static_cast<size_t>(m_midi_pin)].datatype != DT_MIDI)
+                return fail("--midi-in " + m_midi_target->name() + ": the instance has no \"MIDI In\" MIDI input");
+        }
+        return true;
+    }
+
+    bool open_recorder() {
+        if (m_opt.record.empty()) return true;
+        if (m_engine->outputs().empty()) return fail("--record: the patch names no output channels (output.channels)");
+        std::string error;
+        m_recorder = Recorder::open(m_opt.record, m_rate, static_cast<int>(m_engine->outputs().size()), &error);
+        return m_recorder ? true : fail(error);
+    }
+
+    // Ctrl-C, SIGTERM and SIGHUP end the session as closing the window does, unattended; a second
+    // one while it ends gives up at once (leaving no temporary file).
+    void watch_signals() {
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction old {};
+            if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;  // nohup
+            m_signal_sources.push_back(g_unix_signal_add(sig, &PlaySession::on_signal, this));
+        }
+    }
+    void stop_watching_signals() {
+        for (guint id : m_signal_sources) g_source_remove(id);
+        m_signal_sources.clear();
+    }
+    static gboolean on_signal(gpointer p) {
+        auto* self = static_cast<PlaySession*>(p);
+        if (self->m_interrupted) {
+            self->stop_watching_signals();
+            mvp::remove_temporaries_on_interrupt("mvhost play: interrupted again; the recording and the patch were not saved");
+            ::raise(SIGTERM);
+            return G_SOURCE_REMOVE;
+        }
+        self->m_interrupted = true;
+        if (self->m_window) self->m_window->interrupt();
+        return G_SOURCE_CONTINUE;
+    }
+
+    bool start() {
+        m_user = std::make_unique<PlayUser>(m_engine->patch().scripted_user());
+        m_driver = std::make_unique<JackDriver>(*m_engine, *m_jack);
+        if (m_midi_target) m_driver->set_midi_target(m_midi_target, m_midi_pin);
+        m_driver->set_recorder(m_recorder.get());
+        m_client_name = m_jack->client_name();
+        m_window = std::make_unique<PlayWindow>(*m_engine, *m_driver, fs::path(m_opt.patch).filename().string(),
+                                                m_client_name, m_opt.zoom);
+        m_user->set_parent(m_window->widget());
+        m_window->user_busy = [this] { return m_user->busy(); };
+        m_window->dismiss_user = [this] { m_user->dismiss_all(); };
+        m_window->midi_target = m_midi_target;
+        m_window->midi_pin = m_midi_pin;
+        m_window->on_ready = [this] { m_unchanged = m_engine->stored_patch(); };
+        m_window->on_save = [this] {
+            const std::string line = save_now();
+            m_err << "mvhost play: Ctrl+S: " << line << "\n";
+            return line;
+        };
+        std::string error;
+        if (!m_driver->start(&error)) return fail(error);
+        if (m_interrupted) m_window->interrupt();
+        return true;
+    }
+
+    // The patch as it would be written to `path`: every stored and person-set value, paths rebased
+    // for the folder it goes to, and the patch's own rate and block length (the server's are not
+    // the patch's).
+    json saved_doc(const std::string& path) const {
+        json saved = m_engine->stored_patch(fs::absolute(path).parent_path().lexically_normal().string());
         for (const char* key : {"sample_rate", "block_size"}) {
-            if (original.contains(key)) saved[key] = original[key];
+            if (m_original.contains(key)) saved[key] = m_original[key];
             else saved.erase(key);
         }
         return saved;
-    };
-    auto window = std::make_unique<PlayWindow>(*engine, *driver, fs::path(opt.patch).filename().string(), opt.zoom);
-    user->set_parent(window->widget());
-    window->on_save = [&] {
-        if (opt.save_patch.empty()) {
-            err << "mvhost play: Ctrl+S: no --save-patch file was given\n";
-            return;
-        }
-        std::string why;
-        if (write_json(opt.save_patch, saved_doc(), &why)) err << "mvhost play: saved " << opt.save_patch << "\n";
-        else err << "mvhost play: " << why << "\n";
-    };
-    if (!driver->start(&error)) return fail(error);
-    window->run(out);
-    driver->stop();
-    jack->close();
+    }
 
-    int status = 0;
-    if (recorder && !recorder->finish(&error)) {
-        err << "mvhost play: " << error << "\n";
-        status = 1;
+    // Ctrl+S: the line for the window's status and the terminal.
+    std::string save_now() {
+        if (m_opt.save_patch.empty()) return "not saved: no --save-patch file was given";
+        std::string why;
+        if (!write_json(m_opt.save_patch, saved_doc(m_opt.save_patch), &why)) return why;
+        return "saved " + m_opt.save_patch;
     }
-    if (!opt.save_patch.empty() && !write_json(opt.save_patch, saved_doc(), &error)) {
-        err << "mvhost play: " << error << "\n";
-        status = 1;
+
+    // Ends as a host closes: the sound stops while the window stays up; each module asks its
+    // close-time questions with its panel marked; then the recording is completed and the patch
+    // written, naming the files the modules just saved. Without a person (time up, a signal, the
+    // server gone) the questions the script leaves take render's answers and are printed.
+    int finish(PlayWindow::End end) {
+        const bool attended = end == PlayWindow::End::Closed && !m_interrupted;
+        m_driver->stop();
+        m_jack->close();
+        if (!attended) m_user->unattended([this](const std::string& line) { m_err << "mvhost play: " << line << "\n"; });
+        m_engine->close_gui_objects([this](Instance* inst) { m_window->show_closing(inst); });
+        m_window->show_closing(nullptr);
+
+        int status = 0;
+        std::string error;
+        if (m_recorder && !m_recorder->finish(&error)) {
+            m_err << "mvhost play: " << error << "\n";
+            status = 1;
+        }
+        std::string save_to = m_opt.save_patch;
+        if (save_to.empty() && attended && m_engine->stored_patch() != m_unchanged)
+            save_to = m_window->ask_save_as(fs::path(m_opt.patch).parent_path().string(),
+                                            fs::path(m_opt.patch).filename().string());
+        if (!save_to.empty()) {
+            if (write_json(save_to, saved_doc(save_to), &error)) {
+                if (save_to != m_opt.save_patch) m_err << "mvhost play: saved " << save_to << "\n";
+            } else {
+                m_err << "mvhost play: " << error << "\n";
+                status = 1;
+            }
+        }
+        report(end);
+        if (m_driver->server_gone()) status = 1;
+        m_user->set_parent(nullptr);
+        m_window.reset();
+        m_driver.reset();
+        m_user.reset();
+        m_engine.reset();
+        return status;
     }
-    const bool gone = driver->server_gone();
-    char line[256];
-    std::snprintf(line, sizeof line,
-                  "mvhost play: %.2f s played at %d Hz in blocks of %d, %d xruns, longest callback %.2f ms of %.2f",
-                  static_cast<double>(engine->frames_played()) / rate, rate, engine->block_size(), driver->xruns(),
-                  static_cast<double>(driver->longest_callback_ns()) * 1e-6, 1e3 * engine->block_size() / rate);
-    err << line;
-    if (recorder)
-        err << ", " << recorder->frames_written() << " frames recorded to " << opt.record << " ("
-            << recorder->frames_lost() << " lost)";
-    if (engine->dropped_messages()) err << ", " << engine->dropped_messages() << " messages between threads lost";
-    err << "\n";
-    if (gone) {
-        err << "mvhost play: the JACK server went away\n";
-        status = 1;
+
+    void report(PlayWindow::End end) {
+        char line[256];
+        std::snprintf(line, sizeof line,
+                      "mvhost play: %.2f s played at %d Hz in blocks of %d, %d xruns, longest callback %.2f ms of %.2f",
+                      static_cast<double>(m_engine->frames_played()) / m_rate, m_rate, m_engine->block_size(),
+                      m_driver->xruns(), static_cast<double>(m_driver->longest_callback_ns()) * 1e-6,
+                      1e3 * m_engine->block_size() / m_rate);
+        m_err << line;
+        if (m_recorder)
+            m_err << ", " << m_recorder->frames_written() << " frames recorded to " << m_opt.record << " ("
+                  << m_recorder->frames_lost() << " lost)";
+        if (m_engine->dropped_messages()) m_err << ", " << m_engine->dropped_messages() << " messages between threads lost";
+        m_err << "\n";
+        if (m_interrupted) m_err << "mvhost play: the session was interrupted by a signal\n";
+        if (m_driver->server_gone() || end == PlayWindow::End::ServerGone) m_err << "mvhost play: the JACK server went away\n";
     }
-    // A closing editor may still ask the person something (unsaved waveforms): its box must not
-    // name the window, which goes away first.
-    gtk_widget_hide(window->widget());
-    user->set_parent(nullptr);
-    window.reset();
-    driver.reset();
-    engine->close_gui_objects();
-    user.reset();
-    engine.reset();
-    return status;
-}
+
+    const PlayOptions& m_opt;
+    std::ostream& m_out;
+    std::ostream& m_err;
+    json m_doc, m_original, m_unchanged;
+    int m_rate = 0;
+    std::string m_client_name;
+    std::unique_ptr<JackConnection> m_jack;
+    std::unique_ptr<Engine> m_engine;
+    Instance* m_midi_target = nullptr;
+    int m_midi_pin = -1;
+    std::unique_ptr<Recorder> m_recorder;
+    std::unique_ptr<PlayUser> m_user;
+    std::unique_ptr<JackDriver> m_driver;
+    std::unique_ptr<PlayWindow> m_window;
+    std::vector<guint> m_signal_sources;
+    bool m_interrupted = false;
+};
 
 }  // namespace
 
@@ -183,12 +288,12 @@ void register_play(CLI::App& app, int& status) {
     auto* cmd = app.add_subcommand("play", "Play a patch live through JACK, with its panels in a window");
     cmd->add_option("patch", opt->patch, "Patch file (.json)")->required();
     cmd->add_option("--record", opt->record, "Write what the outputs play to a WAV file");
-    cmd->add_option("--seconds", opt->seconds, "Stop after this many seconds of audio");
+    cmd->add_option("--seconds", opt->seconds, "Stop after this many seconds of audio, unattended");
     cmd->add_option("--save-patch", opt->save_patch, "On close (and Ctrl+S), write the patch with its stored values");
     cmd->add_option("--midi-in", opt->midi_in, "The midi_source instance the MIDI input feeds (default: the first)");
     cmd->add_option("--zoom", opt->zoom, "Panel magnification, 1 to 16 (default 3)");
     cmd->add_option("--plugins", opt->plugin_dirs, "Further folders to search for modules");
-    cmd->callback([opt, &status] { status = cmd_play(*opt, std::cout, std::cerr); });
+    cmd->callback([opt, &status] { status = PlaySession(*opt, std::cout, std::cerr).run(); });
 }
 
 }  // namespace mvh

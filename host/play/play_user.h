@@ -4,7 +4,9 @@
 
 #include <gtk/gtk.h>
 
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "mvp/scripted_user.h"
 #ifdef MV_HAVE_PLATFORM_GTK
@@ -37,6 +39,28 @@ public:
 #else
         (void)window;
 #endif
+    }
+
+    // Whether a menu, box, dialog or chooser waits for the person.
+    bool busy() const {
+#ifdef MV_HAVE_PLATFORM_GTK
+        return m_gtk->busy();
+#else
+        return false;
+#endif
+    }
+    // Ends what is on screen as a person giving up would (the session ends without them).
+    void dismiss_all() {
+#ifdef MV_HAVE_PLATFORM_GTK
+        m_gtk->dismiss_all();
+#endif
+    }
+    // Nobody is at the screen any more: what the script does not answer takes the default answers,
+    // as in a render, and each such question is reported as a render reports it.
+    void unattended(std::function<void(const std::string&)> report) {
+        if (!m_script) return;
+        m_script->set_fallback(nullptr);
+        m_script->set_reporter(std::move(report));
     }
 
 private:

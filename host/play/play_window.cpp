@@ -22,6 +22,7 @@ namespace {
 constexpr int kTickMs = 10;        // how often the audio side's announcements are taken in
 constexpr int kIdleEvery = 3;      // idle calls every third tick: about 30 a second
 constexpr int kStatusEvery = 25;   // the load and xrun line, four times a second
+constexpr int kMeterEvery = 5;     // the output meters, twenty times a second
 constexpr mvp::COLORREF kPatchGrey = 0x00C0C0C0;
 
 // The numbers of a pin's range text ("10,-10,10,-10"): the first two bound the range.
@@ -82,12 +83,14 @@ struct PlayWindow::Control {
     PlayWindow* window;
     Instance* inst;
     int pin;
-    GtkWidget* widget = nullptr;
+    GtkWidget* widget = nullptr;  // what the listing names: the slider of a slider
+    GtkWidget* number = nullptr;  // a slider's number field
     std::vector<Choice> choices;
 };
 
-PlayWindow::PlayWindow(Engine& engine, JackDriver& driver, const std::string& title, int zoom)
-    : m_engine(engine), m_driver(driver), m_title(title), m_zoom(zoom) {
+PlayWindow::PlayWindow(Engine& engine, JackDriver& driver, const std::string& patch_name, const std::string& client_name,
+                       int zoom)
+    : m_engine(engine), m_driver(driver), m_patch_name(patch_name), m_client_name(client_name), m_zoom(zoom) {
     build();
 }
 
@@ -96,93 +99,155 @@ PlayWindow::~PlayWindow() {
     if (m_window) gtk_widget_destroy(m_window);
 }
 
+namespace {
+
+// The card of the instance whose close-time questions are on screen stands out.
+void install_style() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    GtkCssProvider* css = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(css,
+                                    ".mv-card { border: 1px solid #b8b8b8; border-radius: 4px; padding: 4px; }\n"
+                                    ".mv-closing { border: 3px solid #c01c28; background-color: #fbe3e4; }\n"
+                                    // Compact controls, so that a patch's instances fit 1280 x 800.
+                                    ".mv-card combobox button, .mv-card spinbutton, .mv-card entry, .mv-card button "
+                                    "{ min-height: 18px; padding-top: 0; padding-bottom: 0; }\n"
+                                    ".mv-card spinbutton button { padding: 0 2px; min-width: 16px; }\n"
+                                    ".mv-card { font-size: 9pt; }\n",
+                                    -1, nullptr);
+    gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(css),
+                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(css);
+}
+
+// The wheel over a control that the person has not clicked or focused scrolls the window, as it
+// would over any other part of it: a value never changes by the pointer passing over it.
+bool has_focus_within(GtkWidget* w) {
+    GtkWidget* top = gtk_widget_get_toplevel(w);
+    GtkWidget* focus = GTK_IS_WINDOW(top) ? gtk_window_get_focus(GTK_WINDOW(top)) : nullptr;
+    return focus && (focus == w || gtk_widget_is_ancestor(focus, w));
+}
+
+// Whether a person may set this input: every input and parameter but MIDI, the modules' private
+// pins, and the texts that link a GUI object to another (wave view messages), which are no
+// person's to type. GUI-side pins are as settable as audio-side ones.
+bool settable(const PinInfo& pin) {
+    if (!pin.is_input() || pin.datatype == DT_MIDI || (pin.flags & IO_PRIVATE)) return false;
+    if (pin.datatype == DT_TEXT && (pin.flags & IO_UI_COMMUNICATION) && !(pin.flags & IO_PATCH_STORE)) return false;
+    return true;
+}
+
+constexpr int kLowestKey = 48;   // C3: three octaves on screen
+constexpr int kKeyOctaves = 3;
+constexpr int kWhiteWidth = 22, kKeysHeight = 72;
+constexpr int kWhiteOffsets[7] = {0, 2, 4, 5, 7, 9, 11};
+
+bool is_black(int note) {
+    const int k = note % 12;
+    return k == 1 || k == 3 || k == 6 || k == 8 || k == 10;
+}
+
+// The computer keyboard as two rows of piano keys, as trackers and most hosts lay them out: the
+// lower row from Z is an octave, its upper neighbours (S, D, G, H, J) the black keys; the row
+// from Q the octave above, with the digits as its black keys.
+int key_offset(guint keyval) {
+    static const char lower[] = "zsxdcvgbhnjm,l.;/";
+    static const char upper[] = "q2w3er5t6y7ui9o0p";
+    const guint k = gdk_keyval_to_lower(keyval);
+    if (k < 0x20 || k > 0x7e) return -1;
+    for (int i = 0; lower[i]; ++i)
+        if (static_cast<guint>(lower[i]) == k) return i;
+    for (int i = 0; upper[i]; ++i)
+        if (static_cast<guint>(upper[i]) == k) return 12 + i;
+    return -1;
+}
+
+}  // namespace
+
 void PlayWindow::build() {
+    install_style();
     m_window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_window_set_title(GTK_WINDOW(m_window), m_title.c_str());
+    const std::string title = m_patch_name + " \u2014 JACK client " + m_client_name;
+    gtk_window_set_title(GTK_WINDOW(m_window), title.c_str());
     gtk_window_move(GTK_WINDOW(m_window), 0, 0);
     g_signal_connect(m_window, "delete-event", G_CALLBACK(on_delete), this);
     g_signal_connect(m_window, "key-press-event", G_CALLBACK(on_key), this);
+    g_signal_connect(m_window, "key-release-event", G_CALLBACK(on_key_release), this);
 
     GtkWidget* outer = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
     gtk_container_add(GTK_CONTAINER(m_window), outer);
+
+    // The status line: who this is in JACK, how it runs, how loud each output is, and what the
+    // last command did.
+    GtkWidget* status_row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
+    gtk_widget_set_margin_start(status_row, 6);
+    gtk_widget_set_margin_end(status_row, 6);
+    gtk_box_pack_start(GTK_BOX(outer), status_row, FALSE, FALSE, 2);
     m_status = gtk_label_new("starting");
-    gtk_widget_set_halign(m_status, GTK_ALIGN_START);
-    gtk_widget_set_margin_start(m_status, 6);
-    gtk_box_pack_start(GTK_BOX(outer), m_status, FALSE, FALSE, 2);
-
-    // The panels first, where the hands go; the stock controls of every instance below them.
-    GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
-    gtk_box_pack_start(GTK_BOX(outer), scroll, TRUE, TRUE, 0);
-    GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
-    gtk_container_add(GTK_CONTAINER(scroll), column);
-    auto new_flow = [&] {
-        GtkWidget* flow = gtk_flow_box_new();
-        gtk_flow_box_set_selection_mode(GTK_FLOW_BOX(flow), GTK_SELECTION_NONE);
-        gtk_flow_box_set_homogeneous(GTK_FLOW_BOX(flow), FALSE);
-        gtk_flow_box_set_max_children_per_line(GTK_FLOW_BOX(flow), 64);
-        gtk_widget_set_valign(flow, GTK_ALIGN_START);
-        gtk_box_pack_start(GTK_BOX(column), flow, FALSE, FALSE, 0);
-        return flow;
-    };
-    auto add = [](GtkWidget* flow, GtkWidget* child) {
-        gtk_container_add(GTK_CONTAINER(flow), child);
-        // The flow box would take the focus and the arrow keys away from the controls.
-        gtk_widget_set_can_focus(gtk_widget_get_parent(child), FALSE);
-    };
-    GtkWidget* panels = new_flow();
-    gtk_box_pack_start(GTK_BOX(column), gtk_separator_new(GTK_ORIENTATION_HORIZONTAL), FALSE, FALSE, 0);
-    GtkWidget* controls = new_flow();
-    for (const auto& inst : m_engine.host().instances()) {
-        if (GtkWidget* panel = build_panel(inst.get())) add(panels, panel);
-        add(controls, build_controls(inst.get()));
+    gtk_box_pack_start(GTK_BOX(status_row), m_status, FALSE, FALSE, 0);
+    for (const OutputChannel& channel : m_engine.outputs()) {
+        GtkWidget* meter = gtk_level_bar_new_for_interval(0.0, 1.0);
+        gtk_widget_set_size_request(meter, 70, 10);
+        gtk_widget_set_valign(meter, GTK_ALIGN_CENTER);
+        gtk_widget_set_tooltip_text(meter, channel.label.c_str());
+        gtk_box_pack_start(GTK_BOX(status_row), meter, FALSE, FALSE, 0);
+        m_meters.push_back(meter);
     }
-    gtk_window_set_default_size(GTK_WINDOW(m_window), 1200, 800);
+    m_message = gtk_label_new("");
+    gtk_box_pack_end(GTK_BOX(status_row), m_message, FALSE, FALSE, 0);
+
+    m_scroll = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(m_scroll), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
+    gtk_box_pack_end(GTK_BOX(outer), m_scroll, TRUE, TRUE, 0);
+    // The cards in columns, as many as fit the window's 1280 pixels, each card going to the
+    // shortest column so far: the patch's order reads top to bottom, left to right, and no card is
+    // stretched to the width of a wider one.
+    std::vector<GtkWidget*> cards;
+    int widest = 0;
+    for (const auto& inst : m_engine.host().instances()) {
+        GtkWidget* card = build_card(inst.get());
+        if (!card) continue;
+        gtk_widget_show_all(card);
+        int w = 0;
+        gtk_widget_get_preferred_width(card, nullptr, &w);
+        widest = std::max(widest, w);
+        cards.push_back(card);
+        m_cards.push_back({inst.get(), card});
+    }
+    constexpr int kWindowWidth = 1280, kGap = 6;
+    const int columns = std::clamp((kWindowWidth - 20) / std::max(1, widest + kGap), 1, 4);
+    GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, kGap);
+    gtk_container_set_border_width(GTK_CONTAINER(row), 4);
+    gtk_container_add(GTK_CONTAINER(m_scroll), row);
+    std::vector<GtkWidget*> column(static_cast<size_t>(columns));
+    std::vector<int> height(static_cast<size_t>(columns), 0);
+    for (auto& c : column) {
+        c = gtk_box_new(GTK_ORIENTATION_VERTICAL, kGap);
+        gtk_box_pack_start(GTK_BOX(row), c, FALSE, FALSE, 0);
+    }
+    for (GtkWidget* card : cards) {
+        const size_t k = static_cast<size_t>(std::min_element(height.begin(), height.end()) - height.begin());
+        int h = 0;
+        gtk_widget_get_preferred_height(card, nullptr, &h);
+        height[k] += h + kGap;
+        gtk_box_pack_start(GTK_BOX(column[k]), card, FALSE, FALSE, 0);
+    }
+    m_keys_row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
+    gtk_widget_set_margin_start(m_keys_row, 6);
+    gtk_box_pack_start(GTK_BOX(outer), m_keys_row, FALSE, FALSE, 0);
+    gtk_window_set_default_size(GTK_WINDOW(m_window), 1280, 800);
 }
 
-GtkWidget* PlayWindow::build_panel(Instance* inst) {
-    if (!inst->gui() || inst->panel_width <= 0 || inst->panel_height <= 0) return nullptr;
-    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
-    gtk_widget_set_valign(box, GTK_ALIGN_START);
-    gtk_container_set_border_width(GTK_CONTAINER(box), 4);
-    auto panel = std::make_unique<Panel>();
-    panel->window = this;
-    panel->inst = inst;
-    panel->area = gtk_drawing_area_new();
-    gtk_widget_set_size_request(panel->area, inst->panel_width * m_zoom, inst->panel_height * m_zoom);
-    gtk_widget_set_halign(panel->area, GTK_ALIGN_START);
-    gtk_widget_add_events(panel->area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK);
-    g_signal_connect(panel->area, "draw", G_CALLBACK(on_draw), panel.get());
-    g_signal_connect(panel->area, "button-press-event", G_CALLBACK(on_button), panel.get());
-    g_signal_connect(panel->area, "button-release-event", G_CALLBACK(on_button), panel.get());
-    g_signal_connect(panel->area, "motion-notify-event", G_CALLBACK(on_motion), panel.get());
-    gtk_box_pack_start(GTK_BOX(box), panel->area, FALSE, FALSE, 0);
-    m_panels.push_back(std::move(panel));
-    GtkWidget* name = gtk_label_new(inst->name().c_str());
-    gtk_widget_set_halign(name, GTK_ALIGN_START);
-    gtk_box_pack_start(GTK_BOX(box), name, FALSE, FALSE, 0);
-    return box;
-}
-
-GtkWidget* PlayWindow::build_controls(Instance* inst) {
-    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
-    gtk_widget_set_valign(box, GTK_ALIGN_START);
-    gtk_container_set_border_width(GTK_CONTAINER(box), 4);
-    GtkWidget* name = gtk_label_new(nullptr);
-    gchar* markup = g_markup_printf_escaped("<b>%s</b>", inst->name().c_str());
-    gtk_label_set_markup(GTK_LABEL(name), markup);
-    g_free(markup);
-    gtk_widget_set_halign(name, GTK_ALIGN_START);
-    gtk_box_pack_start(GTK_BOX(box), name, FALSE, FALSE, 0);
-
+GtkWidget* PlayWindow::build_card(Instance* inst) {
+    GtkWidget* panel = build_panel(inst);
     GtkWidget* grid = gtk_grid_new();
     gtk_grid_set_column_spacing(GTK_GRID(grid), 6);
+    gtk_grid_set_row_spacing(GTK_GRID(grid), 2);
     int row = 0;
     for (const PinInfo& pin : inst->pins()) {
-        // The stock controls stand in for wires: only unconnected inputs a person may set get one;
-        // the modules' private and GUI-link pins are theirs.
-        if (!pin.is_input() || pin.datatype == DT_MIDI || (pin.flags & (IO_PRIVATE | IO_UI_COMMUNICATION)) ||
-            m_engine.host().connected(inst, pin.index))
-            continue;
+        // The controls stand in for wires: a connected input is the wire's.
+        if (!settable(pin) || m_engine.host().connected(inst, pin.index)) continue;
         GtkWidget* control = build_control(inst, pin.index);
         if (!control) continue;
         GtkWidget* label = gtk_label_new(pin.name.c_str());
@@ -191,8 +256,61 @@ GtkWidget* PlayWindow::build_controls(Instance* inst) {
         gtk_grid_attach(GTK_GRID(grid), control, 1, row, 1, 1);
         ++row;
     }
-    gtk_box_pack_start(GTK_BOX(box), grid, FALSE, FALSE, 0);
-    return box;
+    if (!panel && row == 0) {
+        g_object_ref_sink(grid);
+        g_object_unref(grid);
+        return nullptr;
+    }
+    GtkWidget* card = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
+    gtk_style_context_add_class(gtk_widget_get_style_context(card), "mv-card");
+    gtk_widget_set_valign(card, GTK_ALIGN_START);
+    GtkWidget* name = gtk_label_new(nullptr);
+    gchar* markup = g_markup_printf_escaped("<b>%s</b>  <small>%s</small>", inst->name().c_str(),
+                                            inst->plugin().name().c_str());
+    gtk_label_set_markup(GTK_LABEL(name), markup);
+    g_free(markup);
+    gtk_widget_set_halign(name, GTK_ALIGN_START);
+    gtk_box_pack_start(GTK_BOX(card), name, FALSE, FALSE, 0);
+    // The panel beside its controls (below a wide one), so that the hands find both in one place.
+    const bool wide = panel && inst->panel_width * m_zoom > 240;
+    GtkWidget* body = gtk_box_new(wide ? GTK_ORIENTATION_VERTICAL : GTK_ORIENTATION_HORIZONTAL, 8);
+    gtk_box_pack_start(GTK_BOX(card), body, FALSE, FALSE, 0);
+    if (panel) gtk_box_pack_start(GTK_BOX(body), panel, FALSE, FALSE, 0);
+    if (row > 0) {
+        gtk_widget_set_valign(grid, GTK_ALIGN_START);
+        gtk_box_pack_start(GTK_BOX(body), grid, FALSE, FALSE, 0);
+    } else {
+        g_object_ref_sink(grid);
+        g_object_unref(grid);
+    }
+    return card;
+}
+
+GtkWidget* PlayWindow::build_panel(Instance* inst) {
+    if (!inst->gui() || inst->panel_width <= 0 || inst->panel_height <= 0) return nullptr;
+    auto panel = std::make_unique<Panel>();
+    panel->window = this;
+    panel->inst = inst;
+    panel->area = gtk_drawing_area_new();
+    gtk_widget_set_size_request(panel->area, inst->panel_width * m_zoom, inst->panel_height * m_zoom);
+    gtk_widget_set_halign(panel->area, GTK_ALIGN_START);
+    gtk_widget_set_valign(panel->area, GTK_ALIGN_START);
+    gtk_widget_add_events(panel->area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK);
+    g_signal_connect(panel->area, "draw", G_CALLBACK(on_draw), panel.get());
+    g_signal_connect(panel->area, "button-press-event", G_CALLBACK(on_button), panel.get());
+    g_signal_connect(panel->area, "button-release-event", G_CALLBACK(on_button), panel.get());
+    g_signal_connect(panel->area, "motion-notify-event", G_CALLBACK(on_motion), panel.get());
+    GtkWidget* area = panel->area;
+    m_panels.push_back(std::move(panel));
+    return area;
+}
+
+void PlayWindow::set_control(Control& c, const PinValue& v) {
+    // A GUI-side pin may make its module open a chooser or dialog right here (the colour picker's
+    // "Open"): the timers must leave the modules alone meanwhile.
+    ++m_in_module;
+    m_engine.set_control(c.inst, c.pin, v);
+    --m_in_module;
 }
 
 GtkWidget* PlayWindow::build_control(Instance* inst, int pin) {
@@ -203,7 +321,9 @@ GtkWidget* PlayWindow::build_control(Instance* inst, int pin) {
     control->inst = inst;
     control->pin = pin;
     Control* c = control.get();
-    GtkWidget* w = nullptr;
+    GtkWidget* w = nullptr;       // what goes into the card
+    GtkWidget* listed = nullptr;  // what the listing names
+    std::vector<GtkWidget*> wheeled;
     double lo = 0, hi = 0;
     switch (info.datatype) {
     case DT_ENUM: {
@@ -215,29 +335,41 @@ GtkWidget* PlayWindow::build_control(Instance* inst, int pin) {
             if (c->choices[k].value == now.i) active = static_cast<int>(k);
         }
         gtk_combo_box_set_active(GTK_COMBO_BOX(w), active);
+        gtk_widget_set_halign(w, GTK_ALIGN_START);
         g_signal_connect(w, "changed", G_CALLBACK(+[](GtkComboBox* box, gpointer p) {
                              auto* c = static_cast<Control*>(p);
                              const int k = gtk_combo_box_get_active(box);
                              if (k < 0 || k >= static_cast<int>(c->choices.size())) return;
                              const int v = c->choices[static_cast<size_t>(k)].value;
-                             c->window->m_engine.set_control(c->inst, c->pin, PinValue{v, static_cast<float>(v), {}});
+                             c->window->set_control(*c, PinValue{v, static_cast<float>(v), {}});
                          }),
                          c);
+        wheeled.push_back(w);
         break;
     }
     case DT_FSAMPLE: {
+        // A slider to sweep, and its number to type into (Return or leaving it sets the value).
         if (!parse_range(info.extra, &lo, &hi)) lo = 0, hi = 10;
-        w = gtk_scale_new_with_range(GTK_ORIENTATION_HORIZONTAL, lo, hi, (hi - lo) / 1000.0);
-        gtk_scale_set_digits(GTK_SCALE(w), 2);
-        gtk_scale_set_value_pos(GTK_SCALE(w), GTK_POS_RIGHT);
-        gtk_widget_set_size_request(w, 200, -1);
-        gtk_range_set_value(GTK_RANGE(w), static_cast<double>(now.f) * 10.0);
-        g_signal_connect(w, "value-changed", G_CALLBACK(+[](GtkRange* r, gpointer p) {
+        GtkAdjustment* adj = gtk_adjustment_new(std::clamp(static_cast<double>(now.f) * 10.0, lo, hi), lo, hi,
+                                                (hi - lo) / 1000.0, (hi - lo) / 20.0, 0.0);
+        GtkWidget* scale = gtk_scale_new(GTK_ORIENTATION_HORIZONTAL, adj);
+        gtk_scale_set_draw_value(GTK_SCALE(scale), FALSE);
+        gtk_widget_set_size_request(scale, 220, -1);
+        GtkWidget* number = gtk_spin_button_new(adj, (hi - lo) / 1000.0, 3);
+        gtk_entry_set_width_chars(GTK_ENTRY(number), 6);
+        w = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 4);
+        gtk_box_pack_start(GTK_BOX(w), scale, TRUE, TRUE, 0);
+        gtk_box_pack_start(GTK_BOX(w), number, FALSE, FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(w), gtk_label_new("V"), FALSE, FALSE, 0);
+        g_signal_connect(adj, "value-changed", G_CALLBACK(+[](GtkAdjustment* a, gpointer p) {
                              auto* c = static_cast<Control*>(p);
-                             const float f = static_cast<float>(gtk_range_get_value(r) * 0.1);
-                             c->window->m_engine.set_control(c->inst, c->pin, PinValue{static_cast<int32_t>(f), f, {}});
+                             const float f = static_cast<float>(gtk_adjustment_get_value(a) * 0.1);
+                             c->window->set_control(*c, PinValue{static_cast<int32_t>(f), f, {}});
                          }),
                          c);
+        listed = scale;
+        c->number = number;
+        wheeled = {scale, number};
         break;
     }
     case DT_FLOAT:
@@ -248,6 +380,8 @@ GtkWidget* PlayWindow::build_control(Instance* inst, int pin) {
             hi = is_int ? 2147483647.0 : 1e9;
         }
         w = gtk_spin_button_new_with_range(lo, hi, is_int ? 1.0 : 0.01);
+        gtk_widget_set_halign(w, GTK_ALIGN_START);
+        gtk_entry_set_width_chars(GTK_ENTRY(w), 10);
         gtk_spin_button_set_digits(GTK_SPIN_BUTTON(w), is_int ? 0 : 3);
         gtk_spin_button_set_value(GTK_SPIN_BUTTON(w), is_int ? now.i : now.f);
         g_signal_connect(w, "value-changed", G_CALLBACK(+[](GtkSpinButton* s, gpointer p) {
@@ -261,20 +395,37 @@ GtkWidget* PlayWindow::build_control(Instance* inst, int pin) {
                                  v.f = static_cast<float>(x);
                                  v.i = static_cast<int32_t>(v.f);
                              }
-                             c->window->m_engine.set_control(c->inst, c->pin, v);
+                             c->window->set_control(*c, v);
                          }),
                          c);
+        wheeled.push_back(w);
         break;
     }
     case DT_BOOL:
-        w = gtk_check_button_new();
-        gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w), now.i != 0);
-        g_signal_connect(w, "toggled", G_CALLBACK(+[](GtkToggleButton* b, gpointer p) {
-                             auto* c = static_cast<Control*>(p);
-                             const int v = gtk_toggle_button_get_active(b) ? 1 : 0;
-                             c->window->m_engine.set_control(c->inst, c->pin, PinValue{v, static_cast<float>(v), {}});
-                         }),
-                         c);
+        if (info.gui_only() && (info.flags & IO_UI_COMMUNICATION) && !(info.flags & IO_PATCH_STORE)) {
+            // A GUI-side switch that is not stored is an action (the colour picker's "Open"):
+            // down while pressed, and its module acts on the release, as on its own panel.
+            w = gtk_button_new_with_label(info.name.c_str());
+            g_signal_connect(w, "pressed", G_CALLBACK(+[](GtkButton*, gpointer p) {
+                                 auto* c = static_cast<Control*>(p);
+                                 c->window->set_control(*c, PinValue{1, 1.0f, {}});
+                             }),
+                             c);
+            g_signal_connect(w, "released", G_CALLBACK(+[](GtkButton*, gpointer p) {
+                                 auto* c = static_cast<Control*>(p);
+                                 c->window->set_control(*c, PinValue{0, 0.0f, {}});
+                             }),
+                             c);
+        } else {
+            w = gtk_check_button_new();
+            gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w), now.i != 0);
+            g_signal_connect(w, "toggled", G_CALLBACK(+[](GtkToggleButton* b, gpointer p) {
+                                 auto* c = static_cast<Control*>(p);
+                                 const int v = gtk_toggle_button_get_active(b) ? 1 : 0;
+                                 c->window->set_control(*c, PinValue{v, static_cast<float>(v), {}});
+                             }),
+                             c);
+        }
         break;
     case DT_TEXT:
         w = gtk_entry_new();
@@ -283,15 +434,180 @@ GtkWidget* PlayWindow::build_control(Instance* inst, int pin) {
         // Return sets the text; typing alone does not, as a half-typed file name is no value.
         g_signal_connect(w, "activate", G_CALLBACK(+[](GtkEntry* e, gpointer p) {
                              auto* c = static_cast<Control*>(p);
-                             c->window->m_engine.set_control(c->inst, c->pin, PinValue{0, 0.0f, gtk_entry_get_text(e)});
+                             c->window->set_control(*c, PinValue{0, 0.0f, gtk_entry_get_text(e)});
                          }),
                          c);
         break;
     default: return nullptr;
     }
-    c->widget = w;
+    for (GtkWidget* x : wheeled) {
+        gtk_widget_add_events(x, GDK_SCROLL_MASK | GDK_SMOOTH_SCROLL_MASK);
+        g_signal_connect(x, "scroll-event", G_CALLBACK(on_scroll), this);
+    }
+    c->widget = listed ? listed : w;
     m_controls.push_back(std::move(control));
     return w;
+}
+
+gboolean PlayWindow::on_scroll(GtkWidget* w, GdkEventScroll* ev, gpointer p) {
+    auto* self = static_cast<PlayWindow*>(p);
+    if (has_focus_within(w)) return FALSE;  // the control's own handler takes it
+    // Handed to the scrolled window, which moves the view instead.
+    gtk_widget_event(self->m_scroll, reinterpret_cast<GdkEvent*>(ev));
+    return TRUE;
+}
+
+// ---- the keyboards -----------------------------------------------------------------------------
+
+GtkWidget* PlayWindow::build_keyboard() {
+    m_keys = gtk_drawing_area_new();
+    gtk_widget_set_size_request(m_keys, 7 * kKeyOctaves * kWhiteWidth + 1, kKeysHeight);
+    gtk_widget_add_events(m_keys, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
+    g_signal_connect(m_keys, "draw", G_CALLBACK(on_keys_draw), this);
+    g_signal_connect(m_keys, "button-press-event", G_CALLBACK(on_keys_button), this);
+    g_signal_connect(m_keys, "button-release-event", G_CALLBACK(on_keys_button), this);
+    gtk_widget_set_tooltip_text(m_keys,
+                                "Click to play (lower on a key is louder). Computer keys: Z S X D C ... and "
+                                "Q 2 W 3 E ...; - and = shift the octave; Esc: Panic");
+    gtk_box_pack_start(GTK_BOX(m_keys_row), m_keys, FALSE, FALSE, 0);
+
+    GtkWidget* side = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
+    gtk_box_pack_start(GTK_BOX(m_keys_row), side, FALSE, FALSE, 0);
+    m_by_height = gtk_check_button_new_with_label("Velocity from click height");
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(m_by_height), TRUE);
+    gtk_widget_set_can_focus(m_by_height, FALSE);
+    gtk_box_pack_start(GTK_BOX(side), m_by_height, FALSE, FALSE, 0);
+    GtkWidget* fixed = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 4);
+    gtk_box_pack_start(GTK_BOX(fixed), gtk_label_new("Fixed velocity"), FALSE, FALSE, 0);
+    m_velocity = gtk_spin_button_new_with_range(1, 127, 1);
+    gtk_spin_button_set_value(GTK_SPIN_BUTTON(m_velocity), 100);
+    // Set with its buttons or the wheel: a focused number field would take the letters that
+    // play notes.
+    gtk_widget_set_can_focus(m_velocity, FALSE);
+    gtk_box_pack_start(GTK_BOX(fixed), m_velocity, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(side), fixed, FALSE, FALSE, 0);
+    m_panic = gtk_button_new_with_label("Panic");
+    gtk_widget_set_can_focus(m_panic, FALSE);
+    gtk_widget_set_tooltip_text(m_panic, "All notes off on every MIDI input (Esc)");
+    gtk_widget_set_valign(m_panic, GTK_ALIGN_CENTER);
+    g_signal_connect_swapped(m_panic, "clicked", G_CALLBACK(+[](gpointer p) { static_cast<PlayWindow*>(p)->all_notes_off(); }),
+                             this);
+    gtk_box_pack_start(GTK_BOX(m_keys_row), m_panic, FALSE, FALSE, 0);
+    GtkWidget* to = gtk_label_new(("into " + midi_target->name()).c_str());
+    gtk_box_pack_start(GTK_BOX(m_keys_row), to, FALSE, FALSE, 0);
+    return m_keys;
+}
+
+void PlayWindow::note(int n, bool on, int velocity) {
+    if (!midi_target || n < 0 || n > 127) return;
+    const int32_t word = on ? (0x90 | (n << 8) | (std::clamp(velocity, 1, 127) << 16)) : (0x80 | (n << 8) | (64 << 16));
+    m_engine.send_midi(midi_target, midi_pin, word);
+    if (on) m_held.insert(n);
+    else m_held.erase(n);
+    if (m_keys) gtk_widget_queue_draw(m_keys);
+}
+
+void PlayWindow::all_notes_off() {
+    m_engine.all_notes_off();
+    m_held.clear();
+    m_key_notes.clear();
+    m_mouse_note = -1;
+    if (m_keys) gtk_widget_queue_draw(m_keys);
+    say("all notes off");
+}
+
+// The key under a point of the on-screen keyboard: black keys over the upper three fifths.
+static int key_at(double x, double y) {
+    const int white = static_cast<int>(std::floor(x / kWhiteWidth));
+    if (white < 0 || white >= 7 * kKeyOctaves || y < 0 || y >= kKeysHeight) return -1;
+    const int base = kLowestKey + 12 * (white / 7) + kWhiteOffsets[white % 7];
+    if (y < kKeysHeight * 0.6) {
+        const double in = x - white * kWhiteWidth;
+        if (in < kWhiteWidth * 0.3 && base > kLowestKey && is_black(base - 1)) return base - 1;
+        if (in > kWhiteWidth * 0.7 && is_black(base + 1) && base + 1 < kLowestKey + 12 * kKeyOctaves) return base + 1;
+    }
+    return base;
+}
+
+gboolean PlayWindow::on_keys_button(GtkWidget*, GdkEventButton* ev, gpointer p) {
+    auto* self = static_cast<PlayWindow*>(p);
+    if (ev->button != 1) return TRUE;
+    if (ev->type == GDK_BUTTON_PRESS) {
+        const int n = key_at(ev->x, ev->y);
+        if (n < 0) return TRUE;
+        int velocity = gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(self->m_velocity));
+        if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(self->m_by_height))) {
+            const double depth = is_black(n) ? kKeysHeight * 0.6 : kKeysHeight;
+            velocity = static_cast<int>(std::lround(127.0 * std::clamp(ev->y / depth, 0.0, 1.0)));
+        }
+        self->m_mouse_note = n;
+        self->note(n, true, velocity);
+    } else if (ev->type == GDK_BUTTON_RELEASE && self->m_mouse_note >= 0) {
+        self->note(self->m_mouse_note, false, 0);
+        self->m_mouse_note = -1;
+    }
+    return TRUE;
+}
+
+gboolean PlayWindow::on_keys_draw(GtkWidget*, cairo_t* cr, gpointer p) {
+    auto* self = static_cast<PlayWindow*>(p);
+    cairo_set_line_width(cr, 1.0);
+    for (int k = 0; k < 7 * kKeyOctaves; ++k) {
+        const int n = kLowestKey + 12 * (k / 7) + kWhiteOffsets[k % 7];
+        if (self->m_held.count(n)) cairo_set_source_rgb(cr, 0.55, 0.75, 1.0);
+        else cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_rectangle(cr, k * kWhiteWidth + 0.5, 0.5, kWhiteWidth, kKeysHeight - 1);
+        cairo_fill_preserve(cr);
+        cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
+        cairo_stroke(cr);
+        if (n % 12 == 0) {
+            char name[16];
+            std::snprintf(name, sizeof name, "C%d", n / 12 - 1);
+            cairo_move_to(cr, k * kWhiteWidth + 4, kKeysHeight - 6);
+            cairo_show_text(cr, name);
+        }
+    }
+    for (int k = 0; k < 7 * kKeyOctaves; ++k) {
+        const int n = kLowestKey + 12 * (k / 7) + kWhiteOffsets[k % 7] + 1;
+        if (!is_black(n) || n >= kLowestKey + 12 * kKeyOctaves) continue;
+        if (self->m_held.count(n)) cairo_set_source_rgb(cr, 0.2, 0.4, 0.9);
+        else cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
+        cairo_rectangle(cr, (k + 1) * kWhiteWidth - kWhiteWidth * 0.3, 0.5, kWhiteWidth * 0.6, kKeysHeight * 0.6);
+        cairo_fill(cr);
+    }
+    return TRUE;
+}
+
+bool PlayWindow::piano_key(GdkEventKey* ev, bool press) {
+    if (!midi_target) return false;
+    if (press) {
+        if (ev->keyval == GDK_KEY_minus || ev->keyval == GDK_KEY_KP_Subtract) {
+            m_octave = std::max(0, m_octave - 1);
+            say("computer keys from C" + std::to_string(m_octave - 1));
+            return true;
+        }
+        if (ev->keyval == GDK_KEY_equal || ev->keyval == GDK_KEY_plus || ev->keyval == GDK_KEY_KP_Add) {
+            m_octave = std::min(8, m_octave + 1);
+            say("computer keys from C" + std::to_string(m_octave - 1));
+            return true;
+        }
+    }
+    const int offset = key_offset(ev->keyval);
+    if (offset < 0) return false;
+    auto held = std::find_if(m_key_notes.begin(), m_key_notes.end(),
+                             [&](const std::pair<guint, int>& k) { return k.first == ev->hardware_keycode; });
+    if (press) {
+        if (held != m_key_notes.end()) return true;  // the key repeating
+        const int n = 12 * m_octave + offset;
+        if (n > 127) return true;
+        m_key_notes.push_back({ev->hardware_keycode, n});
+        note(n, true, gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(m_velocity)));
+    } else if (held != m_key_notes.end()) {
+        const int n = held->second;
+        m_key_notes.erase(held);
+        note(n, false, 0);
+    }
+    return true;
 }
 
 // ---- panels ------------------------------------------------------------------------------------
@@ -301,10 +617,12 @@ gboolean PlayWindow::on_draw(GtkWidget*, cairo_t* cr, gpointer p) {
     PlayWindow* self = panel->window;
     Instance* inst = panel->inst;
     const int w = inst->panel_width, h = inst->panel_height;
-    if (w <= 0 || h <= 0 || !inst->gui()) return TRUE;
+    if (w <= 0 || h <= 0) return TRUE;
     // Inside a module's menu or dialog the last picture is shown again: painting would call into a
-    // module that is still busy.
-    if (!self->m_in_module || !panel->surface) {
+    // module that is still busy. So it is once the GUI object has closed (the window stays up
+    // while the modules ask their close-time questions).
+    if (!inst->gui() && !panel->surface) return TRUE;
+    if (inst->gui() && (!self->m_in_module || !panel->surface)) {
         if (w != panel->width || h != panel->height || !panel->dc) {
             if (panel->dc) mvp::delete_panel_dc(panel->dc);
             if (panel->surface) cairo_surface_destroy(panel->surface);
@@ -391,13 +709,33 @@ gboolean PlayWindow::on_motion(GtkWidget*, GdkEventMotion* ev, gpointer p) {
 
 // ---- the window --------------------------------------------------------------------------------
 
-gboolean PlayWindow::on_key(GtkWidget*, GdkEventKey* ev, gpointer p) {
+gboolean PlayWindow::on_key(GtkWidget* w, GdkEventKey* ev, gpointer p) {
     auto* self = static_cast<PlayWindow*>(p);
-    if ((ev->state & GDK_CONTROL_MASK) && (ev->keyval == GDK_KEY_s || ev->keyval == GDK_KEY_S)) {
-        if (self->on_save) self->on_save();
+    const bool ctrl = (ev->state & GDK_CONTROL_MASK) != 0;
+    if (ctrl && (ev->keyval == GDK_KEY_s || ev->keyval == GDK_KEY_S)) {
+        if (self->on_save) self->say(self->on_save());
         return TRUE;
     }
-    return FALSE;
+    if (ctrl && (ev->keyval == GDK_KEY_q || ev->keyval == GDK_KEY_Q)) {
+        self->m_close_requested = true;
+        return TRUE;
+    }
+    if (ctrl || (ev->state & (GDK_MOD1_MASK | GDK_SUPER_MASK))) return FALSE;
+    if (ev->keyval == GDK_KEY_Escape) {
+        // Esc leaves a control (the wheel scrolls again) and silences every note.
+        gtk_window_set_focus(GTK_WINDOW(w), nullptr);
+        if (self->midi_target || !self->m_engine.midi_sources().empty()) self->all_notes_off();
+        return TRUE;
+    }
+    // Typing into a number or a text goes there; everywhere else the letters are piano keys.
+    GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(w));
+    if (focus && GTK_IS_EDITABLE(focus)) return FALSE;
+    return self->piano_key(ev, true) ? TRUE : FALSE;
+}
+
+gboolean PlayWindow::on_key_release(GtkWidget*, GdkEventKey* ev, gpointer p) {
+    auto* self = static_cast<PlayWindow*>(p);
+    return self->piano_key(ev, false) ? TRUE : FALSE;
 }
 
 gboolean PlayWindow::on_delete(GtkWidget*, GdkEvent*, gpointer p) {
@@ -405,6 +743,13 @@ gboolean PlayWindow::on_delete(GtkWidget*, GdkEvent*, gpointer p) {
     // A module's own menu or dialog loop may still run: the next tick after it ends closes.
     self->m_close_requested = true;
     return TRUE;
+}
+
+void PlayWindow::interrupt() { m_interrupted = true; }
+
+void PlayWindow::say(const std::string& message) {
+    gtk_label_set_text(GTK_LABEL(m_message), message.c_str());
+    m_message_ticks = 500;  // five seconds
 }
 
 gboolean PlayWindow::on_tick(gpointer p) { return static_cast<PlayWindow*>(p)->tick() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE; }
@@ -434,12 +779,36 @@ bool PlayWindow::tick() {
             }
         }
     }
+    if (m_ticks % kMeterEvery == 0) update_meters();
     if (m_ticks % kStatusEvery == 0) update_status();
-    if ((m_close_requested || m_driver.finished() || m_driver.server_gone()) && m_in_module == 0 && !m_closing) {
-        m_closing = true;
+    if (m_message_ticks > 0 && --m_message_ticks == 0) gtk_label_set_text(GTK_LABEL(m_message), "");
+    if (m_quit) return true;
+    // Without a person (time up, a signal, the server gone) what is on the screen is dismissed
+    // first: nobody would answer it.
+    const bool unattended = m_interrupted || m_driver.finished() || m_driver.server_gone();
+    const bool busy = m_in_module > 0 || (user_busy && user_busy());
+    if (unattended && busy && !m_dismissed) {
+        m_dismissed = true;
+        if (dismiss_user) dismiss_user();
+    }
+    if ((m_close_requested || unattended) && !busy) {
+        m_quit = true;
+        m_end = m_interrupted ? End::Interrupted
+                : m_driver.server_gone() ? End::ServerGone
+                : m_close_requested ? End::Closed
+                                    : End::TimeUp;
         gtk_main_quit();
     }
     return true;
+}
+
+void PlayWindow::update_meters() {
+    for (size_t c = 0; c < m_meters.size(); ++c) {
+        const float peak = m_engine.take_peak(c);
+        // 60 dB of range, full at 0 dBFS.
+        const double level = peak > 0 ? std::clamp((20.0 * std::log10(peak) + 60.0) / 60.0, 0.0, 1.0) : 0.0;
+        gtk_level_bar_set_value(GTK_LEVEL_BAR(m_meters[c]), level);
+    }
 }
 
 void PlayWindow::update_status() {
@@ -449,17 +818,71 @@ void PlayWindow::update_status() {
     m_last_busy = busy;
     m_last_period = period;
     const HostConfig& cfg = m_engine.host().config();
-    char line[256];
-    std::snprintf(line, sizeof line, "%.1f s   DSP load %.1f %%   xruns %d   %.0f Hz, %d frames%s",
-                  static_cast<double>(m_driver.frames_played()) / cfg.sample_rate, 100.0 * m_load, m_driver.xruns(),
-                  static_cast<double>(cfg.sample_rate), cfg.block_size,
+    char line[512];
+    std::snprintf(line, sizeof line, "%s   %.1f s   DSP load %.1f %%   xruns %d   %.0f Hz, %d frames%s",
+                  m_client_name.c_str(), static_cast<double>(m_driver.frames_played()) / cfg.sample_rate,
+                  100.0 * m_load, m_driver.xruns(), static_cast<double>(cfg.sample_rate), cfg.block_size,
                   m_driver.server_gone() ? "   (the JACK server went away)" : "");
     gtk_label_set_text(GTK_LABEL(m_status), line);
 }
 
+void PlayWindow::show_closing(Instance* inst) {
+    for (const auto& [owner, card] : m_cards) {
+        GtkStyleContext* style = gtk_widget_get_style_context(card);
+        if (owner == inst) {
+            gtk_style_context_add_class(style, "mv-closing");
+            // In view, so that the person sees whose question follows.
+            GtkAdjustment* v = gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(m_scroll));
+            int x = 0, y = 0;
+            GtkWidget* content = gtk_bin_get_child(GTK_BIN(m_scroll));
+            if (content && gtk_widget_translate_coordinates(card, content, 0, 0, &x, &y))
+                gtk_adjustment_clamp_page(v, y, y + gtk_widget_get_allocated_height(card));
+        } else {
+            gtk_style_context_remove_class(style, "mv-closing");
+        }
+    }
+    if (inst) gtk_label_set_text(GTK_LABEL(m_status), ("closing " + inst->name() + "...").c_str());
+    else gtk_label_set_text(GTK_LABEL(m_status), "closed");
+    for (const auto& panel : m_panels) gtk_widget_queue_draw(panel->area);
+    // Drawn now, before the module's question takes the screen.
+    for (int k = 0; k < 100 && gtk_events_pending(); ++k) gtk_main_iteration_do(FALSE);
+}
+
+std::string PlayWindow::ask_save_as(const std::string& folder, const std::string& name) {
+    GtkWidget* box = gtk_message_dialog_new(GTK_WINDOW(m_window), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION,
+                                            GTK_BUTTONS_NONE, "The patch was changed. Save it?");
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(box),
+                                             "Without saving, what was set in this session is lost.");
+    gtk_dialog_add_buttons(GTK_DIALOG(box), "Close without saving", GTK_RESPONSE_REJECT, "Save as...",
+                           GTK_RESPONSE_ACCEPT, nullptr);
+    gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_ACCEPT);
+    gtk_window_set_title(GTK_WINDOW(box), "mvhost play");
+    const int answer = gtk_dialog_run(GTK_DIALOG(box));
+    gtk_widget_destroy(box);
+    if (answer != GTK_RESPONSE_ACCEPT) return "";
+    GtkWidget* chooser = gtk_file_chooser_dialog_new("Save the patch as", GTK_WINDOW(m_window), GTK_FILE_CHOOSER_ACTION_SAVE,
+                                                     "_Cancel", GTK_RESPONSE_CANCEL, "_Save", GTK_RESPONSE_ACCEPT, nullptr);
+    gtk_dialog_set_default_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+    gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(chooser), TRUE);
+    gchar* abs = g_canonicalize_filename(folder.empty() ? "." : folder.c_str(), nullptr);
+    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), abs);
+    g_free(abs);
+    gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(chooser), name.c_str());
+    std::string path;
+    if (gtk_dialog_run(GTK_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
+        gchar* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
+        if (chosen) path = chosen;
+        g_free(chosen);
+    }
+    gtk_widget_destroy(chooser);
+    return path;
+}
+
 gboolean PlayWindow::on_mapped(gpointer p) {
     auto* self = static_cast<PlayWindow*>(p);
+    gtk_window_set_focus(GTK_WINDOW(self->m_window), nullptr);
     self->print_panels();
+    if (self->on_ready) self->on_ready();
     return G_SOURCE_REMOVE;
 }
 
@@ -475,20 +898,37 @@ void PlayWindow::print_panels() {
         if (!gtk_widget_translate_coordinates(w, m_window, 0, 0, &x, &y)) return;
         *m_out << kind << " " << name << " " << ox + x << " " << oy + y << " " << width << " " << height << "\n";
     };
+    auto size = [](GtkWidget* w) { return std::make_pair(gtk_widget_get_allocated_width(w), gtk_widget_get_allocated_height(w)); };
     for (const auto& panel : m_panels)
         place("panel", panel->inst->name(), panel->area, panel->inst->panel_width * m_zoom,
               panel->inst->panel_height * m_zoom);
-    // The stock controls too, so that scripts can reach them: "control INSTANCE.PIN X Y W H".
-    for (const auto& c : m_controls)
-        place("control", c->inst->name() + "." + c->inst->pins()[static_cast<size_t>(c->pin)].name, c->widget,
-              gtk_widget_get_allocated_width(c->widget), gtk_widget_get_allocated_height(c->widget));
+    // The controls and the keyboard too, so that scripts can reach them: "control INSTANCE.PIN X
+    // Y W H", "widget NAME X Y W H".
+    for (const auto& c : m_controls) {
+        const auto [w, h] = size(c->widget);
+        const std::string name = c->inst->name() + "." + c->inst->pins()[static_cast<size_t>(c->pin)].name;
+        place("control", name, c->widget, w, h);
+        if (c->number) {
+            const auto [nw, nh] = size(c->number);
+            place("number", name, c->number, nw, nh);
+        }
+    }
+    for (const auto& [name, widget] : {std::pair<const char*, GtkWidget*>{"keyboard", m_keys}, {"panic", m_panic},
+                                       {"status", m_status}, {"message", m_message}}) {
+        if (!widget) continue;
+        const auto [w, h] = size(widget);
+        place("widget", name, widget, w, h);
+    }
     *m_out << "ready\n";
     m_out->flush();
 }
 
-void PlayWindow::run(std::ostream& out) {
+PlayWindow::End PlayWindow::run(std::ostream& out) {
     m_out = &out;
+    if (midi_target && !m_keys) build_keyboard();
     gtk_widget_show_all(m_window);
+    // No control starts with the focus: the letters are piano keys until a control is clicked.
+    gtk_window_set_focus(GTK_WINDOW(m_window), nullptr);
     // Once the window manager (if any) has placed the window and the layout is done.
     g_signal_connect_swapped(m_window, "map-event", G_CALLBACK(+[](gpointer p) -> gboolean {
                                  g_timeout_add(200, on_mapped, p);
@@ -500,6 +940,7 @@ void PlayWindow::run(std::ostream& out) {
     gtk_main();
     g_source_remove(m_tick);
     m_tick = 0;
+    return m_end;
 }
 
 }  // namespace mvh

@@ -5,6 +5,8 @@
 #include <boost/lockfree/spsc_queue.hpp>
 
 #include <algorithm>
+#include <bitset>
+#include <cmath>
 #include <cstring>
 
 #include "registry.h"
@@ -21,6 +23,12 @@ struct ToAudio {
     Instance* inst;
     int pin;
     PinValue* value;  // made on the GUI thread, moved from on the audio thread, freed back on the GUI thread
+};
+
+struct MidiToAudio {
+    Instance* inst;
+    int pin;
+    int32_t word;
 };
 
 struct ToGui {
@@ -40,7 +48,9 @@ struct ToGui {
 // finds all of it once it sees the message.
 class EngineQueues : public ThreadBridge {
 public:
-    EngineQueues() : m_to_audio(kQueueMessages), m_spent(kQueueMessages), m_to_gui(kQueueMessages), m_text(kTextBytes) {}
+    EngineQueues()
+        : m_to_audio(kQueueMessages), m_spent(kQueueMessages), m_midi(kQueueMessages), m_to_gui(kQueueMessages),
+          m_text(kTextBytes) {}
     ~EngineQueues() override {
         ToAudio m;
         while (m_to_audio.pop(m)) delete m.value;
@@ -69,8 +79,15 @@ public:
                             static_cast<uint8_t>(has_value), static_cast<uint8_t>(notify)});
     }
 
-    // [audio] Values a person set, as pin-state events at `clock`.
-    void take_gui_writes(int clock) {
+    // [gui]
+    void midi_to_audio(Instance* inst, int gui_pin, int32_t word) {
+        if (!m_midi.push(MidiToAudio{inst, gui_pin, word})) m_dropped.fetch_add(1, std::memory_order_relaxed);
+    }
+
+    // [audio] Values a person set, as pin-state events at `clock`; MIDI from the GUI side there too.
+    void take_gui_writes(Engine& engine, int clock) {
+        MidiToAudio midi;
+        while (m_midi.pop(midi)) engine.queue_event(EngineEvent{EngineEvent::Midi, 0, midi.inst, midi.pin, midi.word, 0, 0.0f}, clock);
         ToAudio m;
         while (m_to_audio.pop(m)) {
             m.inst->queue_audio_value(m.pin, std::move(*m.value), clock);
@@ -112,6 +129,7 @@ public:
 private:
     boost::lockfree::spsc_queue<ToAudio> m_to_audio;
     boost::lockfree::spsc_queue<PinValue*> m_spent;
+    boost::lockfree::spsc_queue<MidiToAudio> m_midi;
     boost::lockfree::spsc_queue<ToGui> m_to_gui;
     boost::lockfree::spsc_queue<char> m_text;
     std::atomic<uint64_t> m_dropped{0};
@@ -152,6 +170,12 @@ Engine::Engine(std::unique_ptr<PatchRun> run, Threads threads) : m_run(std::move
         m_audio_schedule = m_run->schedule();
         m_gui_schedule = m_run->schedule();
         m_queues = std::make_unique<EngineQueues>();
+        m_sources = midi_sources();
+        for (Instance* source : m_sources) m_source_pins.push_back(source->find_pin("MIDI In"));
+        m_held.assign(m_sources.size() * 16, {});
+        m_peak_count = m_run->outputs().size();
+        m_peaks = std::make_unique<std::atomic<float>[]>(m_peak_count);
+        for (size_t c = 0; c < m_peak_count; ++c) m_peaks[c].store(0.0f, std::memory_order_relaxed);
     }
 }
 
@@ -212,9 +236,15 @@ void Engine::deactivate() {
     }
 }
 
-void Engine::close_gui_objects() {
+void Engine::close_gui_objects(const std::function<void(Instance*)>& before_each) {
     deactivate();
-    if (!m_closed) m_run->host().close_gui_objects();
+    if (m_closed) return;
+    const auto& insts = m_run->host().instances();
+    for (auto it = insts.rbegin(); it != insts.rend(); ++it) {
+        if (!(*it)->gui()) continue;
+        if (before_each) before_each(it->get());
+        (*it)->close_gui();
+    }
 }
 
 void Engine::close() {
@@ -224,7 +254,13 @@ void Engine::close() {
     m_closed = true;
 }
 
-nlohmann::json Engine::stored_patch(const std::string& saved_dir) const { return m_run->stored_patch(saved_dir); }
+nlohmann::json Engine::stored_patch(const std::string& saved_dir) const {
+    return m_run->stored_patch(saved_dir, m_set_by_person, m_threads == Threads::Two);
+}
+
+float Engine::take_peak(size_t channel) {
+    return channel < m_peak_count ? m_peaks[channel].exchange(0.0f, std::memory_order_relaxed) : 0.0f;
+}
 
 // ---- the audio side ----------------------------------------------------------------------------
 
@@ -258,6 +294,7 @@ void Engine::queue_event(const EngineEvent& e, int clock) {
     Host& host = m_run->host();
     if (!e.inst || e.pin < 0 || e.pin >= static_cast<int>(e.inst->pins().size())) return;
     if (e.kind == EngineEvent::Midi) {
+        if (m_threads == Threads::Two) note_midi(e.inst, e.midi);
         host.queue_midi(e.inst, e.pin, clock, e.midi);
         return;
     }
@@ -279,8 +316,10 @@ void Engine::apply_due_audio(int block_start, int block_end) {
     while (m_audio_next < m_audio_schedule.size() && m_audio_schedule[m_audio_next].clock < block_end) {
         ScheduledEvent& e = m_audio_schedule[m_audio_next++];
         const int clock = std::max(e.clock, block_start);
-        if (e.kind == ScheduledEvent::Midi) host.queue_midi(e.inst, e.pin, clock, e.midi);
-        else if (e.kind == ScheduledEvent::PinValue && !e.inst->pins()[static_cast<size_t>(e.pin)].gui_only())
+        if (e.kind == ScheduledEvent::Midi) {
+            note_midi(e.inst, e.midi);
+            host.queue_midi(e.inst, e.pin, clock, e.midi);
+        } else if (e.kind == ScheduledEvent::PinValue && !e.inst->pins()[static_cast<size_t>(e.pin)].gui_only())
             e.inst->queue_audio_value(e.pin, std::move(e.value), clock);  // this copy is the audio thread's own
     }
 }
@@ -291,7 +330,10 @@ int Engine::run(int frames, const float* const* inputs, float* const* outputs, c
     const auto& outs = m_run->outputs();
     int done = 0;
     if (!m_finished.load(std::memory_order_relaxed)) {
-        if (m_threads == Threads::Two) m_queues->take_gui_writes(host.sample_clock());
+        if (m_threads == Threads::Two) {
+            m_queues->take_gui_writes(*this, host.sample_clock());
+            if (m_panic.exchange(false, std::memory_order_acq_rel)) release_all(host.sample_clock());
+        }
         const int block = host.config().block_size;
         size_t next_event = 0;
         while (done < frames) {
@@ -316,6 +358,7 @@ int Engine::run(int frames, const float* const* inputs, float* const* outputs, c
                 if (src) std::memcpy(outputs[c] + done, src, sizeof(float) * static_cast<size_t>(k));
                 else std::memset(outputs[c] + done, 0, sizeof(float) * static_cast<size_t>(k));
             }
+            if (m_peak_count) note_peaks(outputs, done, k);
             done += k;
         }
         m_frames.store(host.sample_clock(), std::memory_order_release);
@@ -327,11 +370,59 @@ int Engine::run(int frames, const float* const* inputs, float* const* outputs, c
     return done;
 }
 
+// The meters' peaks: only the largest since the reader last took it, so that a slow reader still
+// sees every spike.
+void Engine::note_peaks(float* const* outputs, int from, int n) {
+    for (size_t c = 0; c < m_peak_count; ++c) {
+        if (!outputs[c]) continue;
+        float peak = 0.0f;
+        for (int k = from; k < from + n; ++k) peak = std::max(peak, std::fabs(outputs[c][k]));
+        float old = m_peaks[c].load(std::memory_order_relaxed);
+        while (peak > old && !m_peaks[c].compare_exchange_weak(old, peak, std::memory_order_relaxed)) {
+        }
+    }
+}
+
 // ---- the GUI side ------------------------------------------------------------------------------
 
 void Engine::set_control(Instance* inst, int gui_pin, const PinValue& value) {
     if (!inst || gui_pin < 0 || gui_pin >= static_cast<int>(inst->pins().size())) return;
+    m_set_by_person.insert({inst, gui_pin});
     inst->set_value(gui_pin, value);
+}
+
+void Engine::send_midi(Instance* inst, int gui_pin, int32_t word) {
+    if (!inst || gui_pin < 0 || gui_pin >= static_cast<int>(inst->pins().size())) return;
+    if (m_threads == Threads::Two && m_queues) m_queues->midi_to_audio(inst, gui_pin, word);
+    else m_run->host().queue_midi(inst, gui_pin, m_run->host().sample_clock(), word);
+}
+
+void Engine::all_notes_off() { m_panic.store(true, std::memory_order_release); }
+
+// Which notes each MIDI input holds, so that all-notes-off can release them one by one: modules
+// such as the arpeggiator hear only note-offs, not the controller message.
+void Engine::note_midi(Instance* inst, int32_t word) {
+    const int kind = word & 0xF0, channel = word & 0x0F, note = (word >> 8) & 0x7F, velocity = (word >> 16) & 0x7F;
+    if (kind != 0x80 && kind != 0x90) return;
+    for (size_t k = 0; k < m_sources.size(); ++k)
+        if (m_sources[k] == inst) m_held[k * 16 + static_cast<size_t>(channel)].set(static_cast<size_t>(note), kind == 0x90 && velocity > 0);
+}
+
+void Engine::release_all(int clock) {
+    Host& host = m_run->host();
+    for (size_t k = 0; k < m_sources.size(); ++k) {
+        const int pin = m_source_pins[k];
+        for (int32_t channel = 0; channel < 16; ++channel) {
+            std::bitset<128>& held = m_held[k * 16 + static_cast<size_t>(channel)];
+            for (int32_t note = 0; note < 128 && held.any(); ++note)
+                if (held.test(static_cast<size_t>(note))) {
+                    host.queue_midi(m_sources[k], pin, clock, (0x80 | channel) | (note << 8));
+                    held.reset(static_cast<size_t>(note));
+                }
+            host.queue_midi(m_sources[k], pin, clock, (0xB0 | channel) | (64 << 8));   // sustain pedal up
+            host.queue_midi(m_sources[k], pin, clock, (0xB0 | channel) | (123 << 8));  // all notes off
+        }
+    }
 }
 
 void Engine::apply_due_gui() {

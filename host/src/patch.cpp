@@ -309,10 +309,10 @@ PinValue PatchRun::parse_value(const Instance* inst, int pin, const json& v, con
     return out;
 }
 
-json PatchRun::user_value(const Instance* inst, int pin) const {
+json PatchRun::user_value(const Instance* inst, int pin, bool gui_copy) const {
     const PinInfo& info = inst->pins()[pin];
     PinValue v = inst->value(pin);
-    if (!info.gui_only() && info.direction == DR_OUT && info.datatype != DT_FSAMPLE) v = inst->read_variable(pin);
+    if (!gui_copy && !info.gui_only() && info.direction == DR_OUT && info.datatype != DT_FSAMPLE) v = inst->read_variable(pin);
     switch (info.datatype) {
     case DT_FSAMPLE: return static_cast<double>(v.f) * 10.0;
     case DT_FLOAT: return v.f;
@@ -583,7 +583,8 @@ std::vector<std::string> PatchRun::silence_notes() const {
     return notes;
 }
 
-json PatchRun::stored_patch(const std::string& saved_dir) const {
+json PatchRun::stored_patch(const std::string& saved_dir, const std::set<std::pair<const Instance*, int>>& also,
+                             bool gui_copy) const {
     json doc = m_doc;
     json& insts = doc["instances"];
     for (json& in : insts) {
@@ -595,11 +596,11 @@ json PatchRun::stored_patch(const std::string& saved_dir) const {
         for (const PinInfo& p : inst->pins()) {
             const int nth = seen[p.name]++;
             const std::string key = nth == 0 ? p.name : p.name + "[" + std::to_string(nth) + "]";
-            if (!(p.flags & IO_PATCH_STORE)) {
+            if (!(p.flags & IO_PATCH_STORE) && !also.count({inst, p.index})) {
                 // File pins are written as the patch gave them, rebased below.
                 continue;
             }
-            pins[key] = user_value(inst, p.index);
+            pins[key] = user_value(inst, p.index, gui_copy);
             any = true;
         }
         if (any || !pins.empty()) in["pins"] = pins;

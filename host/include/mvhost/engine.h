@@ -13,10 +13,13 @@
 #pragma once
 
 #include <atomic>
+#include <bitset>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mvhost/host.h"
@@ -106,6 +109,15 @@ public:
     // [gui] A person or the driver changed an input or parameter: stored, told to the GUI object
     // (when it handles that pin), and an event for the audio object at the next block.
     void set_control(Instance* inst, int gui_pin, const PinValue& value);
+    // [gui] A MIDI message (status | data1 << 8 | data2 << 16) into a MIDI input, from the GUI side
+    // (an on-screen keyboard): at the start of the next run() call with Threads::Two, at once
+    // with Threads::One.
+    void send_midi(Instance* inst, int gui_pin, int32_t word);
+    // [any] Panic: at the start of the next run() call, a note-off for every note each
+    // `midi_source` holds, then the sustain pedal up and all-notes-off on every channel of each.
+    // Threads::Two only (render has nobody to panic).
+    void all_notes_off();
+
     // [gui] Takes in what the audio side sent and frees what it consumed. With `call_modules`,
     // applies it (values into GUI pins, opcode 7) and the patch's timed GUI events that are due;
     // without (a module's menu or dialog is open), keeps it for later. With Threads::One, run()
@@ -120,12 +132,24 @@ public:
     bool finished() const { return m_finished.load(std::memory_order_acquire); }
     uint64_t dropped_messages() const;
 
-    // [gui] The patch with every stored pin value as it stands now (see PatchRun::stored_patch).
-    nlohmann::json stored_patch(const std::string& saved_dir = "") const;
+    // [any] The largest absolute sample of output `channel` since the last call (Threads::Two
+    // only; 0 with Threads::One), for level meters.
+    float take_peak(size_t channel);
 
-    // [gui, inactive] Closes the GUI objects, then the audio objects, with the patch's scripted
-    // user still there for what modules ask as they close. The engine runs no more after it.
-    void close_gui_objects();
+    // [gui] The patch with every stored pin value as it stands now (see PatchRun::stored_patch),
+    // and every value set through set_control since the build: what a person changed is saved
+    // even on pins the module does not store. With Threads::Two the values are the GUI side's
+    // copies, so that this may run while the audio side plays. `saved_dir` rebases the patch's
+    // relative paths for a patch written there.
+    nlohmann::json stored_patch(const std::string& saved_dir = "") const;
+    // [gui] Whether set_control was called since the build.
+    bool controls_changed() const { return !m_set_by_person.empty(); }
+
+    // [gui, inactive] Closes the GUI objects (newest first), then the audio objects, with the
+    // patch's scripted user still there for what modules ask as they close. `before_each` runs
+    // before each GUI object closes, so that a host can show whose question follows. The engine
+    // runs no more after it.
+    void close_gui_objects(const std::function<void(Instance*)>& before_each = {});
     void close();
 
 private:
@@ -135,6 +159,10 @@ private:
     void queue_event(const EngineEvent& e, int clock);
     void apply_due_audio(int block_start, int block_end);  // [audio] Threads::Two
     void apply_due_gui();                                  // [gui] Threads::Two
+    void note_peaks(float* const* outputs, int from, int n);  // [audio] Threads::Two
+    void note_midi(Instance* inst, int32_t word);              // [audio] Threads::Two
+    void release_all(int clock);                               // [audio] Threads::Two
+    friend class EngineQueues;
 
     std::unique_ptr<PatchRun> m_run;
     Threads m_threads;
@@ -151,6 +179,14 @@ private:
     std::vector<ScheduledEvent> m_gui_schedule;
     size_t m_gui_next = 0;
     std::unique_ptr<EngineQueues> m_queues;
+
+    std::set<std::pair<const Instance*, int>> m_set_by_person;  // [gui]
+    std::vector<Instance*> m_sources;  // midi_sources(), with their "MIDI In" pins
+    std::vector<int> m_source_pins;
+    std::vector<std::bitset<128>> m_held;  // [audio] 16 channels per source: the notes held
+    std::atomic<bool> m_panic{false};
+    std::unique_ptr<std::atomic<float>[]> m_peaks;  // per output: written [audio], taken [any]
+    size_t m_peak_count = 0;
 
     std::atomic<int64_t> m_frames{0};
     std::atomic<bool> m_finished{false};

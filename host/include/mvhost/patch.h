@@ -4,8 +4,10 @@
 
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mvhost/host.h"
@@ -90,12 +92,16 @@ public:
     // The patch with every instance's IO_PATCH_STORE values as they stand now. With `saved_dir`,
     // the patch's relative paths are rewritten relative to that folder (absolute where they
     // cannot be), so that the written patch works from there.
-    nlohmann::json stored_patch(const std::string& saved_dir = "") const;
+    // `also` adds pins stored whatever their flags (what a person set live); `gui_copy` takes every
+    // value from the host's GUI-side copies, never from an audio object's variables (which belong to
+    // a running audio thread).
+    nlohmann::json stored_patch(const std::string& saved_dir = "",
+                                const std::set<std::pair<const Instance*, int>>& also = {}, bool gui_copy = false) const;
     // One line per instance that gave nothing but silence and says why: a wavetable oscillator
     // without a bank ("wbf_path" empty).
     std::vector<std::string> silence_notes() const;
     // The user-visible form of a pin value (volts for audio pins, choice labels for lists).
-    nlohmann::json user_value(const Instance* inst, int pin) const;
+    nlohmann::json user_value(const Instance* inst, int pin, bool gui_copy = false) const;
     // What the scripted user was asked and answered (the platform stand-in's log), and the script
     // entries that did not fit.
     nlohmann::json user_log() const;

@@ -212,6 +212,7 @@ bool Play::wait_ready(double seconds) {
                          std::atoi(words[n - 1].c_str())};
             if (words[0] == "panel") m_panels[name] = r;
             else if (words[0] == "control") m_controls[name] = r;
+            else m_other[words[0]][name] = r;
         }
         const double left = seconds - since(t0);
         if (left <= 0) return false;

@@ -48,11 +48,20 @@ public:
     Play(const std::vector<std::string>& args, const std::string& err_path);
     ~Play();
     bool started() const { return m_pid > 0; }
+    pid_t pid() const { return m_pid; }
     // Reads the `panel NAME X Y W H` and `control INSTANCE.PIN X Y W H` lines up to `ready`
     // (false when it does not come within `seconds`).
     bool wait_ready(double seconds);
     const std::map<std::string, Rect>& panels() const { return m_panels; }
     const std::map<std::string, Rect>& controls() const { return m_controls; }
+    // The other listed places by kind: "number" (a slider's number field), "widget" (keyboard,
+    // panic, status, message).
+    Rect at(const std::string& kind, const std::string& name) const {
+        auto k = m_other.find(kind);
+        if (k == m_other.end()) return {};
+        auto r = k->second.find(name);
+        return r == k->second.end() ? Rect{} : r->second;
+    }
     int wait_exit(double seconds);  // exit status or -1
     std::string err() const { return read_file(m_err); }
 
@@ -61,6 +70,7 @@ private:
     int m_out = -1;
     std::string m_err, m_buffer;
     std::map<std::string, Rect> m_panels, m_controls;
+    std::map<std::string, std::map<std::string, Rect>> m_other;
     bool m_exited = false;
 };
 

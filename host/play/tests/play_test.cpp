@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+
+#include <nlohmann/json.hpp>
 
 #include "live_session.h"
 
@@ -365,6 +368,141 @@ TEST_F(PlayLive, NoteFromTheMidiPortPlaysAndThePatchIsSavedWithItsOwnRate) {
     EXPECT_NE(text.find("\"sample_rate\": 44100"), std::string::npos) << text;
     EXPECT_NE(text.find("\"block_size\": 64"), std::string::npos) << text;
     EXPECT_NE(text.find("\"restored\": true"), std::string::npos) << text;
+}
+
+// xdotool's key, keydown or keyup on whatever has the keyboard focus.
+void keys(const std::vector<std::string>& names, const char* how = "key") {
+    for (const std::string& k : names) ASSERT_EQ(xdotool({how, k}), 0) << k;
+}
+
+void center(const Rect& r) {
+    ASSERT_GT(r.w, 0) << "not listed";
+    click_at(r.x + r.w / 2, r.y + r.h / 2);
+}
+
+// A format-0 MIDI file of one short note, as a patch's "midi_file" names it.
+void write_midi(const std::string& path) {
+    const unsigned char bytes[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96, 'M', 'T', 'r', 'k', 0, 0, 0, 12,
+                                   0, 0x90, 60, 64, 96, 0x80, 60, 0, 0, 0xFF, 0x2F, 0};
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes), sizeof bytes);
+}
+
+double last_second_hz(const std::string& wav) {
+    std::vector<float> x;
+    int rate = 0, channels = 0;
+    long frames = 0;
+    if (!read_wav(wav, &x, &rate, &channels, &frames) || x.size() < 48000) return 0;
+    return zero_crossing_hz(x, x.size() - 48000, x.size(), rate);
+}
+
+TEST_F(PlayLive, WhatIsSetLiveIsSavedRebasedAndTheSavedPatchRendersAsItLastSounded) {
+    // The patch in a folder of its own, saved into another: every relative path must still name
+    // the same file from there.
+    const fs::path src = fs::path(temp_dir()) / "src", dst = fs::path(temp_dir()) / "dst";
+    fs::create_directories(src);
+    fs::create_directories(dst);
+    write_midi((src / "notes.mid").string());
+    const std::string patch = (src / "live.json").string();
+    std::ofstream(patch) << std::string(R"({
+      "sample_rate": 48000, "block_size": 1024, "duration": 2.0,
+      "instances": [
+        {"name": "keys", "module": "midi_source"},
+        {"name": "osc", "module": "tallisk", "pins": {"Waveform": 0, "wbf_path": ")") + kBank + R"("}},
+        {"name": "view", "module": "tallisk_view"},
+        {"name": "out", "module": "audio_out"}
+      ],
+      "host": {"folder": "."},
+      "wires": [["osc.Output", "out.Left"]],
+      "events": [{"time": 0, "midi_file": "notes.mid", "to": "keys"}],
+      "output": {"channels": ["out.Left"]},
+      "user": [{"open_file": "never.wav"}]
+    })";
+    const std::string saved = (dst / "saved.json").string(), wav = temp_dir() + "/live.wav";
+    Play play({kMvhost, "play", patch, "--record", wav, "--save-patch", saved, "--zoom", "1"}, temp_dir() + "/live.err");
+    ASSERT_TRUE(play.wait_ready(20)) << play.err();
+    // Inputs handled on the GUI side have controls too.
+    EXPECT_EQ(play.controls().count("view.Mode"), 1u);
+    // Pitch typed: 2 V, in Volt/KHz 2000 Hz; Morph at the bank's first waveform.
+    for (const auto& [pin, volts] : {std::pair<const char*, const char*>{"osc.Pitch", "2"}, {"osc.Morph", "0"}}) {
+        center(play.at("number", pin));
+        keys({"ctrl+a"});
+        ASSERT_EQ(xdotool({"type", volts}), 0);
+        keys({"Return"});
+    }
+    center(play.controls().at("osc.Freq Scale"));
+    pause(0.5);
+    keys({"Down", "Return"});
+    center(play.controls().at("osc.Morph Sw."));
+    pause(0.5);
+    keys({"Down", "Return"});
+    // Five notches of the wheel over the slider once it has lost the focus change nothing.
+    keys({"Escape"});
+    const Rect pitch = play.controls().at("osc.Pitch");
+    ASSERT_EQ(xdotool({"mousemove", "--sync", std::to_string(pitch.x + pitch.w / 2), std::to_string(pitch.y + pitch.h / 2)}), 0);
+    ASSERT_EQ(xdotool({"click", "--repeat", "5", "4"}), 0);
+    pause(1.0);
+    // Ctrl+S says where it saved, in the window; Ctrl+Q quits as closing does.
+    ASSERT_EQ(xdotool({"search", "--sync", "--name", "live.json", "windowfocus", "--sync", "key", "ctrl+s"}), 0);
+    pause(0.3);
+    keys({"ctrl+q"});
+    ASSERT_EQ(play.wait_exit(30), 0) << play.err();
+    EXPECT_NEAR(last_second_hz(wav), 2000.0, 5.0);
+
+    const nlohmann::json doc = nlohmann::json::parse(read_file(saved));
+    const nlohmann::json& osc = doc["instances"][1]["pins"];
+    EXPECT_NEAR(osc.value("Pitch", 0.0), 2.0, 1e-6) << osc;
+    EXPECT_EQ(osc.value("Freq Scale", ""), "Volt/KHz") << osc;
+    EXPECT_EQ(osc.value("Morph Sw.", ""), "Enable") << osc;
+    EXPECT_EQ(doc["events"][0]["midi_file"], "../src/notes.mid");
+    EXPECT_EQ(doc["host"]["folder"], "../src");
+    EXPECT_EQ(doc["user"][0]["open_file"], "../src/never.wav");
+    const std::string rendered = temp_dir() + "/saved-render.wav";
+    ASSERT_EQ(run({kMvhost, "render", saved, "-o", rendered, "-q"}), 0);
+    EXPECT_NEAR(last_second_hz(rendered), 2000.0, 5.0);
+}
+
+TEST_F(PlayLive, CtrlCFinishesTheSessionAsClosingDoes) {
+    const fs::path dir = fs::path(temp_dir()) / "signal";
+    fs::create_directories(dir);
+    const std::string patch = write_patch("signal/signal.json", kOscPatch);
+    const std::string wav = (dir / "signal.wav").string(), saved = (dir / "signal-saved.json").string();
+    Play play({kMvhost, "play", patch, "--record", wav, "--save-patch", saved}, temp_dir() + "/signal.err");
+    ASSERT_TRUE(play.wait_ready(20)) << play.err();
+    pause(1.0);
+    ASSERT_EQ(kill(play.pid(), SIGINT), 0);
+    ASSERT_EQ(play.wait_exit(30), 0) << play.err();
+    EXPECT_NE(play.err().find("mvhost play: the session was interrupted by a signal\n"), std::string::npos) << play.err();
+    EXPECT_NEAR(last_second_hz(wav), 440.0, 1.0);
+    EXPECT_NE(read_file(saved).find("\"restored\": true"), std::string::npos);
+    for (const auto& entry : fs::directory_iterator(dir))
+        EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
+}
+
+TEST_F(PlayLive, SecondsEndUnattendedWithOpenMenuAndUnansweredQuestion) {
+    // A waveform made from the menu leaves the editor's question about unsaved waveforms for the
+    // close, and the menu opened again at the end is still on the screen when the time is up.
+    const std::string patch = write_patch("alone.json", R"({
+      "sample_rate": 48000, "block_size": 1024,
+      "instances": [
+        {"name": "pitch", "module": "builtin:constant", "pins": {"Value": 5.0}},
+        {"name": "osc", "module": "tallisk", "pins": {"Waveform": 0}},
+        {"name": "out", "module": "audio_out"}
+      ],
+      "wires": [["pitch.Out", "osc.Pitch"], ["osc.Output", "out.Left"]],
+      "output": {"channels": ["out.Left"]}
+    })");
+    Play play({kMvhost, "play", patch, "--seconds", "4"}, temp_dir() + "/alone.err");
+    ASSERT_TRUE(play.wait_ready(20)) << play.err();
+    const Rect osc = play.panels().at("osc");
+    click_at(osc.x + osc.w / 3, osc.y + osc.h / 3);
+    pause(0.7);
+    keys({"Down", "Down", "Down", "Right", "Down", "Down", "Down", "Return"});
+    pause(0.5);
+    ASSERT_EQ(xdotool({"click", "1"}), 0);  // the pointer is still over the panel
+    ASSERT_EQ(play.wait_exit(20), 0) << play.err();
+    EXPECT_NE(play.err().find("mvhost play: unanswered message box: TK_MAIN: You have made changes on your waveforms."),
+              std::string::npos)
+        << play.err();
 }
 
 TEST_F(PlayLive, RefusesAnUnknownMidiInstanceAndARecordingWithoutOutputs) {
