@@ -311,6 +311,8 @@ public:
     }
     bool ok() const { return m_ok; }
     void note_on(int note) { m_note.store(note); }
+    // Up to three notes struck together (the lowest byte first).
+    void chord(int a, int b, int c) { m_chord.store(a | b << 8 | c << 16); }
 
 private:
     static int process(jack_nframes_t frames, void* self) {
@@ -322,11 +324,17 @@ private:
             const jack_midi_data_t on[3] = {0x90, static_cast<jack_midi_data_t>(note), 100};
             jack_midi_event_write(buffer, 0, on, 3);
         }
+        const int chord = k->m_chord.exchange(-1);
+        for (int b = 0; chord >= 0 && b < 3; ++b) {
+            const jack_midi_data_t on[3] = {0x90, static_cast<jack_midi_data_t>((chord >> (8 * b)) & 0x7F), 100};
+            jack_midi_event_write(buffer, 0, on, 3);
+        }
         return 0;
     }
     jack_client_t* m_client = nullptr;
     jack_port_t* m_port = nullptr;
     std::atomic<int> m_note{-1};
+    std::atomic<int> m_chord{-1};
     bool m_ok = false;
 };
 
@@ -503,6 +511,123 @@ TEST_F(PlayLive, SecondsEndUnattendedWithOpenMenuAndUnansweredQuestion) {
     EXPECT_NE(play.err().find("mvhost play: unanswered message box: TK_MAIN: You have made changes on your waveforms."),
               std::string::npos)
         << play.err();
+}
+
+bool window_visible(const std::string& name) {
+    return !output_of({"xdotool", "search", "--onlyvisible", "--name", name}).empty();
+}
+
+TEST_F(PlayLive, ClosingAsksEachModuleWhileTheWindowIsUpThenOffersToSaveTheChangedPatch) {
+    std::string json = kEmptyOscPatch;
+    json.erase(json.find(",\n  \"user\""), std::string::npos);
+    const std::string patch = write_patch("closing.json", json + "\n}");
+    Play play({kMvhost, "play", patch}, temp_dir() + "/closing.err");
+    ASSERT_TRUE(play.wait_ready(20)) << play.err();
+    const Rect osc = play.panels().at("osc");
+    click_at(osc.x + osc.w / 3, osc.y + osc.h / 3);
+    pause(0.7);
+    keys({"Down", "Down", "Down", "Right", "Down", "Down", "Down", "Return"});  // New > Sawtooth
+    center(play.controls().at("osc.Freq Scale"));
+    pause(0.5);
+    keys({"Down", "Return"});
+    ASSERT_EQ(xdotool({"search", "--sync", "--name", "closing.json", "windowfocus", "--sync", "key", "ctrl+q"}), 0);
+    // The editor's question comes while the window is still up, its card marked.
+    ASSERT_EQ(xdotool({"search", "--sync", "--onlyvisible", "--name", "TK_MAIN"}), 0);
+    EXPECT_TRUE(window_visible("closing.json"));
+    pause(0.3);
+    run({"import", "-window", "root", std::string(MV_BINARY_DIR) + "/tests/play-closing.png"});
+    keys({"alt+n"});
+    // Then the patch, changed and named by no --save-patch: Save as... is the default.
+    ASSERT_EQ(xdotool({"search", "--sync", "--onlyvisible", "--name", "^mvhost play$"}), 0);
+    pause(0.3);
+    keys({"Return"});
+    ASSERT_EQ(xdotool({"search", "--sync", "--onlyvisible", "--name", "Save the patch as"}), 0);
+    pause(0.5);
+    keys({"ctrl+a"});
+    ASSERT_EQ(xdotool({"type", "asked.json"}), 0);
+    keys({"Return"});
+    ASSERT_EQ(play.wait_exit(30), 0) << play.err();
+    const std::string saved = read_file(temp_dir() + "/asked.json");
+    EXPECT_NE(saved.find("\"Freq Scale\": \"Volt/KHz\""), std::string::npos) << play.err();
+}
+
+// Notes into an arpeggiator (up, one octave, fast) that plays the tallisk voice.
+const char* kArpPatch = R"({
+  "sample_rate": 48000, "block_size": 1024,
+  "instances": [
+    {"name": "keys", "module": "midi_source"},
+    {"name": "arp", "module": "arpeggiator", "pins": {"Arp Mode": "Up", "Oct Range": "1", "BPM Tempo": 240.0}},
+    {"name": "cv", "module": "midi_to_cv"},
+    {"name": "osc", "module": "tallisk", "pins": {"Waveform": 0, "wbf_path": "BANK"}},
+    {"name": "out", "module": "audio_out"}
+  ],
+  "wires": [["keys.MIDI Out", "arp.MIDI In"], ["arp.MIDI Out", "cv.MIDI In"], ["cv.Pitch", "osc.Pitch"],
+            ["osc.Output", "out.Left"]],
+  "output": {"channels": ["out.Left"]}
+})";
+
+// The pitches heard in 50 ms windows of a recording.
+std::vector<double> pitches(const std::string& wav) {
+    std::vector<float> x;
+    int rate = 0, channels = 0;
+    long frames = 0;
+    std::vector<double> hz;
+    if (!read_wav(wav, &x, &rate, &channels, &frames)) return hz;
+    for (size_t k = 0; k + 2400 <= x.size(); k += 2400) hz.push_back(zero_crossing_hz(x, k, k + 2400, rate));
+    return hz;
+}
+bool heard(const std::vector<double>& hz, double f) {
+    return std::any_of(hz.begin(), hz.end(), [&](double h) { return std::fabs(h - f) < f * 0.01; });
+}
+// Whether the last second holds one pitch: the arpeggio has stopped on its last note.
+bool settled(const std::vector<double>& hz) {
+    if (hz.size() < 20) return false;
+    const auto [lo, hi] = std::minmax_element(hz.end() - 20, hz.end());
+    return *lo > 0 && *hi - *lo < *lo * 0.01;
+}
+
+TEST_F(PlayLive, OnScreenAndComputerKeysPlayAndEscapeIsPanic) {
+    const std::string patch = write_patch("playkeys.json", kArpPatch);
+    const std::string wav = temp_dir() + "/playkeys.wav";
+    Play play({kMvhost, "play", patch, "--record", wav, "--seconds", "5"}, temp_dir() + "/playkeys.err");
+    ASSERT_TRUE(play.wait_ready(20)) << play.err();
+    const Rect kb = play.at("widget", "keyboard");
+    ASSERT_GT(kb.w, 0);
+    // A4 on the screen (the 13th white key from C3), low on the key.
+    ASSERT_EQ(xdotool({"mousemove", "--sync", std::to_string(kb.x + 12 * 22 + 11), std::to_string(kb.y + kb.h - 10)}), 0);
+    ASSERT_EQ(xdotool({"mousedown", "1"}), 0);
+    pause(0.8);
+    ASSERT_EQ(xdotool({"mouseup", "1"}), 0);
+    // C, E and G of the octave from Q, held; Esc while they are still down.
+    keys({"q", "e", "t"}, "keydown");
+    pause(1.0);
+    keys({"Escape"});
+    keys({"q", "e", "t"}, "keyup");
+    ASSERT_EQ(play.wait_exit(30), 0) << play.err();
+    RecordProperty("summary", play.err());
+    const std::vector<double> hz = pitches(wav);
+    EXPECT_TRUE(heard(hz, 440.0));
+    EXPECT_TRUE(heard(hz, 261.63));
+    EXPECT_TRUE(heard(hz, 392.0));
+    EXPECT_TRUE(settled(hz));
+}
+
+TEST_F(PlayLive, AKeyboardThatGoesAwayWithKeysDownLeavesNoNoteHeld) {
+    const std::string patch = write_patch("gone.json", kArpPatch);
+    const std::string wav = temp_dir() + "/gone.wav";
+    Play play({kMvhost, "play", patch, "--record", wav, "--seconds", "4"}, temp_dir() + "/gone.err");
+    ASSERT_TRUE(play.wait_ready(20)) << play.err();
+    {
+        TestKeyboard keyboard("gone:midi_in");
+        ASSERT_TRUE(keyboard.ok());
+        pause(0.5);  // until the connection is surely in the graph
+        keyboard.chord(60, 64, 67);
+        pause(1.0);
+    }
+    ASSERT_EQ(play.wait_exit(30), 0) << play.err();
+    const std::vector<double> hz = pitches(wav);
+    EXPECT_TRUE(heard(hz, 392.0));
+    EXPECT_TRUE(settled(hz));
 }
 
 TEST_F(PlayLive, RefusesAnUnknownMidiInstanceAndARecordingWithoutOutputs) {
