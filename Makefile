@@ -4,7 +4,7 @@ BUILD32 ?= build32
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo test32 clean test-asan test-tsan fuzz-smoke windows test-windows
+.PHONY: all deps configure build test demo test32 clean test-asan test-tsan fuzz-smoke windows test-windows lv2
 
 all: build
 
@@ -25,6 +25,11 @@ test: build
 demo: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target demo_deps
 	@tools/run-demo $(BUILD)
+
+# Every module on its own and every example patch as an LV2 bundle, in build/lv2/ (docs/lv2.md).
+lv2: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target demo_deps mvhost_lv2
+	@tools/make-lv2 $(BUILD)
 
 # The 32-bit programs run natively where the kernel can run them, else under qemu-i386; EMULATE32=1
 # takes the emulator path anyway. The configure step finds out which, and the run says it.

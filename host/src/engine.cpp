@@ -204,7 +204,29 @@ int Engine::block_size() const { return m_run->host().config().block_size; }
 const std::vector<OutputChannel>& Engine::outputs() const { return m_run->outputs(); }
 int64_t Engine::total_frames() const { return m_run->total_samples(); }
 Host& Engine::host() { return m_run->host(); }
-uint64_t Engine::dropped_messages() const { return m_queues ? m_queues->dropped() : 0; }
+uint64_t Engine::dropped_messages() const {
+    return (m_queues ? m_queues->dropped() : 0) + m_midi_dropped.load(std::memory_order_relaxed);
+}
+
+void Engine::set_midi_outputs(std::vector<std::pair<Instance*, int>> pins) {
+    m_midi_out_pins = std::move(pins);
+    m_midi_out.clear();
+    m_midi_out.reserve(kMidiOutPerRun);
+    m_run->host().set_midi_tap(m_midi_out_pins.empty() ? nullptr : &Engine::tap_midi, this);
+}
+
+void Engine::tap_midi(void* self, Instance* from, int gui_pin, int32_t word, int clock) {
+    auto* e = static_cast<Engine*>(self);
+    for (size_t k = 0; k < e->m_midi_out_pins.size(); ++k) {
+        if (e->m_midi_out_pins[k].first != from || e->m_midi_out_pins[k].second != gui_pin) continue;
+        if (e->m_midi_out.size() >= kMidiOutPerRun) {
+            e->m_midi_dropped.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+        e->m_midi_out.push_back({std::max(0, clock - e->m_run_start), static_cast<int32_t>(k), word});
+        return;
+    }
+}
 
 std::vector<Instance*> Engine::midi_sources() const {
     std::vector<Instance*> found;
@@ -311,8 +333,10 @@ void Engine::queue_event(const EngineEvent& e, int clock) {
 
 void Engine::apply_due_audio(int block_start, int block_end) {
     Host& host = m_run->host();
-    for (const TempoPoint& p : m_run->tempo_changes())
-        if (p.clock <= block_start) host.set_tempo(p.bpm);
+    if (m_host_tempo > 0) host.set_tempo(m_host_tempo);
+    else
+        for (const TempoPoint& p : m_run->tempo_changes())
+            if (p.clock <= block_start) host.set_tempo(p.bpm);
     while (m_audio_next < m_audio_schedule.size() && m_audio_schedule[m_audio_next].clock < block_end) {
         ScheduledEvent& e = m_audio_schedule[m_audio_next++];
         const int clock = std::max(e.clock, block_start);
@@ -329,6 +353,8 @@ int Engine::run(int frames, const float* const* inputs, float* const* outputs, c
     Host& host = m_run->host();
     const auto& outs = m_run->outputs();
     int done = 0;
+    m_midi_out.clear();
+    m_run_start = host.sample_clock();
     if (!m_finished.load(std::memory_order_relaxed)) {
         if (m_threads == Threads::Two) {
             m_queues->take_gui_writes(*this, host.sample_clock());

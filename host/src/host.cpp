@@ -389,6 +389,7 @@ intptr_t host_audio_opcode(Instance* inst, int32_t opcode, int32_t index, intptr
         const int g = gui_pin(index);
         const int clock = std::max(clock_arg(ptr), inst->m_clock);
         if (!host.m_bridge) inst->midi_log.push_back({index, static_cast<int32_t>(value), clock});
+        if (host.m_midi_tap && g >= 0) host.m_midi_tap(host.m_midi_tap_context, inst, g, static_cast<int32_t>(value), clock);
         if (g >= 0) host.propagate_midi(inst, g, static_cast<int32_t>(value), clock);
         return 0;
     }

@@ -46,6 +46,9 @@ int main(int argc, char** argv) {
 #ifdef MV_HAVE_PLAY
     mvh::register_play(app, status);
 #endif
+#ifdef MV_HAVE_LV2
+    mvh::register_export_lv2(app, status);
+#endif
 
     // `help [SUBCOMMAND]` is answered here, so that it names every registered subcommand.
     std::string help_topic;

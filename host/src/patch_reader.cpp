@@ -67,7 +67,7 @@ using patch_text::type_name;
 
 const std::vector<std::string> kTopLevel = {"sample_rate", "block_size", "duration", "samples", "tempo", "host",
                                             "search_path", "instances", "wires", "events", "user", "output",
-                                            "comment", "description"};
+                                            "comment", "description", "plugin"};
 const std::vector<std::string> kInstanceKeys = {"name", "module", "gui", "restored", "duplicates", "panel",
                                                 "null_callback", "pins", "comment"};
 const std::vector<std::string> kHostKeys = {"version", "folder", "mode", "time_info"};

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <utility>
 
 #include "mvp/common_dialogs.h"
 #include "mvp/menu.h"
@@ -26,6 +27,8 @@ public:
 };
 
 std::atomic<User*> g_user{nullptr};
+thread_local bool t_own_users = false;
+thread_local User* t_user = nullptr;
 
 std::string strip_marks(const std::string& text) {
     std::string out;
@@ -54,11 +57,16 @@ const MenuItem* find_in(const std::vector<MenuItem>& items, UINT id, bool requir
 
 }  // namespace
 
-User* set_user(User* user) { return g_user.exchange(user); }
+User* set_user(User* user) {
+    if (t_own_users) return std::exchange(t_user, user);
+    return g_user.exchange(user);
+}
+
+void keep_users_on_this_thread() { t_own_users = true; }
 
 User* current_user() {
     static DefaultUser fallback;
-    User* u = g_user.load();
+    User* u = t_own_users ? t_user : g_user.load();
 #if defined(_WIN32)
     if (!u) u = detail::system_user();
 #endif

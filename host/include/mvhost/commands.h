@@ -38,5 +38,7 @@ void register_apply(CLI::App& app, int& status);
 void register_panel(CLI::App& app, int& status);
 // Only in builds with GTK 3 and JACK (MV_HAVE_PLAY).
 void register_play(CLI::App& app, int& status);
+// Only in builds with the LV2 headers (MV_HAVE_LV2).
+void register_export_lv2(CLI::App& app, int& status);
 
 }  // namespace mvh

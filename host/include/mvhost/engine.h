@@ -48,6 +48,13 @@ struct EngineInput {
     std::string label;  // "INSTANCE.Left"
 };
 
+// A MIDI message a module sent on one of the outputs the driver named (set_midi_outputs).
+struct EngineMidiOut {
+    int32_t frame;   // from the start of the run() call that made it
+    int32_t output;  // index into the list given to set_midi_outputs
+    int32_t midi;    // status | data1 << 8 | data2 << 16
+};
+
 class Engine {
 public:
     enum class Threads { One, Two };
@@ -81,6 +88,16 @@ public:
     std::vector<Instance*> midi_sources() const;
     // The patch's length in frames (its "duration" or --seconds).
     int64_t total_frames() const;
+
+    // [gui, inactive] The MIDI output pins (GUI numbering) whose messages run() collects.
+    void set_midi_outputs(std::vector<std::pair<Instance*, int>> pins);
+    // [audio] What the last run() sent on those outputs, in the order sent (frames ascending). At
+    // most kMidiOutPerRun a call; what does not fit is counted in dropped_messages().
+    static constexpr size_t kMidiOutPerRun = 4096;
+    const std::vector<EngineMidiOut>& midi_out() const { return m_midi_out; }
+    // [audio] Threads::Two: the driver's tempo (a plug-in host's transport) replaces the patch's
+    // own tempo from the next block on; 0 gives the patch's back.
+    void set_tempo(double bpm) { m_host_tempo = bpm; }
 
     // [gui] The host, for panels, controls and pin descriptions. While active with
     // Threads::Two, only the GUI-side calls of an Instance (paint, pointer, gui_dispatch, values)
@@ -187,6 +204,12 @@ private:
     std::atomic<bool> m_panic{false};
     std::unique_ptr<std::atomic<float>[]> m_peaks;  // per output: written [audio], taken [any]
     size_t m_peak_count = 0;
+    static void tap_midi(void* self, Instance* from, int gui_pin, int32_t word, int clock);
+    std::vector<std::pair<Instance*, int>> m_midi_out_pins;
+    std::vector<EngineMidiOut> m_midi_out;  // reserved to kMidiOutPerRun: never grows on the audio thread
+    int m_run_start = 0;                    // [audio] the sample clock at the start of run()
+    std::atomic<uint64_t> m_midi_dropped{0};
+    double m_host_tempo = 0;
 
     std::atomic<int64_t> m_frames{0};
     std::atomic<bool> m_finished{false};

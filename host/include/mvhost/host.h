@@ -301,6 +301,14 @@ public:
     // [gui, audio stopped] Closes every GUI object, newest first, before the audio objects go.
     void close_gui_objects();
     ThreadBridge* bridge() const { return m_bridge; }
+    // [gui, inactive] Every MIDI message a module sends is also handed to `tap` on the thread that
+    // sends it (the audio thread when two run), so that a driver can pass it on; null removes it.
+    // The tap must not allocate, lock or wait.
+    using MidiTap = void (*)(void* context, Instance* from, int gui_pin, int32_t word, int clock);
+    void set_midi_tap(MidiTap tap, void* context) {
+        m_midi_tap = tap;
+        m_midi_tap_context = context;
+    }
 
 private:
     friend class Instance;
@@ -333,6 +341,8 @@ private:
     intptr_t m_window = 0x10;
     std::vector<std::pair<Instance*, int>> m_pending_gui;  // GUI notifications after the block
     ThreadBridge* m_bridge = nullptr;
+    MidiTap m_midi_tap = nullptr;
+    void* m_midi_tap_context = nullptr;
 };
 
 // The host callback handed to every plug-in.

@@ -156,7 +156,13 @@ public:
 // Installs the user for the whole process (null: the default answers). Returns the previous one.
 // The caller keeps ownership and must uninstall before destroying it.
 User* set_user(User* user);
-User* current_user();  // never null
+User* current_user();  // never null: this thread's user if it keeps its own, else the process's
+
+// Makes the calling thread keep users of its own: from now on set_user on this thread installs
+// for this thread alone, and current_user on it never sees another thread's. A plug-in that runs
+// its GUI objects on a thread of its own calls it there, so that several plug-ins in one host
+// process each have their own user (their own scripted answers, their own message log).
+void keep_users_on_this_thread();
 
 }  // namespace mvp
 
