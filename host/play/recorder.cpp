@@ -2,6 +2,7 @@
 #include "recorder.h"
 
 #include "ring_sync.h"
+#include "mvhost/render.h"
 
 #include <unistd.h>
 
@@ -81,7 +82,8 @@ bool Recorder::finish(std::string* error) {
     m_stop.store(true, std::memory_order_release);
     if (m_thread.joinable()) m_thread.join();
     m_finished = true;
-    const bool closed = sf_close(m_file) == 0;
+    // The header sox reads without a warning, as render writes it.
+    const bool closed = sf_close(m_file) == 0 && extend_float_format_chunk(m_out.fd());
     m_file = nullptr;
     std::string why;
     if (m_write_failed.load() || !closed || !m_out.commit(&why)) {

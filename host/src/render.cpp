@@ -83,6 +83,8 @@ bool extend_float_format_chunk_of(int fd) {
     return write_at(fd, out, data, 0);
 }
 
+}  // namespace
+
 // The output may be open for writing only; it is opened again for reading and writing. Where that
 // cannot be done (a device written in place), the header stays as libsndfile wrote it.
 bool extend_float_format_chunk(int out_fd) {
@@ -92,6 +94,8 @@ bool extend_float_format_chunk(int out_fd) {
     close_descriptor(fd);
     return ok;
 }
+
+namespace {
 
 // The message boxes that report a failure (an "Error" caption, an error or warning icon), each as
 // "CAPTION: TEXT (answered BUTTON)" on one line.

@@ -42,6 +42,10 @@ int cmd_render(const RenderOptions& options, std::ostream& err);
 bool sound_format_for(const std::string& path, const std::string& sample_format, bool format_given, int channels,
                       uint64_t frames, int* format, std::string* error);
 
+// Rewrites the header of a float WAV that libsndfile has just closed on `fd` with the 18-byte
+// format chunk sox expects, at the same length. False when the rewrite failed.
+bool extend_float_format_chunk(int fd);
+
 // SF_FORMAT_WAV, or SF_FORMAT_RF64 when `data_bytes` of samples would take a WAV past 4 GiB.
 int wav_container_for(uint64_t data_bytes);
 

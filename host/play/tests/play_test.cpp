@@ -116,6 +116,15 @@ TEST_F(PlayLive, RecordingIsTheRenderedSoundWithoutGapsAndPanelsAreListed) {
     EXPECT_EQ(differ, 0u);
     EXPECT_NEAR(zero_crossing_hz(a, 0, a.size(), 48000), 440.0, 0.5);
     EXPECT_LT(longest_silence(a, 100, a.size()), 4u);
+    // The recorder finishes its header as render does: the 18-byte format chunk sox expects.
+    auto header = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::string h(128, '\0');
+        in.read(h.data(), 128);
+        return h.substr(0, h.find("data") + 8);
+    };
+    EXPECT_EQ(header(live), header(offline));
+    EXPECT_EQ(header(live).substr(12, 8), std::string("fmt \x12\0\0\0", 8));
 }
 
 TEST_F(PlayLive, DragInTheWaveViewRedrawsTheWaveformThatPlays) {

@@ -18,6 +18,7 @@
 #include "frame_table.h"
 #include "mvp/gdi.h"
 #include "mvp/output_file.h"
+#include "mvp/float_wav.h"
 
 namespace mvbank {
 
@@ -244,7 +245,8 @@ int convert(const std::vector<std::string>& args, std::ostream& out, Failure* fa
         std::string what = table_from_bank(bank, out_frame, resampler, &table);
         if (what.empty()) {
             if (out_format == TableFormat::Wt) bytes = encode_wt(table);
-            else what = encode_wav_table(table, &bytes);
+            else if ((what = encode_wav_table(table, &bytes)).empty() && !mvp::extend_float_format_chunk(&bytes))
+                what = "the WAV would pass 4 GiB";
         }
         if (!what.empty()) {
             *failure = bad(to, what);

@@ -339,6 +339,16 @@ TEST_F(MvbankTest, WrittenWavCarriesTheFrameSizeInAClmChunkAndFloatSamples) {
     std::memcpy(&v, wav.data() + text.find("data") + 8 + 128 * 4, 4);
     EXPECT_NEAR(v, 1.0f, 1e-6f);
     EXPECT_EQ(wav.size(), text.find("data") + 8 + 64 * 512 * 4);
+    // The 18-byte format chunk of non-PCM data, so that sox reads it without a warning.
+    uint32_t fmt_size, riff_size;
+    std::memcpy(&fmt_size, wav.data() + 16, 4);
+    std::memcpy(&riff_size, wav.data() + 4, 4);
+    EXPECT_EQ(fmt_size, 18u);
+    EXPECT_EQ(riff_size, wav.size() - 8);
+    const std::string warnings = path("sox.txt");
+    ASSERT_EQ(std::system(("sox -V2 '" + path("b.wav") + "' -n stat 2>'" + warnings + "'").c_str()), 0);
+    const Bytes said = load(warnings);
+    EXPECT_EQ(std::string(said.begin(), said.end()).find("WARN"), std::string::npos) << std::string(said.begin(), said.end());
 
     convert({path("b.wb1"), path("b.wt")});
     const Bytes wt = load(path("b.wt"));
