@@ -158,6 +158,13 @@ int cmd_describe(const DescribeOptions& opt, std::ostream& out, std::ostream& er
 }
 
 int cmd_list(const std::vector<std::string>& extra_dirs, std::ostream& out, std::ostream& err) {
+    for (const std::string& d : extra_dirs) {
+        std::error_code ec;
+        if (!fs::is_directory(d, ec)) {
+            err << "mvhost list: --plugins " << d << ": no such folder\n";
+            return 2;
+        }
+    }
     std::vector<std::string> dirs = extra_dirs;
     for (const std::string& d : default_plugin_dirs()) dirs.push_back(d);
     // The first folder that has a name wins, as it does when a patch names the module.

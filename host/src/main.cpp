@@ -91,8 +91,12 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        const int rc = app.exit(e);
-        return rc == 0 ? 0 : 2;
+        if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+        // One style for every error: the tool and the subcommand, then what is wrong.
+        const std::string sub = argv[1][0] != '-' ? std::string(" ") + argv[1] : "";
+        std::cerr << "mvhost" << sub << ": " << e.what() << "\n";
+        if (!sub.empty()) std::cerr << "`mvhost help" << sub << "` shows its options.\n";
+        return 2;
     }
     return status;
 }

@@ -133,7 +133,10 @@ void PatchRun::apply_overrides(const PatchOverrides& o) {
     if (!m_doc.is_object()) return;  // refused by build()
     if (o.sample_rate > 0) m_doc["sample_rate"] = o.sample_rate;
     if (o.block_size > 0) m_doc["block_size"] = o.block_size;
-    if (o.seconds >= 0) {
+    if (o.auto_duration) {
+        m_doc["duration"] = "auto";
+        m_doc.erase("samples");
+    } else if (o.seconds >= 0) {
         m_doc["duration"] = o.seconds;
         m_doc.erase("samples");
     }
@@ -400,6 +403,7 @@ void PatchRun::apply_set(const std::string& arg) {
 void PatchRun::build() {
     const CheckedPatch patch = read_patch_document(m_doc, m_name, m_base_dir, m_plugin_dirs);
     m_total = patch.total;
+    m_auto_duration = patch.auto_duration;
     m_format = patch.format;
     m_tempo = patch.tempo;
     m_host.config() = patch.config;
@@ -508,6 +512,9 @@ void PatchRun::queue_events(const CheckedPatch& patch) {
     std::stable_sort(m_events.begin(), m_events.end(), [](const ScheduledEvent& a, const ScheduledEvent& b) {
         return a.clock < b.clock || (a.clock == b.clock && a.order < b.order);
     });
+    // An automatic length runs through the last event (a MIDI file's last note-off included); the
+    // renderer then plays the tail.
+    if (m_auto_duration && !m_events.empty()) m_total = std::max(m_total, m_events.back().clock + 1);
 }
 
 // The channels of the WAV file.

@@ -17,6 +17,7 @@ namespace mvh {
 struct CheckedPatch {
     HostConfig config;  // rate, block length, host answers; the tempo is set from `tempo`
     int total = 0;      // samples to run
+    bool auto_duration = false;  // "duration": "auto": to the last event, then the sound's tail
     std::vector<std::string> search_path;  // folders as the patch gives them, relative to it
     std::optional<nlohmann::json> user;    // the script, with the files it names made absolute
     std::vector<TempoPoint> tempo;         // sorted by clock

@@ -133,7 +133,8 @@ private:
         const double bs = read_number("block_size", 1, 8192, 256);
         if (bs != std::floor(bs)) throw PatchError(where("block_size") + "expected a whole number");
         cfg.block_size = static_cast<int>(bs);
-        const double seconds = read_number("duration", 0, 3600, 1.0);
+        m_out.auto_duration = m_doc.contains("duration") && m_doc["duration"] == "auto";
+        const double seconds = m_out.auto_duration ? 0.0 : read_number("duration", 0, 3600, 1.0);
         // Counted in 64 bits: 3600 s at 768 kHz is more than a 32-bit count holds.
         int64_t total = std::llround(seconds * cfg.sample_rate);
         if (m_doc.contains("samples")) total = static_cast<int64_t>(read_number("samples", 0, 1e9, 0));

@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -439,6 +440,9 @@ bool read_input_sound(const std::string& path, InputSound* sound, std::string* e
 
 }  // namespace
 
+// The longest tail an automatic length plays after the last event.
+constexpr int kMaxTailSeconds = 60;
+
 int cmd_render(const RenderOptions& opt, std::ostream& err) {
     const std::string prefix = "mvhost " + opt.command + ": ";
     auto fail = [&](const std::string& msg) {
@@ -493,12 +497,15 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
         const bool given = !opt.format.empty() || opt.pcm16;
         const std::string format = !opt.format.empty() ? opt.format : opt.pcm16 ? "pcm16" : run->output_format();
         int sf_format = 0;
-        if (!sound_format_for(opt.output, format, given, channels, static_cast<uint64_t>(total), &sf_format, &error) ||
+        const uint64_t longest = static_cast<uint64_t>(total) + (run->auto_duration() ? static_cast<uint64_t>(kMaxTailSeconds * rate) : 0);
+        if (!sound_format_for(opt.output, format, given, channels, longest, &sf_format, &error) ||
             !wav->open(opt.output, sf_format, rate, channels, &error))
             return fail(error);
     }
 
     SignalStats stats;
+    int64_t rendered = 0;
+    bool tail_cut = false;
     bar.start();
     auto sink = [&](const std::vector<float*>& bufs, int n) {
         for (int k = 0; k < n; ++k)
@@ -524,6 +531,27 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
             sink(bufs, n);
             clock += n;
         }
+        rendered = total;
+        // "auto": past the last event the sound plays on until a tenth of a second of it stays
+        // below -90 dB (a release, an echo), for at most kMaxTail.
+        if (run->auto_duration()) {
+            constexpr float kQuiet = 3.1622777e-5f;  // -90 dBFS
+            const int64_t window = std::max<int64_t>(1, static_cast<int64_t>(rate / 10));
+            const int64_t limit = std::min<int64_t>(INT32_MAX, total + static_cast<int64_t>(kMaxTailSeconds * rate));
+            int64_t quiet = 0;
+            while (quiet < window && rendered < limit) {
+                const int n = engine->run(static_cast<int>(std::min<int64_t>(block, limit - rendered)), nullptr, bufs.data());
+                if (n <= 0) break;
+                sink(bufs, n);
+                rendered += n;
+                for (int k = 0; k < n; ++k) {
+                    bool loud = false;
+                    for (int c = 0; c < channels; ++c) loud = loud || !(std::fabs(bufs[c][k]) < kQuiet);
+                    quiet = loud ? 0 : quiet + 1;
+                }
+            }
+            tail_cut = quiet < window;
+        }
     } catch (const std::exception& e) {
         return fail(std::string("render failed: ") + e.what());
     }
@@ -534,6 +562,9 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
 
     if (!opt.quiet)
         for (const std::string& n : run->silence_notes()) err << prefix << "note: " << n << "\n";
+    if (tail_cut && !opt.quiet)
+        err << prefix << "note: the sound had not fallen below -90 dB " << kMaxTailSeconds
+            << " s after the last event; the render stops there\n";
     if (!opt.save_patch.empty()) {
         const nlohmann::json saved = run->stored_patch(fs::path(opt.save_patch).parent_path().string());
         if (!mvp::write_output_file(opt.save_patch, saved.dump(2) + "\n", &error)) return fail(error);
@@ -545,7 +576,7 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
 
     // -q leaves only what went wrong: the lines above, the module errors and a --strict failure.
     if (!opt.quiet)
-        err << summary_line(opt, total / rate, bar.seconds(), stats)
+        err << summary_line(opt, static_cast<double>(rendered) / rate, bar.seconds(), stats)
             << (stats.peak == 0.0f && stats.non_finite == 0 ? ": the output is silent" : "") << "\n";
     // A module that could not do its work says so in a box, which a render may answer by default
     // or by script; either way the user reads it here, where the render's result is.
@@ -575,8 +606,21 @@ void register_render(CLI::App& app, int& status) {
         ->allow_extra_args(false);
     cmd->add_option("--rate", opt->overrides.sample_rate, "Sample rate instead of the patch's")->check(CLI::Range(1000, 768000));
     cmd->add_option("--block", opt->overrides.block_size, "Block size instead of the patch's")->check(CLI::Range(1, 8192));
-    cmd->add_option("--seconds", opt->overrides.seconds, "Seconds to render instead of the patch's duration")
-        ->check(CLI::Range(0.0, 3600.0));
+    cmd->add_option_function<std::string>(
+           "--seconds",
+           [opt](const std::string& v) {
+               if (v == "auto") {
+                   opt->overrides.auto_duration = true;
+                   return;
+               }
+               double s = -1;
+               auto r = std::from_chars(v.data(), v.data() + v.size(), s);
+               if (r.ec != std::errc() || r.ptr != v.data() + v.size() || !(s >= 0 && s <= 3600))
+                   throw CLI::ValidationError("--seconds", "\"" + v + "\" is not a number of seconds from 0 to 3600, nor auto");
+               opt->overrides.seconds = s;
+           },
+           "Seconds to render instead of the patch's duration; auto: to the last event or note, then until the sound falls below -90 dB")
+        ->type_name("S|auto");
     cmd->add_option("--save-patch", opt->save_patch, "Write the patch back with its stored values");
     cmd->add_option("--midi-out", opt->midi_out, "Write a MIDI output to a MIDI file: INSTANCE.PIN=FILE.mid")->allow_extra_args(false);
     cmd->add_option("--plugins", opt->plugin_dirs, "Further folders to search for modules")->allow_extra_args(false);

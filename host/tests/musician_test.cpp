@@ -283,4 +283,58 @@ TEST_F(Apply, BadInputIsRefusedAndWritesNothing) {
     EXPECT_EQ(read_sound("click.wav", &info).size(), 4410u) << "the input is untouched";
 }
 
+// "auto": to the last event or note, then until the sound stays below -90 dB for 0.1 s.
+TEST_F(Musician, AutomaticLengthEndsAfterTheLastNoteAndItsRelease) {
+    write("note.json", R"({
+      "sample_rate": 8000, "block_size": 16, "duration": "auto",
+      "instances": [{"name": "keys", "module": "midi_source"}, {"name": "cv", "module": "midi_to_cv"},
+                    {"name": "env", "module": "adsr", "pins": {"Attack": "10 ms", "Sustain": "50 %", "Release": "100 ms"}},
+                    {"name": "c", "module": "constant", "pins": {"Value": 5}}, {"name": "vca", "module": "vca"}],
+      "wires": [["keys.MIDI Out", "cv.MIDI In"], ["cv.Gate", "env.Gate"], ["env.Out", "vca.Gain"], ["c.Out", "vca.Signal"]],
+      "events": [{"time": 0.1, "midi": "keys", "message": [144, 60, 100]},
+                 {"time": 0.3, "midi": "keys", "message": [128, 60, 0]}],
+      "output": {"channels": ["vca.Out"]}
+    })");
+    SF_INFO info;
+    mv_testing::CliResult r = run(kMvhost, "render note.json -o a.wav");
+    ASSERT_EQ(r.status, 0) << r.err;
+    read_sound("a.wav", &info);
+    // The note-off at 0.3 s, the release from 5 V over 0.05 s, then 0.1 s below -90 dB.
+    EXPECT_NEAR(info.frames / 8000.0, 0.45, 0.005) << r.err;
+    // The same from the command line, over the patch's length.
+    write("endless.json", R"({"sample_rate": 8000, "duration": 1,
+      "instances": [{"name": "c", "module": "constant", "pins": {"Value": 5}}], "output": {"channels": ["c.Out"]}})");
+    r = run(kMvhost, "render endless.json -o b.wav --seconds auto");
+    ASSERT_EQ(r.status, 0) << r.err;
+    read_sound("b.wav", &info);
+    EXPECT_EQ(info.frames, 60 * 8000);
+    EXPECT_NE(r.err.find("mvhost render: note: the sound had not fallen below -90 dB 60 s after the last event"), std::string::npos)
+        << r.err;
+}
+
+// One style for every tool: --version and --help, errors that name the tool and the subcommand.
+TEST_F(Musician, EveryToolAnswersVersionHelpAndNamesItselfInErrors) {
+    write("p.json", kConstantPatch);
+    const std::string bin = MV_BINARY_DIR "/bin/";
+    const struct {
+        std::string tool, args;
+        int status;
+        const char* says;  // on stdout for status 0, else on stderr
+    } cases[] = {
+        {"mvbank", "--version", 0, "mvbank 1."},
+        {"mvbank", "--help", 0, "usage: mvbank convert"},
+        {"ui_tables", "--version", 0, "ui_tables 1."},
+        {"ui_tables", "--help", 0, "usage: ui_tables"},
+        {"pin_reference", "--help", 0, "usage: pin_reference"},
+        {"mvhost", "list --plugins /nonexistent", 2, "mvhost list: --plugins /nonexistent: no such folder"},
+        {"mvhost", "render p.json -o a.wav --seconds 4000", 2, "mvhost render: --seconds: \"4000\" is not a number of seconds"},
+        {"mvhost", "render p.json -o a.wav --rate 5", 2, "mvhost render: --rate: Value 5 not in range"},
+    };
+    for (const auto& c : cases) {
+        const mv_testing::CliResult r = run(bin + c.tool, c.args);
+        EXPECT_EQ(r.status, c.status) << c.tool << " " << c.args << "\n" << r.err;
+        EXPECT_NE((c.status == 0 ? r.out : r.err).find(c.says), std::string::npos) << c.tool << " " << c.args << "\n" << r.out << r.err;
+    }
+}
+
 }  // namespace

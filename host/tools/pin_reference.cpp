@@ -19,7 +19,7 @@
 #include "mvp/output_file.h"
 
 #ifndef MVHOST_VERSION
-#define MVHOST_VERSION "unknown"
+#define MVHOST_VERSION "1.0.0"
 #endif
 
 namespace fs = std::filesystem;
@@ -110,7 +110,7 @@ std::string read_file(const std::string& path) {
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "--help" || mode == "-h") {
-        std::cout << "Usage: pin_reference [--check FILE | --write FILE]\n"
+        std::cout << "usage: pin_reference [--check FILE | --write FILE]\n"
                      "Prints the pin tables of every module found beside it; --check exits 1 when FILE\n"
                      "differs between the markers, --write replaces what is between them.\n";
         return 0;

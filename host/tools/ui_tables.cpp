@@ -20,6 +20,10 @@
 #include "mvhost/patch.h"
 #include "mvhost/render.h"
 
+#ifndef MVHOST_VERSION
+#define MVHOST_VERSION "1.0.0"
+#endif
+
 namespace fs = std::filesystem;
 using nlohmann::json;
 
@@ -197,6 +201,17 @@ bool split(const std::string& text, std::string* before, std::string* after) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::string first = argc > 1 ? argv[1] : "";
+    if (first == "--help" || first == "-h") {
+        std::cout << "usage: ui_tables [--check FILE | --write FILE]\n"
+                     "Prints the menu, dialog and chooser tables of docs/patch-format.md, made by driving the\n"
+                     "modules; --check exits 1 when FILE differs between the markers, --write replaces them.\n";
+        return 0;
+    }
+    if (first == "--version") {
+        std::cout << "ui_tables " << MVHOST_VERSION << "\n";
+        return 0;
+    }
     std::string generated;
     try {
         generated = tables();

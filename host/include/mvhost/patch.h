@@ -59,6 +59,7 @@ struct PatchOverrides {
     double sample_rate = 0;         // 0: the patch's
     int block_size = 0;             // 0: the patch's
     double seconds = -1;            // below 0: the patch's
+    bool auto_duration = false;     // --seconds auto: to the last event, then the tail
 };
 
 class PatchRun {
@@ -76,6 +77,9 @@ public:
 
     Host& host() { return m_host; }
     int total_samples() const { return m_total; }
+    // "duration": "auto": total_samples() reaches the last event, and the renderer goes on while
+    // the sound's tail is above -90 dB.
+    bool auto_duration() const { return m_auto_duration; }
     const std::vector<OutputChannel>& outputs() const { return m_outputs; }
     const nlohmann::json& doc() const { return m_doc; }
     const std::string& output_format() const { return m_format; }
@@ -137,6 +141,7 @@ private:
     nlohmann::json m_doc;
     Host m_host;
     int m_total = 0;
+    bool m_auto_duration = false;
     std::vector<TempoPoint> m_tempo;
     std::vector<ScheduledEvent> m_events;  // sorted by clock, then order
     size_t m_next_event = 0;

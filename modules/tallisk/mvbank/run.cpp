@@ -20,6 +20,10 @@
 #include "mvp/output_file.h"
 #include "mvp/float_wav.h"
 
+#ifndef MVBANK_VERSION
+#define MVBANK_VERSION "1.0.0"
+#endif
+
 namespace mvbank {
 
 namespace {
@@ -347,6 +351,10 @@ int run_mvbank(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         out << kUsage;
+        return 0;
+    }
+    if (args[0] == "--version") {
+        out << "mvbank " << MVBANK_VERSION << "\n";
         return 0;
     }
     Failure failure;
