@@ -41,9 +41,9 @@ for name in $targets; do
     view_link) build view_link -I"$root/modules/tallisk" "$root/modules/tallisk/view_link.cpp" ;;
     array_text) build array_text -I"$root/modules/array_to_floats" "$root/modules/array_to_floats/array_text.cpp" ;;
     midi) build midi -I"$root/host/include" -I"$root/mv_sdk2/include" -I"$root/platform/include" \
-            "$root/host/src/midi_file.cpp" "$root/platform/src/output_file.cpp" ;;
+            "$root/host/src/midi_file.cpp" "$root/host/src/bounded_read.cpp" "$root/platform/src/output_file.cpp" ;;
     patch) build patch -I"$root/host/include" -I"$root/host/src" -I"$root/mv_sdk2/include" \
-             -I"$root/platform/include" $host_sources "$root/platform/src/output_file.cpp" \
+             -I"$root/platform/include" $host_sources "$root/platform/src/output_file.cpp" "$root/platform/src/output_set.cpp" \
              -lsndfile -ldl -lpthread ;;
     *) echo "run_fuzz: unknown target $name"; exit 2 ;;
   esac

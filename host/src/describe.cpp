@@ -20,6 +20,17 @@ using nlohmann::json;
 
 namespace mvh {
 
+int run_guarded(const std::string& command, const std::string& input, std::ostream& err, const std::function<int()>& body) {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        err << command << ": " << (input.empty() ? "" : input + ": ") << e.what() << "\n";
+    } catch (...) {
+        err << command << ": " << (input.empty() ? "" : input + ": ") << "an unknown error\n";
+    }
+    return 2;
+}
+
 bool names_module_file(const std::string& module) {
     return module.find('/') != std::string::npos || has_library_suffix(module);
 }
@@ -222,14 +233,18 @@ void register_describe(CLI::App& app, int& status) {
     cmd->add_flag("--json", opt->json, "Print the description as JSON");
     cmd->add_flag("--raw", opt->raw, "Only the fields the module declares, without units and meanings");
     cmd->add_option("--plugins", opt->plugin_dirs, "Further folders to search for modules")->allow_extra_args(false);
-    cmd->callback([opt, &status] { status = cmd_describe(*opt, std::cout, std::cerr); });
+    cmd->callback([opt, &status] {
+        status = run_guarded("mvhost describe", opt->module, std::cerr, [&] { return cmd_describe(*opt, std::cout, std::cerr); });
+    });
 }
 
 void register_list(CLI::App& app, int& status) {
     auto dirs = std::make_shared<std::vector<std::string>>();
     auto* cmd = app.add_subcommand("list", "List every plug-in and built-in module found");
     cmd->add_option("--plugins", *dirs, "Further folders to search for modules")->allow_extra_args(false);
-    cmd->callback([dirs, &status] { status = cmd_list(*dirs, std::cout, std::cerr); });
+    cmd->callback([dirs, &status] {
+        status = run_guarded("mvhost list", "", std::cerr, [&] { return cmd_list(*dirs, std::cout, std::cerr); });
+    });
 }
 
 }  // namespace mvh

@@ -289,6 +289,7 @@ void Host::queue_midi(Instance* to, int gui_pin, int clock, int32_t word) {
 }
 
 void Host::propagate_status(Instance* from, int gui_pin, int state, int clock) {
+    from->m_announced[gui_pin] = state;
     if (m_bridge) return propagate_status_bridged(from, gui_pin, state, clock);
     const PinInfo& pin = from->pins()[gui_pin];
     PinValue v = from->read_variable(gui_pin);
@@ -306,7 +307,7 @@ void Host::propagate_status(Instance* from, int gui_pin, int state, int clock) {
         Instance::Event ev{};
         ev.clock = std::max(clock, m_clock);
         ev.e.event_type = EV_PIN_STATE;
-        ev.e.int_parm1 = state;
+        ev.e.int_parm1 = pin.datatype == DT_FSAMPLE ? summed_state(w, state) : state;
         ev.e.ptr_parm = reinterpret_cast<void*>(static_cast<intptr_t>(dst.audio_index));
         ev.e.int_parm2 = w.to_pin;
         if (pin.datatype != DT_FSAMPLE) {
@@ -319,6 +320,17 @@ void Host::propagate_status(Instance* from, int gui_pin, int state, int clock) {
         }
         to->queue(std::move(ev));
     }
+}
+
+int Host::summed_state(const Wire& into, int state) const {
+    if (state == PIN_STREAMING) return state;
+    // One wire's change (a constant's new value) must not stop the input streaming while another
+    // wire into it (an LFO) still streams: the module would read the sum once and hold it.
+    for (const Wire& w : m_wires)
+        if (w.to == into.to && w.to_pin == into.to_pin && (w.from != into.from || w.from_pin != into.from_pin) &&
+            w.from->m_announced[w.from_pin] == PIN_STREAMING)
+            return PIN_STREAMING;
+    return state;
 }
 
 void Host::propagate_midi(Instance* from, int gui_pin, int32_t word, int clock) {

@@ -98,12 +98,14 @@ void Instance::describe_pins() {
     m_declared = static_cast<int>(m_pins.size());
     m_values.clear();
     m_constants.clear();
+    m_announced.clear();
     m_holds_constant.clear();
     m_buffers.clear();
     m_texts.clear();
     for (const PinInfo& pin : m_pins) {
         m_values.push_back(parse_pin_default(pin.datatype, pin.default_value));
         m_constants.push_back(m_values.back().f);
+        m_announced.push_back(PIN_STATIC);
         m_holds_constant.push_back(0);
         m_buffers.emplace_back();
         m_texts.emplace_back();
@@ -122,6 +124,7 @@ void Instance::add_duplicate() {
     m_pins.push_back(info);
     m_values.push_back(parse_pin_default(info.datatype, info.default_value));
     m_constants.push_back(m_values.back().f);
+    m_announced.push_back(PIN_STATIC);
     m_holds_constant.push_back(0);
     m_buffers.emplace_back();
     m_texts.emplace_back();

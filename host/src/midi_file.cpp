@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "bounded_read.h"
 #include "mvhost/patch.h"
 #include "mvp/output_file.h"
 
@@ -58,12 +59,13 @@ struct TempoChange {
 }  // namespace
 
 std::vector<MidiFileEvent> read_midi_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw PatchError(path + ": cannot open the MIDI file");
-    std::vector<unsigned char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<unsigned char> data;
+    read_bounded_file(path, kMaxMidiFileBytes, "MIDI file", &data);
     Reader r{data, 0, data.size(), path};
-    if (data.size() < 14 || std::string(data.begin(), data.begin() + 4) != "MThd")
+    if (data.size() < 4 || std::string(data.begin(), data.begin() + 4) != "MThd")
         throw PatchError(path + ": not a standard MIDI file (no MThd header)");
+    if (data.size() < 14)
+        throw PatchError(path + ": " + std::to_string(data.size()) + " bytes is shorter than a MIDI file's header (14 bytes)");
     r.pos = 4;
     const uint32_t header_len = r.be(4);
     if (header_len < 6) r.fail("header chunk shorter than 6 bytes");
@@ -135,6 +137,9 @@ std::vector<MidiFileEvent> read_midi_file(const std::string& path) {
         }
         r.pos = r.end;
     }
+    // A track the header does not count would be dropped without a word (silence).
+    if (data.size() - r.pos >= 4 && std::string(data.begin() + r.pos, data.begin() + r.pos + 4) == "MTrk")
+        r.fail("a track follows the " + std::to_string(tracks) + " the header declares");
 
     std::stable_sort(tempos.begin(), tempos.end(), [](const TempoChange& a, const TempoChange& b) { return a.tick < b.tick; });
     std::stable_sort(events.begin(), events.end(), [](const RawEvent& a, const RawEvent& b) {
@@ -170,8 +175,8 @@ bool write_midi_file(const std::string& path, const std::vector<MidiRecord>& eve
     return write_midi_file(path, events, sample_rate, {}, error);
 }
 
-bool write_midi_file(const std::string& path, const std::vector<MidiRecord>& events, double sample_rate,
-                     const std::vector<TempoPoint>& tempo_map, std::string* error) {
+std::vector<unsigned char> encode_midi_file(const std::vector<MidiRecord>& events, double sample_rate,
+                                            const std::vector<TempoPoint>& tempo_map) {
     // 960 ticks per beat, the beats those of the patch's tempo map (120 BPM without one), so that
     // a sequencer reading the file finds the notes on the patch's grid.
     constexpr double kTicksPerBeat = 960.0;
@@ -243,6 +248,12 @@ bool write_midi_file(const std::string& path, const std::vector<MidiRecord>& eve
     std::vector<unsigned char> file(header, header + sizeof header);
     file.insert(file.end(), mtrk, mtrk + sizeof mtrk);
     file.insert(file.end(), track.begin(), track.end());
+    return file;
+}
+
+bool write_midi_file(const std::string& path, const std::vector<MidiRecord>& events, double sample_rate,
+                     const std::vector<TempoPoint>& tempo_map, std::string* error) {
+    const std::vector<unsigned char> file = encode_midi_file(events, sample_rate, tempo_map);
     std::string why;
     if (!mvp::write_output_file(path, file.data(), file.size(), &why)) {
         if (error) *error = why;

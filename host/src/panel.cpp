@@ -26,7 +26,7 @@ struct PanelOptions {
     std::string instance;
     std::string output;
     std::string size;
-    double at = -1.0;
+    std::string at;  // seconds; empty: the patch's end
     std::vector<std::string> plugin_dirs;
 };
 
@@ -56,13 +56,25 @@ int cmd_panel(const PanelOptions& opt, std::ostream& err) {
     } catch (const PatchError& e) {
         return fail(e.what());
     }
-    if (mvp::same_file(opt.output, opt.patch)) return fail(opt.output + ": is the patch itself; choose another output");
+    mvp::OutputSet outs;
+    for (const auto& [path, role] : engine->patch().files_read()) outs.add_input(path, role);
+    outs.add_output(opt.output, "-o");
+    std::string error;
+    if (!outs.check(&error)) return fail(error);
     Instance* inst = engine->host().find(opt.instance);
     if (!inst) return fail(opt.patch + ": no instance \"" + opt.instance + "\"");
     if (!inst->gui()) return fail(opt.patch + ": instance \"" + opt.instance + "\" has no GUI object");
-    const double at = opt.at >= 0 ? opt.at : static_cast<double>(engine->total_frames()) / engine->sample_rate();
+    // --at is a moment the host's clock can reach, and paints at what it prints.
+    const double rate = engine->sample_rate();
+    double at = static_cast<double>(engine->total_frames()) / rate;
+    if (!opt.at.empty()) {
+        char* end = nullptr;
+        at = std::strtod(opt.at.c_str(), &end);
+        if (end == opt.at.c_str() || *end != '\0' || !std::isfinite(at) || at < 0 || at * rate > INT32_MAX)
+            return fail("--at " + opt.at + ": expected seconds from 0 to " + std::to_string(static_cast<long>(INT32_MAX / rate)));
+    }
     // Whole blocks from the start, as a render runs them, so the panel shows what the render had.
-    const auto until = static_cast<int64_t>(std::llround(at * engine->sample_rate()));
+    const auto until = static_cast<int64_t>(std::llround(at * rate));
     for (int64_t clock = 0; clock < until;) {
         const int n = engine->run(static_cast<int>(std::min<int64_t>(engine->block_size(), until - clock)), nullptr, nullptr);
         if (n <= 0) break;
@@ -77,10 +89,12 @@ int cmd_panel(const PanelOptions& opt, std::ostream& err) {
     if (!dc) return fail("cannot create a drawing surface of " + std::to_string(w) + "x" + std::to_string(h));
     inst->paint(dc, w, h);
     mvp::GdiFlush();
-    std::string error;
-    const bool ok = mvp::write_png(dc, opt.output, &error);
+    std::vector<uint8_t> bytes;
+    const bool ok = mvp::encode_png(dc, &bytes, &error);
     mvp::delete_panel_dc(dc);
-    if (!ok) return fail(error);
+    if (!ok) return fail(opt.output + ": " + error);
+    outs.put(opt.output, std::move(bytes));
+    if (!outs.commit(&error)) return fail(error);
     err << opt.output << ": " << w << "x" << h << " panel of \"" << opt.instance << "\" at " << at << " s\n";
     return 0;
 #endif
@@ -88,14 +102,13 @@ int cmd_panel(const PanelOptions& opt, std::ostream& err) {
 
 }  // namespace
 
-bool write_panels(PatchRun& run, const std::string& dir, std::ostream& err, std::string* error) {
+bool paint_panels(PatchRun& run, const std::string& dir, mvp::OutputSet& outputs, std::vector<std::string>* lines,
+                  std::string* error) {
 #ifndef MV_HAVE_PLATFORM
-    (void)run, (void)dir, (void)err;
+    (void)run, (void)dir, (void)outputs, (void)lines;
     if (error) *error = "this host was built without the platform stand-in";
     return false;
 #else
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
     for (const auto& inst : run.host().instances()) {
         if (!inst->gui() || inst->panel_width <= 0 || inst->panel_height <= 0) continue;
         const int w = inst->panel_width, h = inst->panel_height;
@@ -103,14 +116,16 @@ bool write_panels(PatchRun& run, const std::string& dir, std::ostream& err, std:
         inst->paint(dc, w, h);
         mvp::GdiFlush();
         const std::string path = (std::filesystem::path(dir) / (inst->name() + ".png")).string();
+        std::vector<uint8_t> bytes;
         std::string why;
-        const bool ok = mvp::write_png(dc, path, &why);
+        const bool ok = mvp::encode_png(dc, &bytes, &why);
         mvp::delete_panel_dc(dc);
         if (!ok) {
-            if (error) *error = why;
+            if (error) *error = path + ": " + why;
             return false;
         }
-        err << path << ": " << w << "x" << h << " panel of \"" << inst->name() << "\"\n";
+        outputs.put(path, std::move(bytes));
+        lines->push_back(path + ": " + std::to_string(w) + "x" + std::to_string(h) + " panel of \"" + inst->name() + "\"");
     }
     return true;
 #endif
@@ -129,7 +144,7 @@ void register_panel(CLI::App& app, int& status) {
 #ifdef MV_HAVE_PLATFORM
         mvp::remove_temporaries_on_interrupt("mvhost panel: interrupted");
 #endif
-        status = cmd_panel(*opt, std::cerr);
+        status = run_guarded("mvhost panel", opt->patch, std::cerr, [&] { return cmd_panel(*opt, std::cerr); });
     });
 }
 

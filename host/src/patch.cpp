@@ -3,6 +3,7 @@
 #include "mvhost/patch.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,7 @@
 
 #include "mvhost/commands.h"
 #include "mvhost/pin_reference.h"
+#include "bounded_read.h"
 #include "patch_document.h"
 
 #ifdef MV_HAVE_PLATFORM
@@ -140,7 +142,10 @@ void PatchRun::apply_overrides(const PatchOverrides& o) {
         m_doc["duration"] = o.seconds;
         m_doc.erase("samples");
     }
+    if (std::isnan(o.seconds)) throw PatchError("--seconds nan: expected a number of seconds from 0 to 3600");
+    if (std::isnan(o.sample_rate)) throw PatchError("--rate nan: expected a sample rate from 1000 to 768000");
     m_set = o.set;
+    m_user_saves_anywhere = o.user_saves_anywhere;
     for (const std::string& arg : o.midi) {
         const std::string place = "--midi " + arg;
         const size_t eq = arg.find('=');
@@ -155,7 +160,7 @@ void PatchRun::apply_overrides(const PatchOverrides& o) {
         bool found = false;
         for (const json& in : *insts) {
             if (!in.is_object() || !in.contains("name") || !in["name"].is_string()) continue;
-            const std::string module = in.value("module", "");
+            const std::string module = in.contains("module") && in["module"].is_string() ? in["module"].get<std::string>() : "";
             if (target.empty() ? (module == "midi_source" || module == "builtin:midi_source") : in["name"] == target) {
                 target = in["name"];
                 found = true;
@@ -200,11 +205,20 @@ std::pair<Instance*, int> PatchRun::resolve_pin(const std::string& ref, const st
         throw PatchError(where(place) + "instance \"" + iname + "\" has no pin \"" + ref.substr(dot + 1) +
                          "\" (pins: " + names + ")");
     }
+    // What a module keeps to itself (an address between its two halves, say) is no patch's to set
+    // or wire; the stored state a saved patch restores is.
+    const PinInfo& info = inst->pins()[pin];
+    // (A MIDI input the host itself feeds, as midi_source's, is private and takes the patch's MIDI.)
+    if ((info.flags & IO_PRIVATE) && !(info.flags & IO_PATCH_STORE) && info.datatype != DT_MIDI)
+        throw PatchError(where(place) + "pin \"" + info.name + "\" of instance \"" + iname +
+                         "\" is private to the module; a patch cannot set, wire or play it");
     return {inst, pin};
 }
 
 PinValue PatchRun::parse_value(const Instance* inst, int pin, const json& v, const std::string& place) const {
     const PinInfo& info = inst->pins()[pin];
+    if (info.direction == DR_OUT && !(info.flags & IO_PATCH_STORE))
+        throw PatchError(where(place) + "pin \"" + info.name + "\" is an output; its value comes from the module");
     auto bad = [&](const std::string& expected) -> PatchError {
         return PatchError(where(place) + "pin \"" + info.name + "\" (" + datatype_name(info.datatype) + ") expects " +
                           expected + ", got " + type_name(v));
@@ -232,12 +246,15 @@ PinValue PatchRun::parse_value(const Instance* inst, int pin, const json& v, con
         } else {
             throw bad("a number of volts, or a value with a unit");
         }
-        if (!std::isfinite(volts)) throw bad("a finite number of volts");
+        if (!std::isfinite(volts) || std::fabs(volts * 0.1) > FLT_MAX) throw bad("a finite number of volts");
         out.f = static_cast<float>(volts * 0.1);
         break;
     }
     case DT_FLOAT:
         if (!v.is_number()) throw bad("a number");
+        // A float pin holds finite floats: NaN, infinity and 1e40 would reach the module as such.
+        if (!std::isfinite(v.get<double>()) || std::fabs(v.get<double>()) > FLT_MAX)
+            throw bad("a finite number within the float range (" + std::to_string(FLT_MAX) + ")");
         out.f = v.get<float>();
         out.i = static_cast<int32_t>(out.f);
         break;
@@ -303,8 +320,13 @@ PinValue PatchRun::parse_value(const Instance* inst, int pin, const json& v, con
         if (is_path_pin(info) && !out.text.empty()) {
             out.text = absolute_in(m_base_dir, out.text).string();
             std::error_code ec;
-            if (!fs::is_regular_file(out.text, ec))
+            const fs::file_status st = fs::status(out.text, ec);
+            if (!fs::exists(st))
                 throw PatchError(where(place) + "pin \"" + info.name + "\": no such file " + out.text);
+            if (!fs::is_regular_file(st))
+                throw PatchError(where(place) + "pin \"" + info.name + "\": " + out.text + " is " +
+                                 (fs::is_directory(st) ? "a folder" : fs::is_fifo(st) ? "a FIFO" : "a device or other special file") +
+                                 ", not a regular file");
         }
         break;
     default: throw PatchError(where(place) + "pin \"" + info.name + "\" (" + datatype_name(info.datatype) + ") takes no value");
@@ -331,18 +353,37 @@ json PatchRun::user_value(const Instance* inst, int pin, bool gui_copy) const {
 }
 
 json read_patch_file(const std::string& path) {
-    std::stringstream text;
+    std::vector<unsigned char> text;
     if (path == "-") {
-        text << std::cin.rdbuf();
+        // Standard input, held to the same limit as a file.
+        char buffer[1 << 16];
+        while (std::cin.read(buffer, sizeof buffer) || std::cin.gcount() > 0) {
+            text.insert(text.end(), buffer, buffer + std::cin.gcount());
+            if (text.size() > kMaxPatchBytes)
+                throw PatchError("standard input: is larger than the " + std::to_string(kMaxPatchBytes >> 20) +
+                                 " MiB a patch file may hold");
+        }
     } else {
-        std::ifstream in(path);
-        if (!in) throw PatchError(path + ": cannot open the patch file");
-        text << in.rdbuf();
+        read_bounded_file(path, kMaxPatchBytes, "patch file", &text);
     }
+    // A key given twice in one object would silently keep the last; the patch says two things.
+    std::vector<std::vector<std::string>> keys;
+    auto refuse_duplicate_keys = [&](int, json::parse_event_t event, json& parsed) {
+        if (event == json::parse_event_t::object_start) keys.emplace_back();
+        else if (event == json::parse_event_t::object_end && !keys.empty()) keys.pop_back();
+        else if (event == json::parse_event_t::key && !keys.empty()) {
+            const std::string key = parsed.get<std::string>();
+            if (std::find(keys.back().begin(), keys.back().end(), key) != keys.back().end())
+                throw PatchError(path + ": invalid JSON: the key \"" + key + "\" appears twice in one object");
+            keys.back().push_back(key);
+        }
+        return true;
+    };
     try {
-        return json::parse(text.str());
-    } catch (const json::parse_error& e) {
-        // nlohmann's "[json.exception.parse_error.101] " prefix says nothing to a person.
+        return json::parse(text.begin(), text.end(), refuse_duplicate_keys);
+    } catch (const json::exception& e) {
+        // nlohmann's "[json.exception.parse_error.101] " prefix says nothing to a person; numbers
+        // past a double (1e400) are its out_of_range.
         std::string what = e.what();
         const size_t skip = what.find("] ");
         if (skip != std::string::npos) what = what.substr(skip + 2);
@@ -401,7 +442,7 @@ void PatchRun::apply_set(const std::string& arg) {
 }
 
 void PatchRun::build() {
-    const CheckedPatch patch = read_patch_document(m_doc, m_name, m_base_dir, m_plugin_dirs);
+    const CheckedPatch patch = read_patch_document(m_doc, m_name, m_base_dir, m_plugin_dirs, m_user_saves_anywhere);
     m_total = patch.total;
     m_auto_duration = patch.auto_duration;
     m_format = patch.format;
@@ -434,6 +475,9 @@ void PatchRun::add_instances(const CheckedPatch& patch) {
         std::string error;
         Instance* inst = m_host.add(spec.module_path, spec.name, spec.options, &error);
         if (!inst || !error.empty()) throw PatchError(where(spec.place + ".module") + error);
+        if (spec.options.extra_duplicates > 0 &&
+            std::none_of(inst->pins().begin(), inst->pins().end(), [](const PinInfo& p) { return p.flags & IO_DUPLICATES; }))
+            throw PatchError(where(spec.place + ".duplicates") + "the module has no pins that duplicate");
     }
 }
 
@@ -501,6 +545,7 @@ void PatchRun::queue_events(const CheckedPatch& patch) {
             m_events.push_back(se);
             continue;
         }
+        m_midi_files.emplace_back(ev.file_path, ev.place);
         for (const auto& [clock, word] : ev.file) {
             ScheduledEvent m = se;
             m.midi = word;
@@ -588,6 +633,34 @@ std::vector<std::string> PatchRun::silence_notes() const {
                         "set \"wbf_path\" to a bank file or build one from its menu in the patch's \"user\" section");
     }
     return notes;
+}
+
+std::vector<std::pair<std::string, std::string>> PatchRun::files_read() const {
+    std::vector<std::pair<std::string, std::string>> files = {{m_name, "the patch"}};
+    for (const auto& [path, place] : m_midi_files) files.emplace_back(path, "the MIDI file of " + place);
+    for (const auto& inst : m_host.instances()) {
+        const std::string of = " of instance \"" + inst->name() + "\"";
+        files.emplace_back(inst->plugin().path(), "the module file" + of);
+        for (const PinInfo& p : inst->pins()) {
+            if (p.datatype != DT_TEXT || p.direction != DR_IN) continue;
+            const std::string text = inst->value(p.index).text;
+            if (text.empty()) continue;
+            if (is_path_pin(p)) files.emplace_back(text, "the file" + of);
+            // The oscillator opens its bank as the path is written: from where the host runs, or
+            // (as the examples name them) beside the patch.
+            if (p.name == "wbf_path") {
+                files.emplace_back(text, "the bank" + of);
+                files.emplace_back(absolute_in(m_base_dir, text).string(), "the bank" + of);
+                if (!m_host.config().host_folder.empty())
+                    files.emplace_back(absolute_in(m_host.config().host_folder, text).string(), "the bank" + of);
+            }
+        }
+    }
+    if (m_doc.contains("user") && m_doc["user"].is_array())
+        for (const json& entry : m_doc["user"])
+            if (entry.is_object() && entry.contains("open_file") && entry["open_file"].is_string())
+                files.emplace_back(absolute_in(m_base_dir, entry["open_file"]).string(), "a file the user script opens");
+    return files;
 }
 
 json PatchRun::stored_patch(const std::string& saved_dir, const std::set<std::pair<const Instance*, int>>& also,

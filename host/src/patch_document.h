@@ -47,6 +47,7 @@ struct CheckedPatch {
         nlohmann::json value;  // pin events
         int32_t midi = 0;      // a single MIDI message
         bool from_file = false;
+        std::string file_path;                      // the MIDI file, as opened
         std::vector<std::pair<int, int32_t>> file;  // a MIDI file's messages: clock, word
         int pointer_opcode = 0, x = 0, y = 0;
     };
@@ -59,7 +60,7 @@ struct CheckedPatch {
 // Reads and checks every field of a patch document that can be checked without the modules.
 // Throws PatchError naming `name` and the field.
 CheckedPatch read_patch_document(const nlohmann::json& doc, const std::string& name, const std::string& base_dir,
-                                 const std::vector<std::string>& plugin_dirs);
+                                 const std::vector<std::string>& plugin_dirs, bool user_saves_anywhere = false);
 
 namespace patch_text {
 // "FILE: place: " for the patch's places; "--option ...: " for the command line's.

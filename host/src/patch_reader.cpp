@@ -65,6 +65,8 @@ namespace {
 using patch_text::absolute_in;
 using patch_text::type_name;
 
+constexpr size_t kMaxInstanceName = 200;  // with ".png", well inside a file name's 255 bytes
+
 const std::vector<std::string> kTopLevel = {"sample_rate", "block_size", "duration", "samples", "tempo", "host",
                                             "search_path", "instances", "wires", "events", "user", "output",
                                             "comment", "description", "plugin"};
@@ -95,8 +97,8 @@ std::string quoted_list(const std::vector<std::string>& list) {
 class PatchReader {
 public:
     PatchReader(const json& doc, const std::string& name, const std::string& base_dir,
-                const std::vector<std::string>& plugin_dirs)
-        : m_doc(doc), m_name(name), m_base_dir(base_dir), m_plugin_dirs(plugin_dirs) {}
+                const std::vector<std::string>& plugin_dirs, bool user_saves_anywhere)
+        : m_doc(doc), m_name(name), m_base_dir(base_dir), m_plugin_dirs(plugin_dirs), m_saves_anywhere(user_saves_anywhere) {}
 
     CheckedPatch read() {
         if (!m_doc.is_object()) throw PatchError(m_name + ": the patch must be a JSON object");
@@ -169,11 +171,29 @@ private:
                     if (entry.is_object() && entry.contains(key) && entry[key].is_string() &&
                         !entry[key].get<std::string>().empty())
                         entry[key] = absolute_in(m_base_dir, entry[key]).string();
+        // A file the script chooses for writing stays in the patch's folder or below: a patch
+        // from elsewhere must not overwrite what it names with "../" or an absolute path.
+        if (script.is_array() && !m_saves_anywhere)
+            for (size_t i = 0; i < script.size(); ++i) {
+                const json& entry = script[i];
+                if (!entry.is_object() || !entry.contains("save_file") || !entry["save_file"].is_string() ||
+                    entry["save_file"].get<std::string>().empty())
+                    continue;
+                std::error_code ec;
+                const fs::path folder = fs::weakly_canonical(fs::absolute(m_base_dir.empty() ? "." : m_base_dir), ec);
+                const fs::path file = fs::weakly_canonical(entry["save_file"].get<std::string>(), ec);
+                const fs::path rel = file.lexically_relative(folder);
+                if (rel.empty() || *rel.begin() == "..")
+                    throw PatchError(where("user[" + std::to_string(i) + "].save_file") + m_doc["user"][i]["save_file"].get<std::string>() +
+                                     " is outside the patch's folder; a script may save only there and below (unless --user-saves-anywhere)");
+            }
         m_out.user = std::move(script);
     }
 
     int read_time(const json& ev, const std::string& place) const {
         const double rate = m_out.config.sample_rate;
+        if (ev.contains("sample") && ev.contains("time"))
+            throw PatchError(where(place) + "give either \"time\" or \"sample\", not both");
         if (ev.contains("sample")) {
             if (!ev["sample"].is_number_integer() || ev["sample"].get<int64_t>() < 0 || ev["sample"].get<int64_t>() > INT32_MAX)
                 throw PatchError(where(place + ".sample") + "expected a sample number of 0 or more");
@@ -252,12 +272,14 @@ private:
         if (name.find('/') != std::string::npos || has_library_suffix(name)) {
             fs::path p(name);
             if (!p.is_absolute()) p = fs::path(m_base_dir) / p;
-            if (fs::exists(p)) return p.string();
-            throw PatchError(where(place) + "module file \"" + module + "\" not found");
+            std::error_code ec;
+            if (fs::exists(p, ec)) return p.string();
+            throw PatchError(where(place) + "module file \"" + module + "\" not found" + (ec ? " (" + ec.message() + ")" : ""));
         }
         for (const std::string& d : dirs) {
             fs::path p = fs::path(d) / (name + kLibrarySuffix);
-            if (fs::exists(p)) return p.string();
+            std::error_code ec;
+            if (fs::exists(p, ec)) return p.string();
         }
         std::string searched;
         for (const std::string& d : dirs) searched += (searched.empty() ? "" : ", ") + d;
@@ -283,6 +305,13 @@ private:
             throw PatchError(where(place + ".name") + "expected a name");
         spec.name = in["name"];
         if (spec.name.find('.') != std::string::npos) throw PatchError(where(place + ".name") + "a name may not contain '.'");
+        // Names become file names (--panels DIR/NAME.png): nothing that leaves the folder or that a
+        // file name cannot hold.
+        if (spec.name.size() > kMaxInstanceName)
+            throw PatchError(where(place + ".name") + "a name may hold at most " + std::to_string(kMaxInstanceName) + " bytes");
+        for (const char c : spec.name)
+            if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+                throw PatchError(where(place + ".name") + "a name may not contain '/', '\\' or control characters");
         if (!names.insert(spec.name).second)
             throw PatchError(where(place + ".name") + "instance \"" + spec.name + "\" is defined twice");
         if (!in.contains("module") || !in["module"].is_string())
@@ -398,6 +427,7 @@ private:
         se.target_field = ".to";
         fs::path file(ev["midi_file"].get<std::string>());
         if (!file.is_absolute()) file = fs::path(m_base_dir) / file;
+        se.file_path = file.string();
         std::vector<MidiFileEvent> midi;
         try {
             midi = read_midi_file(file.string());
@@ -405,10 +435,11 @@ private:
             throw PatchError(where(se.place + ".midi_file") + e.what());
         }
         for (const MidiFileEvent& me : midi) {
-            // In 64 bits: a late start plus a long file passes the 32-bit clock, and what lies
-            // beyond it can never play.
-            const int64_t clock = se.clock + std::llround(me.seconds * m_out.config.sample_rate);
-            if (clock > INT32_MAX) break;
+            // A late start plus a long file passes the 32-bit clock, and what lies beyond it can
+            // never play: it is dropped, never wrapped.
+            // Computed in double first: a file's seconds can lie past what llround can return.
+            const double clock = se.clock + std::round(me.seconds * m_out.config.sample_rate);
+            if (!(clock <= INT32_MAX)) break;
             se.file.emplace_back(static_cast<int>(clock), me.word);
         }
     }
@@ -455,14 +486,15 @@ private:
     const std::string& m_name;
     const std::string& m_base_dir;
     const std::vector<std::string>& m_plugin_dirs;
+    const bool m_saves_anywhere;
     CheckedPatch m_out;
 };
 
 }  // namespace
 
 CheckedPatch read_patch_document(const json& doc, const std::string& name, const std::string& base_dir,
-                                 const std::vector<std::string>& plugin_dirs) {
-    return PatchReader(doc, name, base_dir, plugin_dirs).read();
+                                 const std::vector<std::string>& plugin_dirs, bool user_saves_anywhere) {
+    return PatchReader(doc, name, base_dir, plugin_dirs, user_saves_anywhere).read();
 }
 
 }  // namespace mvh

@@ -1,4 +1,5 @@
 // Loading a plug-in library by its undecorated export names and reading its description.
+#include <filesystem>
 #include <cstring>
 
 #include "library.h"
@@ -11,8 +12,12 @@ std::shared_ptr<Plugin> Plugin::load(const std::string& path, std::string* error
         if (error) *error = why;
         return nullptr;
     };
+    // A bare name that is a file here is that file: the loader would search the library path for
+    // it instead (and "libm.so" would be the system's).
+    std::error_code ec;
+    const std::string file = path.find('/') == std::string::npos && std::filesystem::is_regular_file(path, ec) ? "./" + path : path;
     std::string why;
-    void* handle = library_open(path, &why);
+    void* handle = library_open(file, &why);
     if (!handle) return fail(path + ": cannot load: " + why);
     std::shared_ptr<Plugin> p(new Plugin());
     p->m_path = path;

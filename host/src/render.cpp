@@ -155,21 +155,43 @@ bool read_midi_outs(PatchRun& run, const std::vector<std::string>& args, std::ve
     return true;
 }
 
-// Writing the WAV, a MIDI file, a log or a panel over the patch would destroy it; writing the
-// patch back over itself (--save-patch) is a save, and is allowed.
-bool check_outputs_spare_the_patch(const RenderOptions& opt, PatchRun& run, const std::vector<MidiOut>& midi_outs,
-                                   std::string* error) {
-    std::vector<std::string> outputs = {opt.output, opt.user_log};
-    if (!opt.panels_dir.empty())
-        for (const auto& inst : run.host().instances())
-            outputs.push_back((fs::path(opt.panels_dir) / (inst->name() + ".png")).string());
-    for (const MidiOut& m : midi_outs) outputs.push_back(m.file);
-    for (const std::string& out : outputs)
-        if (!out.empty() && mvp::same_file(out, opt.patch)) {
-            *error = out + ": is the patch itself; choose another output";
-            return false;
-        }
+// The folder --panels names, or the first of the folders it must make, can be made: tried by
+// making (and removing) it, since only the file system knows (/proc takes no new folder).
+bool check_panel_folder(const std::string& dir, std::string* error) {
+    std::error_code ec;
+    fs::path p = fs::absolute(dir, ec).lexically_normal();
+    if (fs::exists(p, ec)) {
+        if (fs::is_directory(p, ec)) return true;
+        *error = "--panels " + dir + ": is not a folder";
+        return false;
+    }
+    while (p.has_parent_path() && p != p.parent_path() && !fs::exists(p.parent_path(), ec)) p = p.parent_path();
+    if (!fs::create_directory(p, ec)) {
+        *error = "--panels " + dir + ": cannot make the folder " + p.string() + ": " + ec.message();
+        return false;
+    }
+    fs::remove(p, ec);
     return true;
+}
+
+// Every output of the render, checked against each other and every file the run reads before
+// the render starts. Writing the patch back over itself (--save-patch) is a save, and is allowed.
+bool plan_outputs(const RenderOptions& opt, PatchRun& run, const std::vector<MidiOut>& midi_outs, mvp::OutputSet* outs,
+                  std::string* error) {
+    for (const auto& [path, role] : run.files_read()) outs->add_input(path, role);
+    outs->add_input(opt.input, "the sound being played");
+    if (opt.output != "-") outs->add_output(opt.output, "-o");
+    outs->add_output(opt.user_log, "--user-log");
+    outs->add_output(opt.save_patch, "--save-patch", opt.patch);
+    for (const MidiOut& m : midi_outs) outs->add_output(m.file, "--midi-out");
+    if (!opt.panels_dir.empty()) {
+        if (!check_panel_folder(opt.panels_dir, error)) return false;
+        std::error_code ec;
+        if (fs::is_directory(opt.panels_dir, ec))
+            for (const auto& inst : run.host().instances())
+                if (inst->gui()) outs->add_output((fs::path(opt.panels_dir) / (inst->name() + ".png")).string(), "--panels");
+    }
+    return outs->check(error);
 }
 
 }  // namespace
@@ -243,7 +265,7 @@ namespace {
 // patch's whole processing.
 class WavWriter {
 public:
-    bool open(const std::string& path, int format, float rate, int channels, std::string* error) {
+    bool open(mvp::OutputSet& outs, const std::string& path, int format, float rate, int channels, std::string* error) {
         m_path = path == "-" ? "standard output" : path;
         m_channels = channels;
         if (path == "-") {
@@ -252,7 +274,7 @@ public:
                 *error = "-o -: cannot make a temporary file for standard output: " + std::string(std::strerror(errno));
                 return false;
             }
-        } else if (!m_file.open(path, error, mvp::OutputFile::Access::Seekable)) {
+        } else if (!(m_file = outs.open_streamed(path, mvp::OutputFile::Access::Seekable, error))) {
             return false;
         }
         SF_INFO info{};
@@ -277,7 +299,8 @@ public:
         m_batch.push_back(x);
         if (m_batch.size() >= kBatchFrames * static_cast<size_t>(m_channels)) flush();
     }
-    // Once the render is over: the last batch, the header, and the file in its place.
+    // Once the render is over: the last batch and the header. A file goes in place with the
+    // render's other outputs; standard output has its spool now.
     bool finish(std::string* error) {
         flush();
         bool ok = m_write_ok;
@@ -289,7 +312,7 @@ public:
             return false;
         }
         if (m_spool) return copy_spool_to_stdout(error);
-        return m_file.commit(error);
+        return true;
     }
 
 private:
@@ -300,7 +323,7 @@ private:
         m_batch.clear();
     }
 
-    int fd() const { return m_spool ? fileno(m_spool) : m_file.fd(); }
+    int fd() const { return m_spool ? fileno(m_spool) : m_file->fd(); }
     bool copy_spool_to_stdout(std::string* error) {
         char buf[65536];
         int64_t at = 0;
@@ -326,7 +349,7 @@ private:
 
     std::string m_path;
     std::FILE* m_spool = nullptr;
-    mvp::OutputFile m_file;
+    mvp::OutputFile* m_file = nullptr;  // owned by the render's OutputSet
     SNDFILE* m_snd = nullptr;
     int m_channels = 0;
     bool m_float_format = false;
@@ -377,15 +400,13 @@ private:
     std::chrono::steady_clock::time_point m_t0, m_last;
 };
 
-bool write_midi_outs(const std::vector<MidiOut>& midi_outs, float rate, const std::vector<TempoPoint>& tempo,
-                     std::string* error) {
+void put_midi_outs(const std::vector<MidiOut>& midi_outs, float rate, const std::vector<TempoPoint>& tempo, mvp::OutputSet& outs) {
     for (const MidiOut& m : midi_outs) {
         std::vector<MidiRecord> events;
         for (const MidiRecord& r : m.inst->midi_log)
             if (r.pin == m.audio_pin) events.push_back(r);
-        if (!write_midi_file(m.file, events, rate, tempo, error)) return false;
+        outs.put(m.file, encode_midi_file(events, rate, tempo));
     }
-    return true;
 }
 
 std::string summary_line(const RenderOptions& opt, double seconds, double elapsed, const SignalStats& stats) {
@@ -443,7 +464,9 @@ bool read_input_sound(const std::string& path, InputSound* sound, std::string* e
 // The longest tail an automatic length plays after the last event.
 constexpr int kMaxTailSeconds = 60;
 
-int cmd_render(const RenderOptions& opt, std::ostream& err) {
+namespace {
+
+int render_patch(const RenderOptions& opt, std::ostream& err) {
     const std::string prefix = "mvhost " + opt.command + ": ";
     auto fail = [&](const std::string& msg) {
         err << prefix << msg << "\n";
@@ -486,7 +509,10 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
         return fail(opt.patch + ": the patch has no audio_in instance to play " + opt.input + " into");
     std::vector<MidiOut> midi_outs;
     if (!read_midi_outs(*run, opt.midi_out, &midi_outs, &error)) return fail(error);
-    if (!check_outputs_spare_the_patch(opt, *run, midi_outs, &error)) return fail(error);
+    // The outputs are planned before any work and go in place together at the end; what fails
+    // first leaves none of them (the sound file's temporary file is removed with the set).
+    mvp::OutputSet outs;
+    if (!plan_outputs(opt, *run, midi_outs, &outs, &error)) return fail(error);
 
     const float rate = run->host().config().sample_rate;
     const int channels = static_cast<int>(run->outputs().size());
@@ -499,7 +525,7 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
         int sf_format = 0;
         const uint64_t longest = static_cast<uint64_t>(total) + (run->auto_duration() ? static_cast<uint64_t>(kMaxTailSeconds * rate) : 0);
         if (!sound_format_for(opt.output, format, given, channels, longest, &sf_format, &error) ||
-            !wav->open(opt.output, sf_format, rate, channels, &error))
+            !wav->open(outs, opt.output, sf_format, rate, channels, &error))
             return fail(error);
     }
 
@@ -557,22 +583,27 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
     }
     bar.clear();
     if (wav && !wav->finish(&error)) return fail(error);
-    if (!write_midi_outs(midi_outs, rate, run->tempo_changes(), &error)) return fail(error);
-    if (!opt.panels_dir.empty() && !write_panels(*run, opt.panels_dir, err, &error)) return fail(error);
+    wav.reset();
+    put_midi_outs(midi_outs, rate, run->tempo_changes(), outs);
+    std::vector<std::string> panel_lines;
+    if (!opt.panels_dir.empty()) {
+        std::error_code ec;
+        fs::create_directories(opt.panels_dir, ec);
+        if (!paint_panels(*run, opt.panels_dir, outs, &panel_lines, &error)) return fail(error);
+    }
 
     if (!opt.quiet)
         for (const std::string& n : run->silence_notes()) err << prefix << "note: " << n << "\n";
     if (tail_cut && !opt.quiet)
         err << prefix << "note: the sound had not fallen below -90 dB " << kMaxTailSeconds
             << " s after the last event; the render stops there\n";
-    if (!opt.save_patch.empty()) {
-        const nlohmann::json saved = run->stored_patch(fs::path(opt.save_patch).parent_path().string());
-        if (!mvp::write_output_file(opt.save_patch, saved.dump(2) + "\n", &error)) return fail(error);
-    }
+    if (!opt.save_patch.empty())
+        outs.put(opt.save_patch, run->stored_patch(fs::path(opt.save_patch).parent_path().string()).dump(2) + "\n");
     // What modules ask as they close (a question about unsaved changes) belongs in the log.
     engine->close();
-    if (!opt.user_log.empty() && !mvp::write_output_file(opt.user_log, run->user_log().dump(2) + "\n", &error))
-        return fail(error);
+    if (!opt.user_log.empty()) outs.put(opt.user_log, run->user_log().dump(2) + "\n");
+    if (!outs.commit(&error)) return fail(error);
+    for (const std::string& line : panel_lines) err << line << "\n";
 
     // -q leaves only what went wrong: the lines above, the module errors and a --strict failure.
     if (!opt.quiet)
@@ -586,6 +617,12 @@ int cmd_render(const RenderOptions& opt, std::ostream& err) {
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+int cmd_render(const RenderOptions& opt, std::ostream& err) {
+    return run_guarded("mvhost " + opt.command, opt.patch, err, [&] { return render_patch(opt, err); });
 }
 
 void register_render(CLI::App& app, int& status) {
@@ -624,6 +661,8 @@ void register_render(CLI::App& app, int& status) {
     cmd->add_option("--save-patch", opt->save_patch, "Write the patch back with its stored values");
     cmd->add_option("--midi-out", opt->midi_out, "Write a MIDI output to a MIDI file: INSTANCE.PIN=FILE.mid")->allow_extra_args(false);
     cmd->add_option("--plugins", opt->plugin_dirs, "Further folders to search for modules")->allow_extra_args(false);
+    cmd->add_flag("--user-saves-anywhere", opt->overrides.user_saves_anywhere,
+                  "Let the patch's user script save files outside the patch's folder");
     cmd->add_option("--user-log", opt->user_log, "Write what the scripted user was asked (JSON)");
     cmd->add_option("--panels", opt->panels_dir, "Paint every GUI panel at the end into DIR/INSTANCE.png");
     cmd->add_flag("-q,--quiet", opt->quiet, "No progress bar, notes or summary: only warnings and errors");

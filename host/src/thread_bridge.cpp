@@ -35,7 +35,7 @@ void Host::propagate_status_bridged(Instance* from, int gui_pin, int state, int 
         Instance::Event ev{};
         ev.clock = std::max(clock, m_clock);
         ev.e.event_type = EV_PIN_STATE;
-        ev.e.int_parm1 = state;
+        ev.e.int_parm1 = pin.datatype == DT_FSAMPLE ? summed_state(w, state) : state;
         ev.e.ptr_parm = reinterpret_cast<void*>(static_cast<intptr_t>(dst.audio_index));
         ev.e.int_parm2 = w.to_pin;
         if (has_value) {

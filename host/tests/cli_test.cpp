@@ -1,10 +1,12 @@
 // The mvhost command as a user types it: the binary run with arguments, its output, its status and
 // the files it writes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sndfile.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -190,6 +192,45 @@ TEST_F(Cli, BadOptionsAreRefusedAndWriteNothing) {
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
         EXPECT_FALSE(fs::exists(dir / "out.wav")) << c.args;
     }
+}
+
+// Inputs that once crashed, hung or meant something other than they said: each entry refuses them
+// with status 2 and one line.
+TEST_F(Cli, EveryEntryRefusesBadInputInOneLine) {
+    write("p.json", constant_patch());
+    write("osc.json", json::parse(R"({"duration": 0.1, "instances": [{"name": "osc", "module": "tallisk"}]})"));
+    write("num.json", json::parse(R"({"instances": [{"name": "m", "module": 5}]})"));
+    ASSERT_EQ(::mkfifo((dir / "fifo.json").c_str(), 0600), 0);
+    const struct {
+        std::string args, says;
+    } cases[] = {
+        {"render p.json -o out.wav -q --seconds nan", "--seconds nan: expected a number of seconds"},
+        {"render num.json -o out.wav -q --midi x.mid", "--midi x.mid: the patch has no midi_source instance"},
+        // A FIFO nobody writes is refused at once (the timeout only keeps a regression from hanging).
+        {"render fifo.json -o out.wav -q", "fifo.json: is a FIFO; a patch file is read from a regular file only"},
+        {"render . -o out.wav -q", ".: is a folder, not a patch file"},
+        {"panel osc.json --instance osc -o out.png --at 1e9", "--at 1e9: expected seconds from 0 to"},
+        {"panel osc.json --instance osc -o out.png --at -1", "--at -1: expected seconds"},
+        {"panel osc.json --instance osc -o out.png --at nan", "--at nan: expected seconds"},
+        {"panel osc.json --instance osc -o osc.json", "-o osc.json: is the patch"},
+    };
+    for (const auto& c : cases) {
+        const Result r = run("--version >/dev/null; timeout 20 " + mv_testing::program("'" MV_BINARY_DIR "/bin/mvhost'") + " " + c.args);
+        EXPECT_EQ(r.status, 2) << c.args << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << "\n" << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.args << "\n" << r.err;
+        EXPECT_FALSE(fs::exists(dir / "out.wav") || fs::exists(dir / "out.png")) << c.args;
+    }
+}
+
+// A bare name that exists as a file is that file, not one the library path holds.
+TEST_F(Cli, ABareFileNameIsTheFileHere) {
+    fs::copy_file(MV_BINARY_DIR "/plugins/host_tempo.so", dir / "host_tempo.so");
+    const Result r = run("describe host_tempo.so");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Tempo"), std::string::npos) << r.out;
+    std::ofstream(dir / "libm.so") << "not a library";
+    EXPECT_EQ(run("describe libm.so").status, 2);
 }
 
 TEST_F(Cli, SampleFormats) {

@@ -22,7 +22,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* kPatch = R"({"sample_rate": 48000, "block_size": 100, "duration": 0.01,
-  "instances": [{"name": "t", "module": "host_tempo"}], "output": {"channels": ["t.Tempo/BPM Out"]}})";
+  "instances": [{"name": "t", "module": "host_tempo"}, {"name": "m", "module": "midi_source"}],
+  "output": {"channels": ["t.Tempo/BPM Out"]}})";
 
 struct RenderOutput : ::testing::Test {
     fs::path dir;
@@ -113,29 +114,89 @@ TEST_F(RenderOutput, A250CharacterNameRenders) {
     EXPECT_EQ(names(), (std::vector<std::string>{"patch.json", name}));
 }
 
-TEST_F(RenderOutput, ThePatchIsNeverAnOutput) {
+// No output replaces another output or a file the run reads (the patch through a hard link or a
+// symlink, its MIDI file), and a collision is refused before any work, naming both.
+TEST_F(RenderOutput, NoOutputReplacesAnotherOutputOrAnInput) {
     fs::create_hard_link(patch, dir / "same.json");
     fs::create_symlink("patch.json", dir / "alias.json");
-    for (const std::string& out : {patch, (dir / "same.json").string(), (dir / "alias.json").string()}) {
-        std::string err;
-        EXPECT_EQ(render(out, &err), 2) << out;
-        EXPECT_NE(err.find(out + ": is the patch itself"), std::string::npos) << err;
+    const std::string mid = (dir / "in.mid").string();
+    std::ofstream(mid) << std::string("MThd\0\0\0\6\0\0\0\x01\x01\xE0MTrk\0\0\0\4\0\xFF\x2F\0", 26);
+    const std::string wav = (dir / "a.wav").string(), log = (dir / "a.json").string();
+    const struct {
+        std::string output, user_log, save_patch, says;
+        std::vector<std::string> midi;
+    } cases[] = {
+        {patch, "", "", "-o " + patch + ": is the patch (" + patch + ")", {}},
+        {(dir / "same.json").string(), "", "", "is the patch", {}},
+        {(dir / "alias.json").string(), "", "", "is the patch", {}},
+        {wav, patch, "", "--user-log " + patch + ": is the patch", {}},
+        {wav, wav, "", "--user-log " + wav + ": is the same file as -o " + wav, {}},
+        {wav, "", wav, "--save-patch " + wav + ": is the same file as -o " + wav, {}},
+        {mid, "", "", "-o " + mid + ": is the MIDI file of events[0] (" + mid + ")", {mid}},
+        {wav, log, (dir / "alias.json").string(), "", {}},  // the patch saved onto itself is a save
+    };
+    const std::string original = kPatch;
+    for (const auto& c : cases) {
+        mvh::RenderOptions o;
+        o.patch = patch;
+        o.output = c.output;
+        o.user_log = c.user_log;
+        o.save_patch = c.save_patch;
+        o.overrides.midi = c.midi;
+        o.plugin_dirs = {MV_PLUGIN_DIR};
+        o.quiet = true;
+        std::ostringstream err;
+        const int rc = mvh::cmd_render(o, err);
+        EXPECT_EQ(rc, c.says.empty() ? 0 : 2) << c.output << " " << err.str();
+        EXPECT_NE(err.str().find(c.says), std::string::npos) << err.str();
+        if (c.says.empty()) continue;
+        std::ifstream in(patch);
+        std::stringstream text;
+        text << in.rdbuf();
+        EXPECT_EQ(text.str(), original);
+        EXPECT_FALSE(fs::exists(wav));
+        EXPECT_EQ(fs::file_size(mid), 26u);
     }
-    std::string err;
-    EXPECT_EQ(render((dir / "a.wav").string(), &err, patch), 2);
-    EXPECT_NE(err.find("is the patch itself"), std::string::npos) << err;
-    std::ifstream in(patch);
-    std::stringstream s;
-    s << in.rdbuf();
-    EXPECT_EQ(s.str(), kPatch);
-    EXPECT_FALSE(fs::exists(dir / "a.wav"));
+}
+
+// Every output's folder is checked before the render starts; an exit with status 2 leaves every
+// output as it was.
+TEST_F(RenderOutput, AllOutputsOrNone) {
+    const std::string keep = (dir / "keep.wav").string();
+    const struct {
+        std::string user_log, save_patch, panels, says;
+        std::vector<std::string> midi_out;
+    } cases[] = {
+        {(dir / "nodir/log.json").string(), "", "", "nodir/log.json: cannot write into the folder", {}},
+        {"", dir.string(), "", ": is a folder", {}},
+        {"", "", "/proc/x", "--panels /proc/x: cannot make the folder /proc/x", {}},
+        {"", "", "", "nodir/a.mid: cannot write into the folder", {"m.MIDI Out=" + (dir / "nodir/a.mid").string()}},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(keep) << "keep";
+        mvh::RenderOptions o;
+        o.patch = patch;
+        o.output = keep;
+        o.user_log = c.user_log;
+        o.save_patch = c.save_patch;
+        o.panels_dir = c.panels;
+        o.midi_out = c.midi_out;
+        o.plugin_dirs = {MV_PLUGIN_DIR};
+        o.quiet = true;
+        std::ostringstream err;
+        EXPECT_EQ(mvh::cmd_render(o, err), 2) << err.str();
+        EXPECT_NE(err.str().find(c.says), std::string::npos) << err.str();
+        EXPECT_EQ(fs::file_size(keep), 4u) << err.str();
+        EXPECT_EQ(names(), (std::vector<std::string>{"keep.wav", "patch.json"})) << err.str();
+    }
 }
 
 // Through the mvhost program: an interrupt while the WAV is being written removes its temporary
 // file, says so, and ends the process by the signal as a shell expects.
 TEST_F(RenderOutput, AnInterruptedRenderLeavesNothingBehind) {
     std::ofstream(patch) << R"({"sample_rate": 1000, "block_size": 8192, "samples": 200000000,
-      "instances": [{"name": "t", "module": "host_tempo"}], "output": {"channels": ["t.Tempo/BPM Out"]}})";
+      "instances": [{"name": "t", "module": "host_tempo"}, {"name": "m", "module": "midi_source"}],
+  "output": {"channels": ["t.Tempo/BPM Out"]}})";
     const std::string out = (dir / "long.wav").string(), log = (dir / "stderr.txt").string();
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);

@@ -1,5 +1,6 @@
 // Patches: building the host from JSON, rendering, writing the stored values back, bad input.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sndfile.h>
 
 #include <filesystem>
@@ -164,7 +165,7 @@ TEST(Patch, BadInputNamesThePlaceAndTheField) {
               "patch.json: tempo: expected a number of beats per minute or a list of changes");
     EXPECT_EQ(with(R"({"instances": [{"name": "p", "module": "sdk_probe"}],
                        "events": [{"time": 0.1, "midi_file": "/no/such.mid", "to": "p"}]})"),
-              "patch.json: events[0].midi_file: /no/such.mid: cannot open the MIDI file");
+              "patch.json: events[0].midi_file: /no/such.mid: cannot open the MIDI file: No such file or directory");
     EXPECT_EQ(with(R"({"instances": [], "bogus": 1})"), "patch.json: bogus: unknown field");
     // Pin indices too long for a number are unknown pins, not an escaping conversion error.
     EXPECT_EQ(with(R"({"instances": [{"name": "p", "module": "sdk_probe", "pins": {"In[99999999999999]": 1}}]})")
@@ -173,6 +174,118 @@ TEST(Patch, BadInputNamesThePlaceAndTheField) {
     EXPECT_NE(with(R"({"instances": [{"name": "p", "module": "sdk_probe"}], "wires": [["p.99999999999", "p.In"]]})")
                   .find("instance \"p\" has no pin \"99999999999\""),
               std::string::npos);
+}
+
+// What a patch may not do: each refusal names the field and says why.
+TEST(Patch, HostilePatchesAreRefusedAtLoad) {
+    const struct {
+        const char* patch;
+        const char* says;
+    } cases[] = {
+        {R"({"instances": [{"name": "osc", "module": "tallisk"}],
+             "events": [{"time": 0, "pin": "osc.table_ptr", "value": "4096"}]})",
+         "patch.json: events[0].pin: pin \"table_ptr\" of instance \"osc\" is private to the module"},
+        {R"({"instances": [{"name": "osc", "module": "tallisk", "pins": {"table_ptr": "4096"}}]})", "is private to the module"},
+        {R"({"instances": [{"name": "osc", "module": "tallisk"}, {"name": "p", "module": "sdk_probe"}],
+             "wires": [["p.Out", "osc.table_ptr"]]})", "wires[0]: pin \"table_ptr\" of instance \"osc\" is private"},
+        {R"({"instances": [{"name": "/tmp/evil", "module": "sdk_probe"}]})", "instances[0].name: a name may not contain '/'"},
+        {R"({"instances": [{"name": "p", "module": "sdk_probe", "pins": {"Out": 1}}]})",
+         "instances[0].pins.\"Out\": pin \"Out\" is an output"},
+        {R"({"instances": [{"name": "t", "module": "host_tempo", "duplicates": 2}]})",
+         "instances[0].duplicates: the module has no pins that duplicate"},
+        {R"({"instances": [{"name": "p", "module": "sdk_probe"}], "events": [{"time": 0, "sample": 5, "pin": "p.In", "value": 1}]})",
+         "events[0]: give either \"time\" or \"sample\", not both"},
+        {R"({"instances": [{"name": "p", "module": "sdk_probe", "pins": {"In": 1e40}}]})", "expects a finite number of volts"},
+        {R"({"instances": [], "user": [{"save_file": "../victim.txt"}]})",
+         "user[0].save_file: ../victim.txt is outside the patch's folder"},
+        {R"({"instances": [], "user": [{"save_file": "/etc/victim.txt"}]})", "is outside the patch's folder"},
+    };
+    for (const auto& c : cases) EXPECT_NE(error_of(json::parse(c.patch)).find(c.says), std::string::npos) << c.patch << "\n" << error_of(json::parse(c.patch));
+}
+
+// Files that are no patch or MIDI file are refused at once, with what they are.
+TEST_F(TempDir, PatchAndMidiFilesAreReadOnlyFromBoundedRegularFiles) {
+    const std::string fifo = (dir / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string patch = write("p.json", R"({"instances": [{"name": "p", "module": "sdk_probe"}],
+        "events": [{"midi_file": "MIDI", "to": "p"}]})");
+    auto patch_error = [&](const std::string& path) {
+        try {
+            mvh::read_patch_file(path);
+        } catch (const mvh::PatchError& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    EXPECT_EQ(patch_error(dir.string()), dir.string() + ": is a folder, not a patch file");
+    EXPECT_EQ(patch_error(fifo), fifo + ": is a FIFO; a patch file is read from a regular file only");
+    EXPECT_EQ(patch_error("/dev/zero"), "/dev/zero: is a device; a patch file is read from a regular file only");
+    EXPECT_EQ(patch_error(write("dup.json", R"({"instances": [], "instances": []})")),
+              (dir / "dup.json").string() + ": invalid JSON: the key \"instances\" appears twice in one object");
+    EXPECT_NE(patch_error(write("big.json", R"({"duration": 1e400})")).find("invalid JSON: number overflow"), std::string::npos);
+
+    const std::string header = std::string("MThd\0\0\0\6\0\0\0\0\x01\xE0", 14);
+    const std::string track = std::string("MTrk\0\0\0\4\0\xFF\x2F\0", 12);
+    const struct {
+        std::string midi, says;
+    } cases[] = {
+        {"/dev/zero", "is a device; a MIDI file is read from a regular file only"},
+        {fifo, "is a FIFO"},
+        {dir.string(), "is a folder, not a MIDI file"},
+        {write("short.mid", "MThd"), "4 bytes is shorter than a MIDI file's header (14 bytes)"},
+        {write("zero.mid", header + track), "a track follows the 0 the header declares"},
+    };
+    for (const auto& c : cases) {
+        json doc = json::parse(std::ifstream(patch));
+        doc["events"][0]["midi_file"] = c.midi;
+        EXPECT_NE(error_of(doc).find(c.says), std::string::npos) << c.midi << ": " << error_of(doc);
+    }
+}
+
+// A note after many long deltas at the slowest tempo lies past the host's clock: it is dropped,
+// never wrapped to a time the clock can reach.
+TEST_F(TempDir, MidiFileEventsPastTheClockAreDropped) {
+    std::string body = std::string("\0\xFF\x51\x03\xFF\xFF\xFF", 7) + std::string("\0\x90\x3C\x40", 4);
+    for (int k = 0; k < 50000; ++k) body += std::string("\xFF\xFF\xFF\x7F\xFF\x01\0", 7);
+    body += std::string("\0\x90\x3E\x40\0\xFF\x2F\0", 8);
+    std::string len(4, '\0');
+    for (int k = 0; k < 4; ++k) len[k] = static_cast<char>(body.size() >> (24 - 8 * k));
+    write("far.mid", std::string("MThd\0\0\0\6\0\0\0\x01\0\x01", 14) + "MTrk" + len + body);
+    json doc = json::parse(R"({"instances": [{"name": "p", "module": "sdk_probe"}], "events": [{"midi_file": "far.mid", "to": "p"}]})");
+    mvh::PatchRun run(doc, "patch.json", dir.string(), kDirs);
+    ASSERT_EQ(run.schedule().size(), 1u);
+    EXPECT_EQ(run.schedule()[0].midi, 0x403C90);
+}
+
+// Two and three wires into one input: the input streams while any wire streams, whatever the
+// others announce, and carries their sum.
+TEST(Patch, AnInputSummedFromSeveralWiresStreamsWhileAnyDoes) {
+    for (int constants : {1, 2}) {
+        json doc = json::parse(R"({"sample_rate": 1000, "block_size": 10, "duration": 0.2,
+          "instances": [{"name": "lfo", "module": "lfo"}, {"name": "p", "module": "sdk_probe"}],
+          "wires": [["lfo.Out", "p.In"]], "events": []})");
+        for (int k = 0; k < constants; ++k) {
+            const std::string c = "c" + std::to_string(k);
+            doc["instances"].push_back({{"name", c}, {"module", "constant"}});
+            doc["wires"].push_back({c + ".Out", "p.In"});
+            doc["events"].push_back({{"time", 0.05 + 0.02 * k}, {"pin", c + ".Value"}, {"value", 1.0 + k}});
+        }
+        mvh::PatchRun run(doc, "patch.json", ".", {PROBE_DIR, MV_PLUGIN_DIR, std::string(MV_PLUGIN_DIR) + "/../lib/builtin"});
+        mvh::Instance* p = run.host().find("p");
+        const int in = p->find_pin("In");
+        run.run_until(run.total_samples());
+        const ProbeReport r = report(p);
+        EXPECT_EQ(r.pin_status[p->gui_to_audio(in)], PIN_STREAMING) << constants << " constant(s)";
+        int last = -1;
+        for (int k = 0; k < r.status_count; ++k)
+            if (r.status_pin[k] == p->gui_to_audio(in)) last = r.status_state[k];
+        EXPECT_EQ(last, PIN_STREAMING) << constants << " constant(s)";
+        // The probe copies its input: the last block is the LFO plus each constant (in 0.1 V units).
+        const float* lfo = run.host().find("lfo")->buffer(run.host().find("lfo")->find_pin("Out"));
+        const float* out = p->buffer(p->find_pin("Out"));
+        const float sum = constants == 1 ? 0.1f : 0.3f;
+        for (int k = 0; k < 10; ++k) EXPECT_NEAR(out[k], lfo[k] + sum, 1e-6f) << constants << " constant(s), sample " << k;
+    }
 }
 
 TEST_F(TempDir, RenderWritesTheWavAndASummaryLine) {
@@ -262,10 +375,10 @@ TEST(WavContainer, RF64TakesOverWhereAWavWouldPass4GiB) {
 }
 
 TEST_F(TempDir, TheSummaryCountsNaNAndInfiniteSamples) {
-    // 1e40 V is beyond a float: the constant holds infinity.
+    // Each value is a finite float; their product in the VCA is not.
     const std::string patch = write("inf.json", R"({"sample_rate": 48000, "block_size": 64, "duration": 0.01,
       "instances": [{"name": "a", "module": "constant", "pins": {"Value": 5}},
-                    {"name": "b", "module": "constant", "pins": {"Value": 1e40}}],
+                    {"name": "b", "module": "vca", "pins": {"Signal": 3e38, "Gain": 3e38}}],
       "output": {"channels": ["a.Out", "b.Out"]}})");
     std::string err;
     ASSERT_EQ(render(patch, (dir / "inf.wav").string(), &err), 0) << err;

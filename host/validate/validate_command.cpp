@@ -11,6 +11,7 @@
 #include <random>
 #include <set>
 
+#include "mvp/output_file.h"
 #include "checks.h"
 #include "mvhost/commands.h"
 #include "report.h"
@@ -90,7 +91,7 @@ void reexec_with_shim(const ValidateOptions& o) {
 #endif
 }
 
-int run_validate(const ValidateOptions& o) {
+int run_validate(ValidateOptions o) {
     const auto& checks = validate::all_checks();
     if (o.list) {
         for (const auto& c : checks) std::cout << c.name << "  (strictness " << c.min_strictness << " and up)\n";
@@ -99,6 +100,22 @@ int run_validate(const ValidateOptions& o) {
     if (o.paths.empty()) {
         std::cerr << "mvhost validate: no plug-in given\n";
         return 2;
+    }
+    // A bare name that is a file here is that file, not one dlopen finds on the library path.
+    for (std::string& path : o.paths)
+        if (path.find('/') == std::string::npos && ::access(path.c_str(), F_OK) == 0) path = "./" + path;
+    {
+        // The reports may not replace a plug-in under test, nor each other, and their folders must
+        // take them: known before the first check runs.
+        mvp::OutputSet outs;
+        for (const std::string& path : o.paths) outs.add_input(path, "a plug-in under test");
+        outs.add_output(o.json, "--json");
+        outs.add_output(o.junit, "--junit");
+        std::string error;
+        if (!outs.check(&error)) {
+            std::cerr << "mvhost validate: " << error << "\n";
+            return 2;
+        }
     }
     reexec_with_shim(o);
     std::set<std::string> known;
@@ -139,13 +156,14 @@ int run_validate(const ValidateOptions& o) {
     std::cout << "mvhost validate: " << o.paths.size() << " plug-in(s), " << results.size() << " checks, " << failed
               << " failed, " << validate::realtime_violations(results) << " real-time violations (seed " << seed << ")\n";
     std::string error;
+    // A report that cannot be written is no failed check: status 2, as for any bad output.
     if (!o.json.empty() && !validate::write_json(o.json, info, results, &error)) {
         std::cerr << "mvhost validate: " << error << "\n";
-        return 1;
+        return 2;
     }
     if (!o.junit.empty() && !validate::write_junit(o.junit, info, results, &error)) {
         std::cerr << "mvhost validate: " << error << "\n";
-        return 1;
+        return 2;
     }
     return failed == 0 ? 0 : 1;
 }
@@ -166,7 +184,10 @@ void register_validate(CLI::App& app, int& status) {
     cmd->add_option("--check", opts->only, "Run only the named checks (repeatable)")->allow_extra_args(false);
     cmd->add_flag("--no-shim", opts->no_shim, "Do not preload the real-time shim");
     cmd->add_flag("--list", opts->list, "List the checks and the strictness each needs");
-    cmd->callback([opts, &status] { status = run_validate(*opts); });
+    cmd->callback([opts, &status] {
+        const std::string input = opts->paths.empty() ? "" : opts->paths.front();
+        status = mvh::run_guarded("mvhost validate", input, std::cerr, [&] { return run_validate(*opts); });
+    });
 }
 
 }  // namespace mvh

@@ -337,4 +337,6 @@ void remove_temporaries_on_interrupt(const std::string& line) {
     }
 }
 
+
+
 }  // namespace mvp

@@ -2,6 +2,7 @@
 // register_* adds its subcommand to the command line; its callback sets `status`.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -29,6 +30,10 @@ int cmd_list(const std::vector<std::string>& extra_dirs, std::ostream& out, std:
 bool names_module_file(const std::string& module);
 // NAME.so (or "builtin:NAME") in the first of the folders that has it; empty when none does.
 std::string find_module(const std::string& module, const std::vector<std::string>& dirs);
+
+// Runs a subcommand's body so that nothing escapes it: an exception that no check foresaw ends
+// the command with exit status 2 and one line, "COMMAND: INPUT: what went wrong".
+int run_guarded(const std::string& command, const std::string& input, std::ostream& err, const std::function<int()>& body);
 
 void register_describe(CLI::App& app, int& status);
 void register_list(CLI::App& app, int& status);

@@ -211,6 +211,7 @@ private:
     std::vector<PinInfo> m_pins;
     std::vector<PinValue> m_values;
     std::vector<float> m_constants;  // what an unconnected audio input holds now (float units)
+    std::vector<int> m_announced;    // each output's last announced pin state (PIN_STATIC...)
     // Whether an unconnected input's buffer holds its constant in every sample already, so that
     // the next block need not fill it again.
     std::vector<char> m_holds_constant;
@@ -323,6 +324,9 @@ private:
     };
     void propagate_status(Instance* from, int gui_pin, int state, int clock);
     void propagate_status_bridged(Instance* from, int gui_pin, int state, int clock);
+    // The state that `into` passes on: an input summed from several wires streams while any of them
+    // does.
+    int summed_state(const Wire& into, int state) const;
     void propagate_midi(Instance* from, int gui_pin, int32_t word, int clock);
     void propagate_gui_write(Instance* from, int gui_pin, bool changed);
     void gather_inputs(Instance* inst, const std::vector<Feed>& feeds);

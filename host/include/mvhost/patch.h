@@ -60,6 +60,9 @@ struct PatchOverrides {
     int block_size = 0;             // 0: the patch's
     double seconds = -1;            // below 0: the patch's
     bool auto_duration = false;     // --seconds auto: to the last event, then the tail
+    // Files the patch's user script saves may lie outside the patch's folder (a patch from
+    // elsewhere is held to its folder by default).
+    bool user_saves_anywhere = false;
 };
 
 class PatchRun {
@@ -104,6 +107,10 @@ public:
     // One line per instance that gave nothing but silence and says why: a wavetable oscillator
     // without a bank ("wbf_path" empty).
     std::vector<std::string> silence_notes() const;
+    // Every file the run reads, each with what it is ("the patch", "the MIDI file of events[2]"),
+    // for a command to refuse outputs that would destroy one (mvp::OutputSet). Paths as opened;
+    // some may not exist.
+    std::vector<std::pair<std::string, std::string>> files_read() const;
     // The user-visible form of a pin value (volts for audio pins, choice labels for lists).
     nlohmann::json user_value(const Instance* inst, int pin, bool gui_copy = false) const;
     // What the scripted user was asked and answered (the platform stand-in's log), and the script
@@ -146,6 +153,8 @@ private:
     std::vector<ScheduledEvent> m_events;  // sorted by clock, then order
     size_t m_next_event = 0;
     std::vector<OutputChannel> m_outputs;
+    std::vector<std::pair<std::string, std::string>> m_midi_files;  // path, the event that plays it
+    bool m_user_saves_anywhere = false;
     std::vector<std::string> m_set;         // --set arguments, applied after the patch's values
     std::vector<char> m_sounded;            // per instance (creation order): an output was not 0
     std::string m_format = "float";
@@ -172,6 +181,8 @@ struct MidiFileEvent {
 std::vector<MidiFileEvent> read_midi_file(const std::string& path);  // throws PatchError
 // Writes channel messages (clock in samples) as a format-0 file of 960 ticks per beat, with the
 // tempo map's changes as tempo events (120 BPM when the map is empty).
+std::vector<unsigned char> encode_midi_file(const std::vector<MidiRecord>& events, double sample_rate,
+                                            const std::vector<TempoPoint>& tempo_map = {});
 bool write_midi_file(const std::string& path, const std::vector<MidiRecord>& events, double sample_rate,
                      std::string* error);
 bool write_midi_file(const std::string& path, const std::vector<MidiRecord>& events, double sample_rate,

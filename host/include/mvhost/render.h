@@ -8,6 +8,10 @@
 
 #include "mvhost/patch.h"
 
+namespace mvp {
+class OutputSet;
+}
+
 namespace mvh {
 
 struct RenderOptions {
@@ -50,8 +54,10 @@ bool extend_float_format_chunk(int fd);
 int wav_container_for(uint64_t data_bytes);
 
 class PatchRun;
-// Paints every instance that has a panel into DIR/NAME.png, naming each file on err.
-bool write_panels(PatchRun& run, const std::string& dir, std::ostream& err, std::string* error);
+// Paints every instance that has a panel, for DIR/NAME.png among `outputs` (written when they
+// commit), with one line for each file.
+bool paint_panels(PatchRun& run, const std::string& dir, mvp::OutputSet& outputs, std::vector<std::string>* lines,
+                  std::string* error);
 
 // build/plugins and build/lib/builtin beside the running mvhost.
 std::vector<std::string> default_plugin_dirs();

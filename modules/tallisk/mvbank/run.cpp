@@ -169,9 +169,14 @@ bool write_output(const std::string& path, const std::vector<uint8_t>& bytes, Fa
     return false;
 }
 
+// Before any work: the output is not the input (through links) and its folder takes it.
 bool refuse_input_as_output(const std::string& in, const std::string& out, Failure* failure) {
-    if (!mvp::same_file(in, out)) return false;
-    *failure = bad(out, "is the input file; write the result to another file");
+    mvp::OutputSet outs;
+    outs.add_input(in, "the input file");
+    outs.add_output(out);
+    std::string error;
+    if (outs.check(&error)) return false;
+    *failure = {error, 2};
     return true;
 }
 

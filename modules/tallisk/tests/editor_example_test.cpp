@@ -20,7 +20,9 @@ TEST(EditorExample, BuildsSavesAndPlaysItsBankFromTheMenu) {
     const std::string saved = "/tmp/morvane_editor_bank.wb1";
     std::remove(saved.c_str());
     const std::string patch = std::string(MV_SOURCE_DIR) + "/examples/editor_bank.json";
-    mvh::PatchRun run(patch, {MV_PLUGIN_DIR, std::string(MV_BINARY_DIR) + "/lib/builtin"});
+    mvh::PatchOverrides saves_to_tmp;
+    saves_to_tmp.user_saves_anywhere = true;
+    mvh::PatchRun run(patch, {MV_PLUGIN_DIR, std::string(MV_BINARY_DIR) + "/lib/builtin"}, saves_to_tmp);
     std::vector<float> left;
     run.run_until(44100, [&](const std::vector<const float*>& channels, int n) {
         left.insert(left.end(), channels[0], channels[0] + n);
