@@ -12,7 +12,7 @@ if ! command -v "$CXX" >/dev/null 2>&1; then
   echo "run_fuzz: $CXX not found"
   exit 1
 fi
-flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$src -I$src/../../platform/include"
+flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$src -I$src/dsp -I$src/bank -I$src/files -I$src/editor -I$src/../../platform/include"
 build() {
   name=$1; shift
   files=""
@@ -23,9 +23,9 @@ build() {
   files="$files $src/../../platform/src/output_file.cpp"
   $CXX $flags -o "$out/fuzz_$name" "$here/fuzz_$name.cpp" $files
 }
-build bank bank_file.cpp waveform_bank.cpp level_store.cpp generators.cpp
-build wav wav_reader.cpp file_bytes.cpp resample.cpp
-build bmp bmp_reader.cpp file_bytes.cpp resample.cpp
+build bank files/bank_file.cpp bank/waveform_bank.cpp dsp/level_store.cpp bank/generators.cpp
+build wav files/wav_reader.cpp files/file_bytes.cpp files/resample.cpp
+build bmp files/bmp_reader.cpp files/file_bytes.cpp files/resample.cpp
 # mvbank's readers, with libsndfile and FFTW as the tool links them.
 build wt mvbank/wt_table.cpp mvbank/frame_table.cpp -I"$src/mvbank"
 build table_wav mvbank/wav_table.cpp mvbank/frame_table.cpp mvbank/bank_build.cpp mvbank/frame_resample.cpp \

@@ -1,6 +1,6 @@
 // Measures the best FFTW plans for the bank's transform sizes and prints them as fft_wisdom.cpp.
 // Run on the machine the tables are to be fast on:
-//   build/bin/make_fft_wisdom > modules/tallisk/fft_wisdom.cpp
+//   build/bin/make_fft_wisdom > modules/tallisk/dsp/fft_wisdom.cpp
 // The plug-in plans from this wisdom when it fits the processor and the FFTW in use, and falls
 // back to estimated plans otherwise; either way one build gives the same tables in every run.
 #include <fftw3.h>
