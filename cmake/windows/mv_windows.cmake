@@ -21,6 +21,7 @@ find_package(Threads REQUIRED)
 find_library(MV_FFTW3F fftw3f REQUIRED)
 find_library(MV_FPARSER fparser REQUIRED)
 find_path(MV_FPARSER_INCLUDE fparser.hh REQUIRED)
+find_path(MV_FFTW_INCLUDE fftw3.h REQUIRED)
 
 # mv_add_dll(NAME name [MAGIC 0x...] [MEMBER_SIZE 4|12|16] [NO_SDK] [DEF file.def] [OUTPUT_DIR dir]
 #            SOURCES ... [LIBS ...])
