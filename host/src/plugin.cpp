@@ -15,7 +15,9 @@ std::shared_ptr<Plugin> Plugin::load(const std::string& path, std::string* error
     // A bare name that is a file here is that file: the loader would search the library path for
     // it instead (and "libm.so" would be the system's).
     std::error_code ec;
-    const std::string file = path.find('/') == std::string::npos && std::filesystem::is_regular_file(path, ec) ? "./" + path : path;
+    // A Windows path ("Z:\\dir\\x.dll") names its folder already.
+    const bool bare = path.find_first_of("/\\:") == std::string::npos;
+    const std::string file = bare && std::filesystem::is_regular_file(path, ec) ? "./" + path : path;
     std::string why;
     void* handle = library_open(file, &why);
     if (!handle) return fail(path + ": cannot load: " + why);
