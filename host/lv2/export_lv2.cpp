@@ -240,13 +240,13 @@ std::string symbol_of(const std::string& text, std::set<std::string>& used) {
 
 // A control's range: the description's where it gives one (volts for audio-rate pins), widened
 // to hold the value the patch gives it.
-void control_range(const mvh::PinInfo& p, PortSpec& spec) {
+void control_range(const mvh::PinInfo& p, PortSpec& decl) {
     switch (p.datatype) {
-    case DT_BOOL: spec.minimum = 0, spec.maximum = 1; break;
+    case DT_BOOL: decl.minimum = 0, decl.maximum = 1; break;
     case DT_ENUM:
-        for (const mvh::Choice& c : mvh::parse_choices(p.extra)) spec.choices.emplace_back(c.label, c.value);
-        spec.minimum = spec.maximum = spec.choices.empty() ? 0 : spec.choices[0].second;
-        for (const auto& c : spec.choices) spec.minimum = std::min<double>(spec.minimum, c.second), spec.maximum = std::max<double>(spec.maximum, c.second);
+        for (const mvh::Choice& c : mvh::parse_choices(p.extra)) decl.choices.emplace_back(c.label, c.value);
+        decl.minimum = decl.maximum = decl.choices.empty() ? 0 : decl.choices[0].second;
+        for (const auto& c : decl.choices) decl.minimum = std::min<double>(decl.minimum, c.second), decl.maximum = std::max<double>(decl.maximum, c.second);
         break;
     case DT_FSAMPLE: {
         double r[4];
@@ -259,16 +259,16 @@ void control_range(const mvh::PinInfo& p, PortSpec& spec) {
             if (end == part.c_str()) break;
             ++n;
         }
-        if (n == 4) spec.minimum = std::min(r[0], r[1]), spec.maximum = std::max(r[0], r[1]);
-        else spec.minimum = -10, spec.maximum = 10;
+        if (n == 4) decl.minimum = std::min(r[0], r[1]), decl.maximum = std::max(r[0], r[1]);
+        else decl.minimum = -10, decl.maximum = 10;
         break;
     }
-    case DT_INT: spec.minimum = 0, spec.maximum = 127; break;
-    default: spec.minimum = spec.value < 0 ? 2 * spec.value : 0, spec.maximum = std::max(1.0, 2 * spec.value); break;
+    case DT_INT: decl.minimum = 0, decl.maximum = 127; break;
+    default: decl.minimum = decl.value < 0 ? 2 * decl.value : 0, decl.maximum = std::max(1.0, 2 * decl.value); break;
     }
-    spec.minimum = std::min(spec.minimum, spec.value);
-    spec.maximum = std::max(spec.maximum, spec.value);
-    if (spec.maximum <= spec.minimum) spec.maximum = spec.minimum + 1;
+    decl.minimum = std::min(decl.minimum, decl.value);
+    decl.maximum = std::max(decl.maximum, decl.value);
+    if (decl.maximum <= decl.minimum) decl.maximum = decl.minimum + 1;
 }
 
 // The pins the plug-in shows: the section's list, else every unconnected input and parameter of

@@ -471,13 +471,13 @@ void PatchRun::install_user(const CheckedPatch& patch) {
 }
 
 void PatchRun::add_instances(const CheckedPatch& patch) {
-    for (const CheckedPatch::InstanceSpec& spec : patch.instances) {
+    for (const CheckedPatch::InstanceSpec& decl : patch.instances) {
         std::string error;
-        Instance* inst = m_host.add(spec.module_path, spec.name, spec.options, &error);
-        if (!inst || !error.empty()) throw PatchError(where(spec.place + ".module") + error);
-        if (spec.options.extra_duplicates > 0 &&
+        Instance* inst = m_host.add(decl.module_path, decl.name, decl.options, &error);
+        if (!inst || !error.empty()) throw PatchError(where(decl.place + ".module") + error);
+        if (decl.options.extra_duplicates > 0 &&
             std::none_of(inst->pins().begin(), inst->pins().end(), [](const PinInfo& p) { return p.flags & IO_DUPLICATES; }))
-            throw PatchError(where(spec.place + ".duplicates") + "the module has no pins that duplicate");
+            throw PatchError(where(decl.place + ".duplicates") + "the module has no pins that duplicate");
     }
 }
 
@@ -501,10 +501,10 @@ void PatchRun::connect_wires(const CheckedPatch& patch) {
 
 // The patch's values, then the command line's.
 void PatchRun::set_pin_values(const CheckedPatch& patch) {
-    for (const CheckedPatch::InstanceSpec& spec : patch.instances) {
-        Instance* inst = m_host.find(spec.name);
-        for (const auto& [key, value] : spec.pins) {
-            const std::string place = spec.place + ".pins.\"" + key + "\"";
+    for (const CheckedPatch::InstanceSpec& decl : patch.instances) {
+        Instance* inst = m_host.find(decl.name);
+        for (const auto& [key, value] : decl.pins) {
+            const std::string place = decl.place + ".pins.\"" + key + "\"";
             auto [inst2, pin] = resolve_pin(inst->name() + "." + key, place);
             inst->set_value(pin, parse_value(inst2, pin, value, place));
         }

@@ -295,29 +295,29 @@ private:
     }
 
     CheckedPatch::InstanceSpec read_instance(const json& in, size_t i, std::set<std::string>& names) const {
-        CheckedPatch::InstanceSpec spec;
+        CheckedPatch::InstanceSpec decl;
         const std::string place = "instances[" + std::to_string(i) + "]";
-        spec.place = place;
+        decl.place = place;
         if (!in.is_object()) throw PatchError(where(place) + "expected an object");
         for (auto it = in.begin(); it != in.end(); ++it)
             if (!has(kInstanceKeys, it.key())) throw PatchError(where(place + "." + it.key()) + "unknown field");
         if (!in.contains("name") || !in["name"].is_string() || in["name"].get<std::string>().empty())
             throw PatchError(where(place + ".name") + "expected a name");
-        spec.name = in["name"];
-        if (spec.name.find('.') != std::string::npos) throw PatchError(where(place + ".name") + "a name may not contain '.'");
+        decl.name = in["name"];
+        if (decl.name.find('.') != std::string::npos) throw PatchError(where(place + ".name") + "a name may not contain '.'");
         // Names become file names (--panels DIR/NAME.png): nothing that leaves the folder or that a
         // file name cannot hold.
-        if (spec.name.size() > kMaxInstanceName)
+        if (decl.name.size() > kMaxInstanceName)
             throw PatchError(where(place + ".name") + "a name may hold at most " + std::to_string(kMaxInstanceName) + " bytes");
-        for (const char c : spec.name)
+        for (const char c : decl.name)
             if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
                 throw PatchError(where(place + ".name") + "a name may not contain '/', '\\' or control characters");
-        if (!names.insert(spec.name).second)
-            throw PatchError(where(place + ".name") + "instance \"" + spec.name + "\" is defined twice");
+        if (!names.insert(decl.name).second)
+            throw PatchError(where(place + ".name") + "instance \"" + decl.name + "\" is defined twice");
         if (!in.contains("module") || !in["module"].is_string())
             throw PatchError(where(place + ".module") + "expected a module name");
-        spec.module_path = resolve_module(in["module"], place + ".module");
-        InstanceOptions& o = spec.options;
+        decl.module_path = resolve_module(in["module"], place + ".module");
+        InstanceOptions& o = decl.options;
         auto flag = [&](const char* key, bool dflt) {
             if (!in.contains(key)) return dflt;
             if (!in[key].is_boolean()) throw PatchError(where(place + "." + key) + "expected true or false");
@@ -340,9 +340,9 @@ private:
         }
         if (in.contains("pins")) {
             if (!in["pins"].is_object()) throw PatchError(where(place + ".pins") + "expected an object of pin values");
-            for (auto it = in["pins"].begin(); it != in["pins"].end(); ++it) spec.pins.emplace_back(it.key(), it.value());
+            for (auto it = in["pins"].begin(); it != in["pins"].end(); ++it) decl.pins.emplace_back(it.key(), it.value());
         }
-        return spec;
+        return decl;
     }
 
     void read_wires() {
@@ -352,18 +352,18 @@ private:
         for (size_t i = 0; i < wires.size(); ++i) {
             const std::string place = "wires[" + std::to_string(i) + "]";
             const json& w = wires[i];
-            CheckedPatch::WireSpec spec{place, "", ""};
+            CheckedPatch::WireSpec decl{place, "", ""};
             if (w.is_array() && w.size() == 2 && w[0].is_string() && w[1].is_string()) {
-                spec.from = w[0];
-                spec.to = w[1];
+                decl.from = w[0];
+                decl.to = w[1];
             } else if (w.is_object() && w.size() == 2 && w.contains("from") && w.contains("to") && w["from"].is_string() &&
                        w["to"].is_string()) {
-                spec.from = w["from"];
-                spec.to = w["to"];
+                decl.from = w["from"];
+                decl.to = w["to"];
             } else {
                 throw PatchError(where(place) + "expected [\"INSTANCE.OUTPUT\", \"INSTANCE.INPUT\"] or {\"from\": ..., \"to\": ...}");
             }
-            m_out.wires.push_back(std::move(spec));
+            m_out.wires.push_back(std::move(decl));
         }
     }
 
