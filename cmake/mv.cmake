@@ -46,10 +46,20 @@ if(NOT DEFINED MV_EXEC_PREFIX)
   set(MV_EXEC_PREFIX "")
 endif()
 
-add_compile_options(-Wall -Wextra)
-if(MV_WERROR)
-  add_compile_options(-Werror)
-endif()
+# Our warnings go on our targets only (mv_target_warnings), not on every compile in the tree: probes
+# such as try_run and code built from outside the project keep their own flags.
+add_library(mv_warnings INTERFACE)
+target_compile_options(mv_warnings INTERFACE -Wall -Wextra $<$<BOOL:${MV_WERROR}>:-Werror>)
+
+# mv_target_warnings(target...) : the project's warnings (and -Werror with MV_WERROR) for these targets.
+function(mv_target_warnings)
+  foreach(t ${ARGN})
+    target_link_libraries(${t} PRIVATE mv_warnings)
+  endforeach()
+endfunction()
+
+# The 32-bit flags above and the sanitizers below stay global: every object in a program must be
+# built for the same architecture and with the same instrumentation.
 if(MV_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
@@ -74,6 +84,7 @@ function(mv_add_plugin)
     set(P_OUTPUT_DIR ${MV_PLUGIN_DIR})
   endif()
   add_library(${P_NAME} MODULE ${P_SOURCES})
+  mv_target_warnings(${P_NAME})
   set_target_properties(${P_NAME} PROPERTIES
     PREFIX "" OUTPUT_NAME ${P_NAME}
     LIBRARY_OUTPUT_DIRECTORY ${P_OUTPUT_DIR}
@@ -95,10 +106,7 @@ function(mv_add_plugin)
   else()
     target_include_directories(${P_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/mv_sdk2/include)
   endif()
-  if(TARGET mv_platform)
-    target_link_libraries(${P_NAME} PRIVATE mv_platform)
-  endif()
-  target_link_libraries(${P_NAME} PRIVATE ${P_LIBS})
+  target_link_libraries(${P_NAME} PRIVATE mv_platform ${P_LIBS})
   if(NOT P_TEST_ONLY)
     set_property(GLOBAL APPEND PROPERTY MV_PLUGINS ${P_NAME})
   endif()
@@ -109,6 +117,7 @@ endfunction()
 function(mv_add_test)
   cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;DEPENDS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
+  mv_target_warnings(${T_NAME})
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/testing/include)
