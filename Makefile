@@ -4,7 +4,7 @@ BUILD32 ?= build32
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo test32 clean test-asan test-tsan fuzz-smoke windows test-windows lv2
+.PHONY: all deps configure build test demo test32 clean test-asan test-tsan fuzz-smoke windows test-windows lv2 install
 
 all: build
 
@@ -30,6 +30,12 @@ demo: configure
 lv2: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target demo_deps mvhost_lv2
 	@tools/make-lv2 $(BUILD)
+
+# The tools, plug-ins, built-ins, LV2 bundles, manual pages and bash completion under PREFIX.
+PREFIX ?= /usr/local
+install: lv2
+	@cmake --build $(BUILD) -j $(JOBS)
+	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 # The 32-bit programs run natively where the kernel can run them, else under qemu-i386; EMULATE32=1
 # takes the emulator path anyway. The configure step finds out which, and the run says it.

@@ -78,6 +78,12 @@ Instance* Host::find(const std::string& name) const {
     return nullptr;
 }
 
+std::string Host::unknown_instance(const std::string& name) const {
+    std::string names;
+    for (const auto& i : m_instances) names += (names.empty() ? "" : ", ") + i->name();
+    return "unknown instance \"" + name + "\" (" + (names.empty() ? "the patch has none" : "instances: " + names) + ")";
+}
+
 bool Host::connected(const Instance* inst, int gui_pin) const {
     for (const Wire& w : m_wires)
         if ((w.from == inst && w.from_pin == gui_pin) || (w.to == inst && w.to_pin == gui_pin)) return true;

@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
         }
         for (CLI::App* sub : app.get_subcommands({}))
             if (sub->get_name() == help_topic && sub != help) {
-                std::cout << sub->help();
+                std::cout << sub->help(app.get_name());  // the usage line `render --help` prints
                 return;
             }
         std::cerr << "mvhost help: unknown subcommand \"" << help_topic << "\" (subcommands: " << subcommand_names(app)

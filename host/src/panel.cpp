@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <sstream>
 
 #include "mvhost/commands.h"
 #include "mvhost/engine.h"
@@ -62,7 +63,7 @@ int cmd_panel(const PanelOptions& opt, std::ostream& err) {
     std::string error;
     if (!outs.check(&error)) return fail(error);
     Instance* inst = engine->host().find(opt.instance);
-    if (!inst) return fail(opt.patch + ": no instance \"" + opt.instance + "\"");
+    if (!inst) return fail(opt.patch + ": " + engine->host().unknown_instance(opt.instance));
     if (!inst->gui()) return fail(opt.patch + ": instance \"" + opt.instance + "\" has no GUI object");
     // --at is a moment the host's clock can reach, and paints at what it prints.
     const double rate = engine->sample_rate();
@@ -70,8 +71,14 @@ int cmd_panel(const PanelOptions& opt, std::ostream& err) {
     if (!opt.at.empty()) {
         char* end = nullptr;
         at = std::strtod(opt.at.c_str(), &end);
-        if (end == opt.at.c_str() || *end != '\0' || !std::isfinite(at) || at < 0 || at * rate > INT32_MAX)
-            return fail("--at " + opt.at + ": expected seconds from 0 to " + std::to_string(static_cast<long>(INT32_MAX / rate)));
+        // Past the end the patch plays nothing more, so a later moment would paint its end and
+        // print a moment it never reached.
+        const double end_s = static_cast<double>(engine->total_frames()) / rate;
+        if (end == opt.at.c_str() || *end != '\0' || !std::isfinite(at) || at < 0 || at > end_s) {
+            std::ostringstream range;
+            range << "--at " << opt.at << ": expected seconds from 0 to the patch's end, " << end_s;
+            return fail(range.str());
+        }
     }
     // Whole blocks from the start, as a render runs them, so the panel shows what the render had.
     const auto until = static_cast<int64_t>(std::llround(at * rate));

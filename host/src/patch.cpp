@@ -190,7 +190,7 @@ std::pair<Instance*, int> PatchRun::resolve_pin(const std::string& ref, const st
         throw PatchError(where(place) + "\"" + ref + "\" is not of the form INSTANCE.PIN");
     const std::string iname = ref.substr(0, dot);
     Instance* inst = m_host.find(iname);
-    if (!inst) throw PatchError(where(place) + "unknown instance \"" + iname + "\"");
+    if (!inst) throw PatchError(where(place) + m_host.unknown_instance(iname));
     auto [pname, nth] = split_nth(ref.substr(dot + 1));
     int pin = inst->find_pin(pname, nth);
     if (pin < 0 && nth == 0 && !pname.empty() && pname.size() <= 6 &&

@@ -131,6 +131,16 @@ struct MidiOut {
     std::string file;
 };
 
+// Every MIDI output of the patch as INSTANCE.PIN, for the error that names a wrong one.
+std::string midi_output_names(const Host& host) {
+    std::string names;
+    for (const auto& inst : host.instances())
+        for (const auto& pin : inst->pins())
+            if (pin.datatype == DT_MIDI && pin.direction == DR_OUT)
+                names += (names.empty() ? "" : ", ") + inst->name() + "." + pin.name;
+    return names.empty() ? "the patch has none" : "MIDI outputs: " + names;
+}
+
 // "--midi-out INSTANCE.PIN=FILE.mid": a MIDI output of the patch, kept to be written at the end.
 bool read_midi_outs(PatchRun& run, const std::vector<std::string>& args, std::vector<MidiOut>* outs, std::string* error) {
     for (const std::string& arg : args) {
@@ -142,12 +152,13 @@ bool read_midi_outs(PatchRun& run, const std::vector<std::string>& args, std::ve
         }
         Instance* inst = run.host().find(arg.substr(0, dot));
         if (!inst) {
-            *error = "--midi-out " + arg + ": unknown instance \"" + arg.substr(0, dot) + "\"";
+            *error = "--midi-out " + arg + ": " + run.host().unknown_instance(arg.substr(0, dot));
             return false;
         }
         const int pin = inst->find_pin(arg.substr(dot + 1, eq - dot - 1));
         if (pin < 0 || inst->pins()[pin].datatype != DT_MIDI || inst->pins()[pin].direction != DR_OUT) {
-            *error = "--midi-out " + arg + ": \"" + arg.substr(dot + 1, eq - dot - 1) + "\" is not a MIDI output";
+            *error = "--midi-out " + arg + ": \"" + arg.substr(dot + 1, eq - dot - 1) + "\" is not a MIDI output (" +
+                     midi_output_names(run.host()) + ")";
             return false;
         }
         outs->push_back({inst, inst->gui_to_audio(pin), arg.substr(eq + 1)});

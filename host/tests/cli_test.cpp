@@ -101,6 +101,8 @@ TEST_F(Cli, VersionHelpAndUnknownSubcommands) {
         EXPECT_NE(r.out.find(c.in_out), std::string::npos) << c.args << "\n" << r.out;
         EXPECT_NE(r.err.find(c.in_err), std::string::npos) << c.args << "\n" << r.err;
     }
+    // `help render` is `render --help`, usage line included.
+    EXPECT_EQ(run("help render").out, run("render --help").out);
     // Every real subcommand is named where a misspelt one is refused.
     const Result r = run("rendr");
     for (const char* name : {"describe", "list", "render", "panel", "validate", "help"})
@@ -209,7 +211,9 @@ TEST_F(Cli, EveryEntryRefusesBadInputInOneLine) {
         // A FIFO nobody writes is refused at once (the timeout only keeps a regression from hanging).
         {"render fifo.json -o out.wav -q", "fifo.json: is a FIFO; a patch file is read from a regular file only"},
         {"render . -o out.wav -q", ".: is a folder, not a patch file"},
-        {"panel osc.json --instance osc -o out.png --at 1e9", "--at 1e9: expected seconds from 0 to"},
+        {"panel osc.json --instance osc -o out.png --at 0.2", "--at 0.2: expected seconds from 0 to the patch's end, 0.1"},
+        {"panel osc.json --instance nope -o out.png", "unknown instance \"nope\" (instances: osc)"},
+        {"render p.json -o out.wav --midi-out c.Out=a.mid", "\"Out\" is not a MIDI output (the patch has none)"},
         {"panel osc.json --instance osc -o out.png --at -1", "--at -1: expected seconds"},
         {"panel osc.json --instance osc -o out.png --at nan", "--at nan: expected seconds"},
         {"panel osc.json --instance osc -o osc.json", "-o osc.json: is the patch"},

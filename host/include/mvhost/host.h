@@ -262,6 +262,8 @@ public:
                   std::string* error = nullptr);
     Instance* add(std::shared_ptr<Plugin> plugin, const std::string& name, const InstanceOptions& options = {});
     Instance* find(const std::string& name) const;
+    // "unknown instance" errors name the ones there are: `unknown instance "x" (instances: a, b)`.
+    std::string unknown_instance(const std::string& name) const;
     const std::vector<std::unique_ptr<Instance>>& instances() const { return m_instances; }
 
     // Wires an output to an input (GUI numbering). A wire to the last pin of a duplicating list
