@@ -171,10 +171,13 @@ void BM_EditorConstruction(benchmark::State& state) {
 BENCHMARK(BM_EditorConstruction)->Unit(benchmark::kMicrosecond);
 
 // One instance up to its first block: an editor (bank and level store; the process-wide FFT plans
-// exist already) and an oscillator with its increment tables, rendering one block; and the memory
-// the level store reserves (zero pages until tables are written).
+// exist already) and an oscillator with its increment tables (those of the rate exist already, held
+// by another instance), rendering one block; and the memory the level store reserves (zero pages
+// until tables are written).
 void BM_InstanceStartUp(benchmark::State& state) {
     auto first = std::make_unique<BenchEditor>();
+    Oscillator first_osc;
+    first_osc.build_increment_tables(44100.0f);
     std::vector<float> out(kBlock);
     for (auto _ : state) {
         auto e = std::make_unique<BenchEditor>();
@@ -189,6 +192,18 @@ void BM_InstanceStartUp(benchmark::State& state) {
     state.counters["oscillator_KiB"] = sizeof(Oscillator) / 1024.0;
 }
 BENCHMARK(BM_InstanceStartUp)->Unit(benchmark::kMicrosecond);
+
+// The increment tables of one sample rate, made by the first oscillator at that rate.
+void BM_IncrementTables(benchmark::State& state) {
+    float rate = 44100.0f;
+    for (auto _ : state) {
+        Oscillator osc;
+        osc.build_increment_tables(rate);
+        rate = rate == 44100.0f ? 48000.0f : 44100.0f;
+        benchmark::DoNotOptimize(osc.table(PitchLaw::VoltPerOctave));
+    }
+}
+BENCHMARK(BM_IncrementTables)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

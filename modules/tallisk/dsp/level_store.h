@@ -7,10 +7,17 @@
 //   an odd value on entry and takes one snapshot of the map, then moves the epoch to the next even
 //   value on exit; a whole rendered block therefore plays one version of every waveform;
 // - the writer fills a spare block, maps the waveform to it and retires the waveform's old block
-//   into the spares, noting the reader's epoch at that moment;
+//   into the spares;
 // - before it writes into a retired block, the writer waits until the reader has left the block
-//   that was running at the retirement (at most one audio block; none when the reader idles). The
-//   spares are taken oldest first, so with several spares a burst of rebuilds seldom waits.
+//   that was running at (or since) the retirement (at most one audio block; none when the reader
+//   idles). The spares are taken oldest first, so with several spares a burst of rebuilds seldom
+//   waits.
+// The reader's entry is a store of its epoch followed by loads of the map, and each side must see
+// the other's store (the writer's map, the reader's epoch) before its own load. Where the system
+// offers a process-wide memory barrier (Linux membarrier, Windows FlushProcessWriteBuffers), the
+// writer pays for that ordering: it runs the barrier between its map stores and its epoch load,
+// once for all the blocks retired since the last one, and the reader's entry costs plain moves.
+// Elsewhere both sides use sequentially consistent operations.
 // The reader never waits and never sees a half-written block; the samples are plain memory.
 #pragma once
 
@@ -26,7 +33,9 @@ public:
     static constexpr int kSpareBlocks = 4;
     static constexpr int kBlockCount = kWaveCount + kSpareBlocks;
 
-    LevelStore();
+    // light_reader = false keeps both sides on sequentially consistent operations even where the
+    // process-wide barrier is there (the tests run both).
+    explicit LevelStore(bool light_reader = true);
     ~LevelStore();
     LevelStore(const LevelStore&) = delete;
     LevelStore& operator=(const LevelStore&) = delete;
@@ -41,6 +50,8 @@ public:
 
     // How often the writer had to wait for the reader (benchmarks and the stress test).
     uint64_t waits() const { return m_waits; }
+    // Whether the writer orders the reader's entry with a process-wide barrier (above).
+    bool light_reader() const { return m_light_reader; }
 
 private:
     friend class LevelReader;
@@ -56,10 +67,15 @@ private:
     float* m_blocks;  // kBlockCount x 13458, owned
     std::atomic<uint64_t> m_map[kMapWords];
     std::atomic<uint32_t> m_reader_epoch{0};
-    // Writer only: the spares, oldest retirement first, with the reader's epoch at retirement (or
-    // kNoPending); the spare handed out by begin_replace and not yet committed.
+    const bool m_light_reader;
+    // Writer only: the spares, oldest retirement first, with when each was retired: the reader's
+    // epoch at retirement (or kNoPending), or with the light reader the count of retirements up to
+    // it (the barrier's epoch, taken after it, stands for every retirement before the barrier).
     int m_spare[kSpareBlocks];
     uint64_t m_spare_epoch[kSpareBlocks];
+    uint64_t m_retirements = 0;
+    uint64_t m_barrier_after = 0;  // retirements the last barrier came after
+    uint32_t m_barrier_epoch = 0;  // the reader's epoch just after it
     int m_oldest = 0;
     int m_filling = -1;
     int m_filling_for = -1;

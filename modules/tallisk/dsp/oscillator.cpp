@@ -5,6 +5,8 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 namespace tallisk {
 
@@ -92,58 +94,110 @@ int32_t to_increment(double value) {
 
 }  // namespace
 
-Oscillator::Oscillator() {
-    std::memset(m_expo, 0, sizeof m_expo);
-    std::memset(m_lin, 0, sizeof m_lin);
+namespace {
 
+std::unique_ptr<IncrementTables> make_tables(float sample_rate) {
+    auto t = std::make_unique<IncrementTables>();
+    const double sr = sample_rate;
+    for (int i = 0; i < IncrementTables::kSize; ++i) {
+        const double v = 10.0 * i * (1.0 / 16384.0);
+        t->increment[0][i] = to_increment(std::pow(2.0, v) * 13.75 / sr * kTwo32);
+        t->increment[1][i] = to_increment(v * 1000.0 / sr * kTwo32);
+    }
+    for (int law = 0; law < 2; ++law) {
+        // A block whose lowest and highest entries share a level takes the entries between them
+        // with it, which holds while the increments grow with the entry (they do at any positive
+        // rate; at another, every block plays per sample).
+        bool rising = true;
+        for (int i = 1; i < IncrementTables::kSize; ++i)
+            rising = rising && static_cast<uint32_t>(t->increment[law][i]) >= static_cast<uint32_t>(t->increment[law][i - 1]);
+        for (int i = 0; i < IncrementTables::kSize; ++i) {
+            const auto step = static_cast<uint32_t>(t->increment[law][i]);
+            const int level = level_for_increment(step);
+            const bool whole = rising && kPlayLevels[level].read == PlayRead::Table && fade_for_increment(step, level) == 0.0f;
+            t->block_level[law][i] = whole ? static_cast<uint8_t>(level) : IncrementTables::kPerSample;
+        }
+    }
+    return t;
 }
+
+}  // namespace
+
+std::shared_ptr<const IncrementTables> IncrementTables::of_rate(float sample_rate) {
+    // Keyed by the rate's bits: every oscillator at one rate shares one set; a set lives while any
+    // oscillator holds it.
+    static std::mutex lock;
+    static std::map<uint32_t, std::weak_ptr<const IncrementTables>> sets;
+    uint32_t key;
+    std::memcpy(&key, &sample_rate, sizeof key);
+    const std::lock_guard<std::mutex> hold(lock);
+    for (auto it = sets.begin(); it != sets.end();) it = it->second.expired() ? sets.erase(it) : std::next(it);
+    if (auto found = sets.find(key); found != sets.end()) return found->second.lock();
+    std::shared_ptr<const IncrementTables> made = make_tables(sample_rate);
+    sets[key] = made;
+    return made;
+}
+
+std::shared_ptr<const IncrementTables> IncrementTables::zero() {
+    static const std::shared_ptr<const IncrementTables> tables = [] {
+        auto t = std::make_shared<IncrementTables>();
+        std::memset(t.get(), 0, sizeof *t);
+        return t;
+    }();
+    return tables;
+}
+
+Oscillator::Oscillator() : m_tables(IncrementTables::zero()) {}
 
 void Oscillator::build_increment_tables(float sample_rate) {
-    m_sample_rate = sample_rate;
-    const double sr = sample_rate;
-    for (int i = 0; i < kTableSize; ++i) {
-        const double v = 10.0 * i * (1.0 / 16384.0);
-        m_expo[i] = to_increment(std::pow(2.0, v) * 13.75 / sr * kTwo32);
-        m_lin[i] = to_increment(v * 1000.0 / sr * kTwo32);
-
-    }
+    settle();
+    m_tables = IncrementTables::of_rate(sample_rate);
 }
 
-void Oscillator::set_law(PitchLaw law) { m_law = law; }
+void Oscillator::set_law(PitchLaw law) {
+    settle();
+    m_law = law;
+}
 
 void Oscillator::reset() {
-    m_scale = 0.0f;
+    m_v.scale = 0.0f;
     m_last_pitch = 0.0f;
-    m_shift = 0;
-    m_level = 0;
-    m_fade = 0.0f;
-    m_blended = false;
-    m_increment = 0;
+    m_v.shift = 0;
+    m_v.level = 0;
+    m_v.fade = 0.0f;
+    m_v.blended = false;
+    m_v.increment = 0;
     m_phase = 0;
     m_pitch_stale = true;
+    m_behind = false;
 }
 
-void Oscillator::pitch_update(float pitch) {
+Oscillator::PitchValues Oscillator::values_for(float pitch) const {
     float a = std::fabs(pitch);
     // A pitch that is not a number, or so large that its table index is not a number, plays 0 V.
     if (!std::isfinite(a * kIndexScale)) a = 0.0f;
 
+    PitchValues v;
     const float scaled = a * kIndexScale;
-    const int index = scaled < 8388608.0f ? static_cast<int>(round_even_small(scaled)) & (kTableSize - 1)
-                                          : static_cast<int>(std::fmod(std::nearbyint(scaled), kIndexScale));
-    m_index = index;
-    const bool expo = m_law == PitchLaw::VoltPerOctave;
-    m_increment = static_cast<uint32_t>((expo ? m_expo : m_lin)[index]);
+    v.index = scaled < 8388608.0f ? static_cast<int>(round_even_small(scaled)) & (kTableSize - 1)
+                                  : static_cast<int>(std::fmod(std::nearbyint(scaled), kIndexScale));
+    v.increment = static_cast<uint32_t>(table(m_law)[v.index]);
     // The level follows from the frequency the increment plays, whatever the law and sample rate.
-    m_level = level_for_increment(m_increment);
-    m_fade = fade_for_increment(m_increment, m_level);
-    m_blended = m_fade != 0.0f || kPlayLevels[m_level].read != PlayRead::Table;
-    const int level = kPlayLevels[m_level].level;
-    m_level_offset = kLevels[level].offset;
-    m_shift = kShifts[level];
-    m_mask = (1u << m_shift) - 1u;
-    m_scale = 1.0f / static_cast<float>(1u << m_shift);  // exact: a power of two
+    v.level = level_for_increment(v.increment);
+    v.fade = fade_for_increment(v.increment, v.level);
+    v.blended = v.fade != 0.0f || kPlayLevels[v.level].read != PlayRead::Table;
+    const int level = kPlayLevels[v.level].level;
+    v.level_offset = kLevels[level].offset;
+    v.shift = kShifts[level];
+    v.mask = (1u << v.shift) - 1u;
+    v.scale = 1.0f / static_cast<float>(1u << v.shift);  // exact: a power of two
+    return v;
+}
+
+void Oscillator::pitch_update(float pitch) {
+    m_v = values_for(pitch);
     m_pitch_stale = false;
+    m_behind = false;
 }
 
 void Oscillator::static_pitch_update(float pitch) {
@@ -154,22 +208,22 @@ void Oscillator::static_pitch_update(float pitch) {
 }
 
 inline float Oscillator::sample_at(const float* wave) const {
-    if (m_blended) return blended_at(wave);
-    const float* level = wave + m_level_offset;
-    const uint32_t j = m_phase >> m_shift;
-    const float f = static_cast<float>(m_phase & m_mask) * m_scale;
+    if (m_v.blended) return blended_at(wave);
+    const float* level = wave + m_v.level_offset;
+    const uint32_t j = m_phase >> m_v.shift;
+    const float f = static_cast<float>(m_phase & m_v.mask) * m_v.scale;
     return level[j] + (level[j + 1] - level[j]) * f;
 }
 
 float Oscillator::blended_at(const float* wave) const {
-    const float a = play_at(wave, m_level, m_phase);
-    return m_fade == 0.0f ? a : a + m_fade * (play_at(wave, m_level + 1, m_phase) - a);
+    const float a = play_at(wave, m_v.level, m_phase);
+    return m_v.fade == 0.0f ? a : a + m_v.fade * (play_at(wave, m_v.level + 1, m_phase) - a);
 }
 
 void Oscillator::render_blended(const float* wave, float* out, int count) {
     for (int i = 0; i < count; ++i) {
         out[i] = blended_at(wave);
-        m_phase += m_increment;
+        m_phase += m_v.increment;
     }
 }
 
@@ -178,10 +232,11 @@ void Oscillator::render_static(float* out, int count) {
         std::fill(out, out + count, 0.0f);
         return;
     }
+    settle();
     const LevelReader reader(m_store);
     const float* wave = reader.waveform(m_waveform);
-    if (m_blended) render_blended(wave, out, count);
-    else m_phase = m_loops->single(wave + m_level_offset, walk(), out, count);
+    if (m_v.blended) render_blended(wave, out, count);
+    else m_phase = m_loops->single(wave + m_v.level_offset, walk(), out, count);
 }
 
 void Oscillator::render_streaming(const float* pitch, float* out, int count) {
@@ -206,27 +261,44 @@ void Oscillator::render_streaming(const float* pitch, float* out, int count) {
     int i = 0;
     while (i < count && pitch[i] == m_last_pitch) ++i;
     if (i > 0) {
-        if (m_blended) render_blended(wave, out, i);
-        else m_phase = m_loops->single(wave + m_level_offset, walk(), out, i);
+        settle();
+        if (m_v.blended) render_blended(wave, out, i);
+        else m_phase = m_loops->single(wave + m_v.level_offset, walk(), out, i);
     }
     if (i == count) return;
     // From the first new pitch on, every sample's values follow from its own pitch alone (a repeat
-    // of the one before gives what its update gave), so the block loop works them out per sample
-    // from the tables and leaves only the rare entries to pitch_update.
-    const bool expo = m_law == PitchLaw::VoltPerOctave;
-    const int32_t* increments = expo ? m_expo : m_lin;
+    // of the one before gives what its update gave). The increments grow with the table entry, and
+    // so do the levels, so where the lowest and the highest entry of the rest of the block play
+    // one level without a fade, every sample between does: the block plays that level's table
+    // with one shift.
+    const int32_t* increments = table(m_law);
+    int lowest = 0, highest = 0;
+    if (m_loops->entry_span(pitch + i, count - i, &lowest, &highest)) {
+        const uint8_t* block_level = block_levels(m_law);
+        const int play = block_level[lowest];
+        if (play == block_level[highest] && play != IncrementTables::kPerSample) {
+            const int level = kPlayLevels[play].level;
+            m_phase = m_loops->one_level(wave + kLevels[level].offset, static_cast<uint32_t>(kShifts[level]), increments,
+                                         pitch + i, m_phase, out + i, count - i);
+            m_last_pitch = pitch[count - 1];
+            m_behind = true;
+            return;
+        }
+    }
+    // Otherwise the block loop works out each sample's level from the tables and leaves only the
+    // rare entries to pitch_update.
     const StreamLevels& levels = stream_levels();
     while (i < count) {
         i += m_loops->streaming(wave, increments, levels, pitch + i, &m_phase, out + i, count - i);
         if (i < count) {
             pitch_update(pitch[i]);
             out[i] = sample_at(wave);
-            m_phase += m_increment;
+            m_phase += m_v.increment;
             ++i;
         }
     }
     m_last_pitch = pitch[count - 1];
-    pitch_update(m_last_pitch);
+    m_behind = true;
 }
 
 void Oscillator::advance_morph(float morph) { m_morph_pos = next_morph_pos(m_morph_pos, morph); }
@@ -250,17 +322,17 @@ inline float Oscillator::morph_sample(const LevelReader& reader) {
 // the input moves, and the run of samples whose input names the same target is one cross-fade over
 // a fixed pair.
 void Oscillator::morph_loop(const LevelReader& reader, const float* morph, float* out, int count) {
-    if (m_blended) {
+    if (m_v.blended) {
         // Inside a fade or above the last level's range: rare enough for the per-sample rule.
         for (int i = 0; i < count; ++i) {
             advance_morph(morph[i]);
             out[i] = morph_sample(reader);
-            m_phase += m_increment;
+            m_phase += m_v.increment;
         }
         return;
     }
     PhaseWalk w = walk();
-    const int offset = m_level_offset;
+    const int offset = m_v.level_offset;
     float pos = m_morph_pos;
     // The pair of the current position; an input equal to it is settled from the first sample
     // (a step towards the position itself lands on it exactly).
@@ -311,6 +383,7 @@ void Oscillator::render_morph_static(const float* morph, float* out, int count) 
         }
         return;
     }
+    settle();
     const LevelReader reader(m_store);
     morph_loop(reader, morph, out, count);
 }
@@ -328,6 +401,7 @@ void Oscillator::render_morph_streaming(const float* pitch, const float* morph, 
         }
         return;
     }
+    settle();
     const LevelReader reader(m_store);
     for (int i = 0; i < count; ++i) {
         const float p = pitch[i];
@@ -337,7 +411,7 @@ void Oscillator::render_morph_streaming(const float* pitch, const float* morph, 
         }
         advance_morph(morph[i]);
         out[i] = morph_sample(reader);
-        m_phase += m_increment;
+        m_phase += m_v.increment;
     }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "bank_layout.h"
 #include "level_store.h"
@@ -12,14 +13,35 @@ namespace tallisk {
 
 enum class PitchLaw { VoltPerOctave = 0, VoltPerKilohertz = 1 };
 
+// The increment tables of one sample rate, for both laws, and beside each the played level of
+// every entry where a block may take it whole: an entry whose increment neither fades nor needs a
+// read other than its level's table. Made once per sample rate in a process and shared by every
+// oscillator at that rate (160 KiB).
+struct IncrementTables {
+    static constexpr int kSize = 16384;
+    // The entry plays through the per-sample rule (a fade, a level without a table of its own, an
+    // increment beyond half the rate).
+    static constexpr uint8_t kPerSample = 0xFF;
+
+    int32_t increment[2][kSize];  // by PitchLaw
+    uint8_t block_level[2][kSize];
+
+    // The tables of sample_rate, shared while any oscillator holds them.
+    static std::shared_ptr<const IncrementTables> of_rate(float sample_rate);
+    // All zero: every entry plays increment 0 at level 0 (an oscillator before its first rate).
+    static std::shared_ptr<const IncrementTables> zero();
+};
+
 class Oscillator {
 public:
-    static constexpr int kTableSize = 16384;
+    static constexpr int kTableSize = IncrementTables::kSize;
 
     Oscillator();
 
-    // Rebuilds both increment tables for the sample rate (takes effect from the next pitch update).
+    // Takes both increment tables of the sample rate, made by the first oscillator at that rate
+    // (takes effect from the next pitch update).
     void build_increment_tables(float sample_rate);
+    // Takes effect from the next pitch update.
     void set_law(PitchLaw law);
     PitchLaw law() const { return m_law; }
 
@@ -47,22 +69,43 @@ public:
     void render_morph_streaming(const float* pitch, const float* morph, float* out, int count);
     void render_morph_static(const float* morph, float* out, int count);
 
-    // State, for the tests.
+    // State, for the tests. The pitch-derived values are those of the last pitch played.
     uint32_t phase() const { return m_phase; }
-    uint32_t increment() const { return m_increment; }
+    uint32_t increment() const { return values().increment; }
     // The played level (kPlayLevels): 0..10.
-    int level() const { return m_level; }
+    int level() const { return values().level; }
     // Weight of the next duller level (or of the fundamental alone) mixed in, 0 outside the fade.
-    float fade() const { return m_fade; }
-    int table_index() const { return m_index; }
-    int level_offset() const { return m_level_offset; }
-    int shift() const { return m_shift; }
-    float scale() const { return m_scale; }
+    float fade() const { return values().fade; }
+    int table_index() const { return values().index; }
+    int level_offset() const { return values().level_offset; }
+    int shift() const { return values().shift; }
+    float scale() const { return values().scale; }
     float last_pitch() const { return m_last_pitch; }
     float morph_pos() const { return m_morph_pos; }
-    const int32_t* table(PitchLaw law) const { return law == PitchLaw::VoltPerOctave ? m_expo : m_lin; }
+    const int32_t* table(PitchLaw law) const { return m_tables->increment[static_cast<int>(law)]; }
+    const uint8_t* block_levels(PitchLaw law) const { return m_tables->block_level[static_cast<int>(law)]; }
 
 private:
+    // What a pitch update works out from one pitch.
+    struct PitchValues {
+        int index = 0;
+        uint32_t increment = 0;
+        int level = 0;
+        float fade = 0.0f;
+        bool blended = false;  // fade != 0 or the fundamental alone: the sample takes blended_at
+        int level_offset = 0;
+        int shift = 20;
+        uint32_t mask = (1u << 20) - 1;
+        float scale = 0.0f;
+    };
+    PitchValues values_for(float pitch) const;
+    // The values of the last pitch: a streaming block leaves them to be worked out where a later
+    // path needs them (settle), since the next block mostly brings new pitches anyway.
+    PitchValues values() const { return m_behind ? values_for(m_last_pitch) : m_v; }
+    void settle() {
+        if (m_behind) pitch_update(m_last_pitch);
+    }
+
     // One sample of a waveform's block at the current phase and level.
     float sample_at(const float* wave) const;
     // The same inside a fade or above the last level (two reads or two levels).
@@ -71,32 +114,21 @@ private:
     void advance_morph(float morph);
     static float next_morph_pos(float pos, float morph);
     float morph_sample(const LevelReader& reader);
-    PhaseWalk walk() const { return {m_phase, m_increment, static_cast<uint32_t>(m_shift), m_mask, m_scale}; }
+    PhaseWalk walk() const { return {m_phase, m_v.increment, static_cast<uint32_t>(m_v.shift), m_v.mask, m_v.scale}; }
     void morph_loop(const LevelReader& reader, const float* morph, float* out, int count);
 
     const LevelStore* m_store = nullptr;
     const OscillatorLoops* m_loops = &best_loops();
     int m_waveform = 0;
     PitchLaw m_law = PitchLaw::VoltPerOctave;
-    float m_sample_rate = 44100.0f;
+    std::shared_ptr<const IncrementTables> m_tables;
 
     uint32_t m_phase = 0;
-    uint32_t m_increment = 0;
     float m_last_pitch = 0.0f;
     bool m_pitch_stale = true;
-    int m_level = 0;
-    float m_fade = 0.0f;
-    bool m_blended = false;  // m_fade != 0 or the fundamental alone: the sample takes blended_at
-    int m_index = 0;
-    int m_level_offset = 0;
-    int m_shift = 20;
-    uint32_t m_mask = (1u << 20) - 1;
-    float m_scale = 0.0f;
+    bool m_behind = false;  // m_v is not yet worked out for m_last_pitch
+    PitchValues m_v;
     float m_morph_pos = 0.0f;
-
-    int32_t m_expo[kTableSize];
-    int32_t m_lin[kTableSize];
-
 };
 
 }  // namespace tallisk

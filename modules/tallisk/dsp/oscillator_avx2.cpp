@@ -241,10 +241,70 @@ TALLISK_AVX2 int streaming_avx2(const float* wave, const int32_t* increment, con
     return i + kPlainLoops.streaming(wave, increment, levels, pitch + i, phase_io, out + i, count - i);
 }
 
+// The table entries of eight pitches (round to nearest even, as the plain loops), and the lanes whose
+// entry the per-sample path must work out instead (NaN compares false).
+struct Entries {
+    __m256i entry;
+    int fits;  // one bit a lane
+};
+
+TALLISK_AVX2 inline Entries entries(const float* pitch) {
+    const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+    const __m256 scaled = _mm256_mul_ps(_mm256_and_ps(_mm256_loadu_ps(pitch), magnitude), _mm256_set1_ps(16384.0f));
+    const int fits = _mm256_movemask_ps(_mm256_cmp_ps(scaled, _mm256_set1_ps(8388608.0f), _CMP_LT_OQ));
+    return {_mm256_and_si256(_mm256_cvtps_epi32(scaled), _mm256_set1_epi32(kStreamTableSize - 1)), fits};
+}
+
+TALLISK_AVX2 bool entry_span_avx2(const float* pitch, int count, int* lowest, int* highest) {
+    __m256i lo = _mm256_set1_epi32(kStreamTableSize), hi = _mm256_set1_epi32(-1);
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const Entries e = entries(pitch + i);
+        if (e.fits != 0xFF) return false;
+        lo = _mm256_min_epi32(lo, e.entry);
+        hi = _mm256_max_epi32(hi, e.entry);
+    }
+    alignas(32) int32_t l[8], h[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(l), lo);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(h), hi);
+    int tail_lo = kStreamTableSize, tail_hi = -1;
+    if (i < count && !kPlainLoops.entry_span(pitch + i, count - i, &tail_lo, &tail_hi)) return false;
+    for (int k = 0; k < 8; ++k) {
+        tail_lo = l[k] < tail_lo ? l[k] : tail_lo;
+        tail_hi = h[k] > tail_hi ? h[k] : tail_hi;
+    }
+    *lowest = tail_lo;
+    *highest = tail_hi;
+    return true;
+}
+
+// The uniform groups of streaming_avx2 without its checks: the caller knows every entry plays
+// this level. (Chaining the phases in scalar code beside the vector, as `single` does, measured
+// slower: the increments come from memory either way and the phases then go back through it.)
+TALLISK_AVX2 uint32_t one_level_avx2(const float* level, uint32_t shift, const int32_t* increment, const float* pitch,
+                                     uint32_t phase, float* out, int count) {
+    const __m128i vshift = _mm_cvtsi32_si128(static_cast<int>(shift));
+    const __m256i mask = _mm256_set1_epi32(static_cast<int>((1u << shift) - 1u));
+    const __m256 scale = _mm256_set1_ps(1.0f / static_cast<float>(1u << shift));
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i step = _mm256_i32gather_epi32(increment, entries(pitch + i).entry, 4);
+        const __m256i ph = phases(phase, step);
+        const __m256 f = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(ph, mask)), scale);
+        alignas(32) uint32_t at[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(at), _mm256_srl_epi32(ph, vshift));
+        __m256 lo, hi;
+        load_pairs(level, at, lo, hi);
+        _mm256_storeu_ps(out + i, _mm256_add_ps(lo, _mm256_mul_ps(_mm256_sub_ps(hi, lo), f)));
+    }
+    return i == count ? phase : kPlainLoops.one_level(level, shift, increment, pitch + i, phase, out + i, count - i);
+}
+
 }  // namespace
 
 extern const OscillatorLoops kAvx2Loops;
-const OscillatorLoops kAvx2Loops{single_avx2, crossfade_avx2, held_run_avx2, streaming_avx2};
+const OscillatorLoops kAvx2Loops{single_avx2,    crossfade_avx2,  held_run_avx2,
+                                 streaming_avx2, entry_span_avx2, one_level_avx2};
 
 }  // namespace tallisk
 

@@ -76,6 +76,39 @@ int streaming_plain(const float* wave, const int32_t* increment, const StreamLev
     return i;
 }
 
+// The table entry of a pitch whose scaled magnitude is below 2^23: round to nearest even (the sum
+// with 2^23 has no fraction bits), modulo the table.
+inline int entry_of(float scaled) {
+    return static_cast<int>((scaled + 8388608.0f) - 8388608.0f) & (kStreamTableSize - 1);
+}
+
+bool entry_span_plain(const float* pitch, int count, int* lowest, int* highest) {
+    int lo = kStreamTableSize, hi = -1;
+    for (int i = 0; i < count; ++i) {
+        const float scaled = std::fabs(pitch[i]) * 16384.0f;
+        if (!(scaled < 8388608.0f)) return false;
+        const int e = entry_of(scaled);
+        lo = e < lo ? e : lo;
+        hi = e > hi ? e : hi;
+    }
+    *lowest = lo;
+    *highest = hi;
+    return true;
+}
+
+uint32_t one_level_plain(const float* level, uint32_t shift, const int32_t* increment, const float* pitch,
+                         uint32_t phase, float* out, int count) {
+    const uint32_t mask = (1u << shift) - 1u;
+    const float scale = std::bit_cast<float>((127u - shift) << 23);  // 2^-shift
+    for (int i = 0; i < count; ++i) {
+        const uint32_t j = phase >> shift;
+        const float f = static_cast<float>(phase & mask) * scale;
+        out[i] = level[j] + (level[j + 1] - level[j]) * f;
+        phase += static_cast<uint32_t>(increment[entry_of(std::fabs(pitch[i]) * 16384.0f)]);
+    }
+    return phase;
+}
+
 int held_run_plain(const float* x, int count) {
     int n = 0;
     while (n < count && x[n] == x[0]) ++n;
@@ -84,7 +117,8 @@ int held_run_plain(const float* x, int count) {
 
 }  // namespace
 
-const OscillatorLoops kPlainLoops{single_plain, crossfade_plain, held_run_plain, streaming_plain};
+const OscillatorLoops kPlainLoops{single_plain,    crossfade_plain,  held_run_plain,
+                                  streaming_plain, entry_span_plain, one_level_plain};
 
 const OscillatorLoops* avx2_loops() {
 #ifdef TALLISK_HAVE_AVX2_LOOPS

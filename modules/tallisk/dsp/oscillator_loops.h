@@ -59,6 +59,13 @@ struct OscillatorLoops {
     // how many it wrote and moves *phase past them.
     int (*streaming)(const float* wave, const int32_t* increment, const StreamLevels& levels, const float* pitch,
                      uint32_t* phase, float* out, int count);
+    // The lowest and highest table entry of pitch[0 .. count-1] (count > 0); false where some pitch
+    // takes the per-sample path for its entry (its index is 2^23 or more, or not finite).
+    bool (*entry_span)(const float* pitch, int count, int* lowest, int* highest);
+    // Streaming pitch whose every entry plays one table level: each sample as `single` reads it,
+    // then the phase moves by the sample's own increment. Returns the phase after the last one.
+    uint32_t (*one_level)(const float* level, uint32_t shift, const int32_t* increment, const float* pitch,
+                          uint32_t phase, float* out, int count);
 };
 
 extern const OscillatorLoops kPlainLoops;

@@ -73,8 +73,15 @@ TEST(LevelStoreStress, ReplacementsKeepEveryWaveformsBlockApart) {
     }
 }
 
-TEST(LevelStoreStress, ReaderSeesOnlyWholeVersionsOfABlock) {
-    auto store = std::make_unique<LevelStore>();
+// With the writer's process-wide barrier (where the system has one) and with sequentially
+// consistent operations on both sides.
+class ReaderOrder : public testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(LevelStoreStress, ReaderOrder, testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Light" : "SeqCst"; });
+
+TEST_P(ReaderOrder, ReaderSeesOnlyWholeVersionsOfABlock) {
+    auto store = std::make_unique<LevelStore>(GetParam());
+    if (GetParam() && !store->light_reader()) GTEST_SKIP() << "no process-wide barrier on this system";
     std::atomic<bool> stop{false};
     std::atomic<int> bad{0};
     std::atomic<long> blocks{0};

@@ -58,6 +58,16 @@ TEST(IncrementTables, StepsTooFastForSigned32BitsBecomeHalfTheSampleRate) {
     EXPECT_GT(expo[8192], 0);           // 440 Hz fits
 }
 
+TEST(IncrementTables, OscillatorsAtOneRateShareThem) {
+    Oscillator a, b, c;
+    a.build_increment_tables(44100.0f);
+    b.build_increment_tables(44100.0f);
+    c.build_increment_tables(48000.0f);
+    EXPECT_EQ(a.table(PitchLaw::VoltPerOctave), b.table(PitchLaw::VoltPerOctave));
+    EXPECT_NE(a.table(PitchLaw::VoltPerOctave), c.table(PitchLaw::VoltPerOctave));
+    EXPECT_EQ(c.table(PitchLaw::VoltPerOctave)[8192], static_cast<int32_t>(std::nearbyint(440.0 / 48000.0 * 4294967296.0)));
+}
+
 TEST(PitchUpdate, FiveVoltsUsesEntry8192AndLevel4) {
     auto osc = make_osc(nullptr);
     osc->pitch_update(0.5f);
@@ -110,6 +120,9 @@ TEST(PitchUpdate, LevelIsTheBrightestWhoseHarmonicsStayBelowHalfTheRate) {
                 EXPECT_LT(played.top * f, c.rate / 2.0);
             }
             EXPECT_EQ(osc.level_offset(), kLevels[played.level].offset);
+            // A block of entries takes the level whole only where no sample of it fades.
+            const bool whole = osc.fade() == 0.0f && played.read == PlayRead::Table;
+            EXPECT_EQ(osc.block_levels(c.law)[i], whole ? level : IncrementTables::kPerSample);
             EXPECT_EQ(1u << (32 - osc.shift()), static_cast<unsigned>(kLevels[played.level].length));
             // The level before would fold.
             if (level > 0) {
