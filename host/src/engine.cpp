@@ -165,6 +165,8 @@ std::unique_ptr<Engine> Engine::from_document(const nlohmann::json& doc, const s
 }
 
 Engine::Engine(std::unique_ptr<PatchRun> run, Threads threads) : m_run(std::move(run)), m_threads(threads) {
+    // Drivers run whatever their period is; the modules still see the patch's own blocks.
+    m_run->host().keep_block_grid();
     find_inputs();
     if (m_threads == Threads::Two) {
         m_audio_schedule = m_run->schedule();
@@ -286,7 +288,7 @@ float Engine::take_peak(size_t channel) {
 
 // ---- the audio side ----------------------------------------------------------------------------
 
-void Engine::feed_inputs(const float* const* inputs, int offset, int n) {
+void Engine::feed_inputs(const float* const* inputs, int from, int offset, int n) {
     size_t channel = 0;
     const float* previous = nullptr;
     for (size_t k = 0; k < m_input_mono.size(); ++k) {
@@ -300,13 +302,14 @@ void Engine::feed_inputs(const float* const* inputs, int offset, int n) {
             pin = inst->find_pin("Right");
         } else {
             const EngineInput& in = m_inputs[channel++];
-            src = inputs && inputs[channel - 1] ? inputs[channel - 1] + offset : nullptr;
+            src = inputs && inputs[channel - 1] ? inputs[channel - 1] + from : nullptr;
             inst = in.inst;
             pin = in.pin;
             previous = src;
         }
         float* dst = inst->buffer(pin);
         if (!dst) continue;
+        dst += offset;
         if (src) std::memcpy(dst, src, sizeof(float) * static_cast<size_t>(n));
         else std::memset(dst, 0, sizeof(float) * static_cast<size_t>(n));
     }
@@ -363,7 +366,10 @@ int Engine::run(int frames, const float* const* inputs, float* const* outputs, c
         const int block = host.config().block_size;
         size_t next_event = 0;
         while (done < frames) {
-            int k = std::min(block, frames - done);
+            // Runs end where the patch's blocks end, so that every module sees the buffers of
+            // the patch's own block grid whatever the driver's period.
+            const int offset = host.block_offset();
+            int k = std::min(block - offset, frames - done);
             if (m_limit > 0) k = static_cast<int>(std::min<int64_t>(k, m_limit - host.sample_clock()));
             if (k <= 0) break;
             const int start = host.sample_clock();
@@ -371,7 +377,7 @@ int Engine::run(int frames, const float* const* inputs, float* const* outputs, c
                 const EngineEvent& e = events[next_event++];
                 queue_event(e, start + std::max(0, e.frame - done));
             }
-            if (!m_inputs.empty()) feed_inputs(inputs, done, k);
+            if (!m_inputs.empty()) feed_inputs(inputs, done, offset, k);
             if (m_threads == Threads::One) {
                 m_run->run_scheduled_block(k);
             } else {
@@ -381,7 +387,7 @@ int Engine::run(int frames, const float* const* inputs, float* const* outputs, c
             for (size_t c = 0; outputs && c < outs.size(); ++c) {
                 if (!outputs[c]) continue;
                 const float* src = outs[c].inst->buffer(outs[c].pin);
-                if (src) std::memcpy(outputs[c] + done, src, sizeof(float) * static_cast<size_t>(k));
+                if (src) std::memcpy(outputs[c] + done, src + offset, sizeof(float) * static_cast<size_t>(k));
                 else std::memset(outputs[c] + done, 0, sizeof(float) * static_cast<size_t>(k));
             }
             if (m_peak_count) note_peaks(outputs, done, k);

@@ -205,8 +205,7 @@ void add_into(float* __restrict dst, const float* __restrict src, int n) {
 
 }  // namespace
 
-void Host::gather_inputs(Instance* inst, const std::vector<Feed>& feeds) {
-    const int n = m_config.block_size;
+void Host::gather_inputs(Instance* inst, const std::vector<Feed>& feeds, int offset, int n) {
     for (const Feed& feed : feeds) {
         if (feed.sources.empty()) {
             inst->hold_constant(feed.pin);
@@ -214,10 +213,12 @@ void Host::gather_inputs(Instance* inst, const std::vector<Feed>& feeds) {
         }
         float* dst = inst->buffer(feed.pin);
         if (!dst) continue;
+        dst += offset;
         bool any = false;
         for (const auto& [from, from_pin] : feed.sources) {
             const float* src = from->buffer(from_pin);
             if (!src) continue;
+            src += offset;
             if (!any) std::copy(src, src + n, dst);
             else
                 add_into(dst, src, n);
@@ -227,17 +228,20 @@ void Host::gather_inputs(Instance* inst, const std::vector<Feed>& feeds) {
     }
 }
 
-void Host::run_block(int n) {
+int Host::run_block(int n) {
     if (!m_opened) open();
-    if (n < 0 || n > m_config.block_size) n = m_config.block_size;
+    const int offset = m_block_offset;
+    const int left = m_config.block_size - offset;
+    if (n < 0 || n > left) n = left;
     if (before_block) before_block(*this, m_clock);
     const std::vector<Instance*>& run_order = order();  // m_feeds follows it
     for (size_t k = 0; k < run_order.size(); ++k) {
-        gather_inputs(run_order[k], m_feeds[k]);
-        run_order[k]->run_block(m_clock, n);
+        gather_inputs(run_order[k], m_feeds[k], offset, n);
+        run_order[k]->run_block(m_clock - offset, m_clock, n);
     }
     const int start = m_clock;
     m_clock += n;
+    m_block_offset = n == left || !m_keep_grid ? 0 : offset + n;
     if (!m_pending_gui.empty()) {
         std::vector<std::pair<Instance*, int>> pending;
         pending.swap(m_pending_gui);
@@ -246,14 +250,11 @@ void Host::run_block(int n) {
     if (after_block) after_block(*this, start, n);
     // With two threads the GUI thread makes the idle calls on its own clock.
     if (!m_bridge) idle();
+    return n;
 }
 
 void Host::run(int samples) {
-    while (samples > 0) {
-        const int n = std::min(samples, m_config.block_size);
-        run_block(n);
-        samples -= n;
-    }
+    while (samples > 0) samples -= run_block(samples);
 }
 
 void Host::idle() {
@@ -282,6 +283,7 @@ void Host::close() {
     m_wires.clear();
     m_order.clear();
     m_opened = false;
+    m_block_offset = 0;
 }
 
 void Host::queue_midi(Instance* to, int gui_pin, int clock, int32_t word) {

@@ -340,20 +340,20 @@ void Instance::close() {
     m_open = false;
 }
 
-void Instance::run_block(int block_start, int n) {
+void Instance::run_block(int block_start, int from, int n) {
     if (!m_open) return;
     if (m_audio_v1) {
-        run_block_v1(block_start, n);
+        run_block_v1(block_start, from, n);
         return;
     }
     m_block_start = block_start;
-    const int end = block_start + n;
-    int cur = block_start;
-    auto process = [&](int from, int count) {
+    const int end = from + n;
+    int cur = from;
+    auto process = [&](int at, int count) {
         if (count <= 0 || m_sleeping || !m_audio || !m_audio->process_function) return;
-        m_clock = from;
+        m_clock = at;
         m_in_process = true;
-        m_audio->process_function(m_audio->object, from - block_start, count);
+        m_audio->process_function(m_audio->object, at - block_start, count);
         m_in_process = false;
     };
     while (!m_events.empty() && m_events.front().clock < end) {
@@ -374,18 +374,18 @@ void Instance::run_block(int block_start, int n) {
     m_clock = end;
 }
 
-void Instance::run_block_v1(int block_start, int n) {
+void Instance::run_block_v1(int block_start, int from, int n) {
     // The block is cut at event times as for the newer entry: each event is queued (opcode 7)
     // just before the stretch that starts at its clock, and its value written into the variable
     // then, so that a module reading its variables in process sees a change from its own sample.
     m_block_start = block_start;
-    const int end = block_start + n;
-    int cur = block_start;
-    auto process = [&](int from, int count) {
+    const int end = from + n;
+    int cur = from;
+    auto process = [&](int at, int count) {
         if (count <= 0 || m_sleeping || !m_audio_v1->process) return;
-        m_clock = from;
+        m_clock = at;
         m_in_process = true;
-        m_audio_v1->process(m_audio_v1, from - block_start, count);
+        m_audio_v1->process(m_audio_v1, at - block_start, count);
         m_in_process = false;
     };
     while (!m_events.empty() && m_events.front().clock < end) {

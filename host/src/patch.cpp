@@ -589,10 +589,14 @@ void PatchRun::run_until(int clock, const std::function<void(const std::vector<c
     std::vector<const float*> bufs(m_outputs.size());
     while (m_host.sample_clock() < clock) {
         const int start = m_host.sample_clock();
-        const int n = std::min(m_host.config().block_size, clock - start);
+        const int offset = m_host.block_offset();
+        const int n = std::min(m_host.config().block_size - offset, clock - start);
         run_scheduled_block(n);
         if (sink) {
-            for (size_t i = 0; i < m_outputs.size(); ++i) bufs[i] = m_outputs[i].inst->buffer(m_outputs[i].pin);
+            for (size_t i = 0; i < m_outputs.size(); ++i) {
+                const float* b = m_outputs[i].inst->buffer(m_outputs[i].pin);
+                bufs[i] = b ? b + offset : nullptr;
+            }
             sink(bufs, n);
         }
     }
@@ -600,23 +604,25 @@ void PatchRun::run_until(int clock, const std::function<void(const std::vector<c
 
 void PatchRun::run_scheduled_block(int n) {
     const int start = m_host.sample_clock();
+    const int offset = m_host.block_offset();
+    n = std::min(n, m_host.config().block_size - offset);
     apply_due(start, start + n);
     m_host.run_block(n);
-    note_sound(n);
+    note_sound(offset, n);
 }
 
 // A wavetable oscillator (an instance with a "wbf_path" pin) is the one module that is silent by
 // default: its bank starts empty. Only those are watched, and only until they first sound.
 static bool watched_for_silence(const Instance& inst) { return inst.find_pin("wbf_path") >= 0; }
 
-void PatchRun::note_sound(int n) {
+void PatchRun::note_sound(int offset, int n) {
     const auto& insts = m_host.instances();
     for (size_t i = 0; i < insts.size() && i < m_sounded.size(); ++i) {
         if (m_sounded[i] || !watched_for_silence(*insts[i])) continue;
         for (const PinInfo& p : insts[i]->pins()) {
             if (p.datatype != DT_FSAMPLE || p.direction != DR_OUT || p.gui_only()) continue;
             const float* b = insts[i]->buffer(p.index);
-            if (b && std::any_of(b, b + n, [](float x) { return x != 0.0f; })) m_sounded[i] = 1;
+            if (b && std::any_of(b + offset, b + offset + n, [](float x) { return x != 0.0f; })) m_sounded[i] = 1;
         }
     }
 }

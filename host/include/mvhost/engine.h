@@ -172,7 +172,8 @@ public:
 private:
     Engine(std::unique_ptr<PatchRun> run, Threads threads);
     void find_inputs();
-    void feed_inputs(const float* const* inputs, int offset, int n);
+    // Channel frames [from, from + n) into elements [offset, offset + n) of the audio_in buffers.
+    void feed_inputs(const float* const* inputs, int from, int offset, int n);
     void queue_event(const EngineEvent& e, int clock);
     void apply_due_audio(int block_start, int block_end);  // [audio] Threads::Two
     void apply_due_gui();                                  // [gui] Threads::Two

@@ -192,8 +192,9 @@ private:
     // Fills an unconnected input's buffer with its constant for the coming block, unless it holds
     // it already.
     void hold_constant(int gui_pin);
-    void run_block(int block_start, int n);
-    void run_block_v1(int block_start, int n);
+    // Runs [from, from + n) of the block whose element 0 is at clock `block_start`.
+    void run_block(int block_start, int from, int n);
+    void run_block_v1(int block_start, int from, int n);
 
     Host& m_host;
     std::shared_ptr<Plugin> m_plugin;
@@ -274,8 +275,18 @@ public:
 
     // Opens every instance (MD_OPEN, then GUI opcode 0) and queues the initial pin states.
     void open();
-    // Runs one block of block_size samples (or n, at most block_size) and the GUI calls after it.
-    void run_block(int n = -1);
+    // Runs one block of block_size samples (or n, at most block_size) and the GUI calls after it;
+    // returns the samples run. Each run starts a block at element 0 of the buffers, unless the
+    // grid is kept (below).
+    int run_block(int n = -1);
+    // From now on a run shorter than a block leaves the rest of that block for the next run (n is
+    // then at most what is left of it): the buffers keep one block grid from the first sample, so
+    // that a module asleep on a buffer it filled, or one counting a block's worth of samples, sees
+    // the same buffers whatever lengths a driver runs. The engine keeps it.
+    void keep_block_grid() { m_keep_grid = true; }
+    // Where the next run_block starts inside its block: the element of the buffers it writes
+    // first (always 0 unless the grid is kept).
+    int block_offset() const { return m_block_offset; }
     // Runs whole blocks until `samples` more samples have been processed.
     void run(int samples);
     // Runs the GUI idle calls once (the host does this after every block).
@@ -331,7 +342,7 @@ private:
     int summed_state(const Wire& into, int state) const;
     void propagate_midi(Instance* from, int gui_pin, int32_t word, int clock);
     void propagate_gui_write(Instance* from, int gui_pin, bool changed);
-    void gather_inputs(Instance* inst, const std::vector<Feed>& feeds);
+    void gather_inputs(Instance* inst, const std::vector<Feed>& feeds, int offset, int n);
     void compute_order();
 
     HostConfig m_config;
@@ -341,6 +352,8 @@ private:
     std::vector<Instance*> m_order;
     std::vector<std::vector<Feed>> m_feeds;  // parallel to m_order
     int m_clock = 0;
+    int m_block_offset = 0;
+    bool m_keep_grid = false;
     bool m_opened = false;
     int64_t m_seq = 0;
     int64_t m_ahead_seq = -(int64_t{1} << 40);

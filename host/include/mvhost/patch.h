@@ -139,7 +139,7 @@ private:
     std::pair<Instance*, int> resolve_pin(const std::string& ref, const std::string& place) const;
     mvh::PinValue parse_value(const Instance* inst, int pin, const nlohmann::json& v, const std::string& place) const;
     void apply_due(int block_start, int block_end);
-    void note_sound(int n);
+    void note_sound(int offset, int n);
 
     std::string m_name;
     UserReport m_report;
