@@ -11,6 +11,10 @@
 
 namespace mvh::validate {
 
+// The note "load" leaves when the file is no plug-in at all (it does not load, or lacks the entry
+// points): the later checks are then skipped instead of failing once each for the same reason.
+constexpr const char* kNotAPlugin = "the file does not load as a plug-in";
+
 struct Check {
     const char* name;
     int min_strictness;

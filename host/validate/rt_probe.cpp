@@ -2,9 +2,11 @@
 // the host callback can pause counting while the plug-in is inside the host.
 #include "rt_probe.h"
 
+#ifndef _WIN32
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -24,10 +26,15 @@ struct ShimEntries {
 const ShimEntries& shim() {
     static const ShimEntries entries = [] {
         ShimEntries e;
+#ifdef _WIN32
+        // Windows has no preloading: the allocator and the system calls cannot be interposed, so
+        // the real-time checks report that they did not run.
+#else
         e.arm = reinterpret_cast<MVRtArmFn>(dlsym(RTLD_DEFAULT, "mv_rt_arm"));
         e.take = reinterpret_cast<MVRtTakeFn>(dlsym(RTLD_DEFAULT, "mv_rt_take"));
         e.live = reinterpret_cast<MVRtLiveFn>(dlsym(RTLD_DEFAULT, "mv_rt_live_allocations"));
         if (!e.arm || !e.take || !e.live) e = {};
+#endif
         return e;
     }();
     return entries;
@@ -79,6 +86,9 @@ RtScope::Suspend::~Suspend() {
 }
 
 std::string rt_shim_path() {
+#ifdef _WIN32
+    return {};
+#else
     if (const char* env = std::getenv("MVHOST_RT_SHIM"); env && *env) return env;
     char exe[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
@@ -90,6 +100,7 @@ std::string rt_shim_path() {
         if (std::filesystem::exists(candidate, ec)) return std::filesystem::weakly_canonical(candidate, ec).string();
     }
     return {};
+#endif
 }
 
 }  // namespace mvh::validate

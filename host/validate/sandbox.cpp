@@ -22,25 +22,6 @@
 
 namespace mvh::validate {
 
-namespace {
-
-void read_lines(std::string& pending, CheckResult& r) {
-    size_t nl;
-    while ((nl = pending.find('\n')) != std::string::npos) {
-        const std::string line = pending.substr(0, nl);
-        pending.erase(0, nl + 1);
-        if (line.size() < 2) continue;
-        const std::string text = line.substr(2);
-        if (line[0] == 'F') r.failures.push_back(text);
-        else if (line[0] == 'S') {
-            r.status = "skip";
-            r.notes.push_back(text);
-        } else r.notes.push_back(text);
-    }
-}
-
-}  // namespace
-
 CheckResult run_check(const Check& check, const std::string& path, int strictness, uint32_t seed, double timeout_s) {
     CheckResult r;
     r.plugin = path;
@@ -98,7 +79,7 @@ CheckResult run_check(const Check& check, const std::string& path, int strictnes
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         pending.append(buf, static_cast<size_t>(n));
-        read_lines(pending, r);
+        read_report_lines(pending, r);
     }
     close(fds[0]);
     if (timed_out) kill(pid, SIGKILL);
