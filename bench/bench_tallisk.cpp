@@ -113,6 +113,22 @@ void BM_OscillatorMorph(benchmark::State& state) {
 }
 BENCHMARK(BM_OscillatorMorph)->Args({0, 0})->Args({0, 1})->Args({1, 0})->ArgNames({"gliding", "plain"});
 
+// The morph position's chain alone, over the gliding run's inputs: the floor under the gliding
+// morph, whose every step waits for the one before.
+void BM_MorphChain(benchmark::State& state) {
+    std::vector<float> morph(kBlock), positions(kBlock);
+    float target = 0.37f, pos = Oscillator::morph_target(target);
+    for (auto _ : state) {
+        target = target > 0.5f ? 0.2f : 0.8f;
+        std::fill(morph.begin(), morph.end(), target);
+        benchmark::DoNotOptimize(morph.data());
+        for (int i = 0; i < kBlock; ++i) positions[i] = pos = Oscillator::morph_step(pos, morph[i]);
+        benchmark::DoNotOptimize(positions.data());
+    }
+    per_sample(state);
+}
+BENCHMARK(BM_MorphChain);
+
 // The bare loops over one level at 5 V (no reader, no checks): what the block path costs without
 // the per-block bookkeeping.
 void BM_Loop(benchmark::State& state) {

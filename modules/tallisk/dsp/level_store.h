@@ -61,7 +61,10 @@ private:
     // be mistaken for "nothing retired".
     static constexpr uint64_t kNoPending = ~uint64_t{0};
 
-    static int block_of(const uint64_t* map, int w) { return static_cast<int>((map[w / 8] >> (8 * (w % 8))) & 0xFFu); }
+    static int block_of(const uint64_t* map, int w) {
+        const auto u = static_cast<unsigned>(w);  // 0..63: unsigned division is a shift
+        return static_cast<int>((map[u / 8] >> (8 * (u % 8))) & 0xFFu);
+    }
     const float* block(int b) const { return m_blocks + static_cast<size_t>(b) * kBlockSamples; }
 
     float* m_blocks;  // kBlockCount x 13458, owned
@@ -92,6 +95,9 @@ public:
 
     // Block of waveform w (0..63) as published when the reader began.
     const float* waveform(int w) const { return m_store->block(LevelStore::block_of(m_map, w)); }
+    // The first block: every waveform(w) lies waveform_offset(w) samples past it.
+    const float* blocks() const { return m_store->block(0); }
+    int waveform_offset(int w) const { return LevelStore::block_of(m_map, w) * kBlockSamples; }
 
 private:
     LevelStore* m_store;

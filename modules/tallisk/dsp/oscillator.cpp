@@ -20,14 +20,6 @@ constexpr float kIndexScale = 16384.0f;
 // call. Without -ffast-math the compiler keeps the two operations.
 inline float round_even_small(float x) { return (x + 8388608.0f) - 8388608.0f; }
 
-// The morph input as a position target: 0..64, NaN plays 0.
-inline float morph_target(float morph) {
-    float m = std::fabs(morph) * 64.0f;
-    // The position lives in 0..64; anything past the last waveform plays it alone anyway.
-    if (!(m <= 64.0f)) m = std::isnan(m) ? 0.0f : 64.0f;
-    return m;
-}
-
 constexpr std::array<int, kLevelCount> kShifts = [] {
     std::array<int, kLevelCount> shifts{};
     for (int i = 0; i < kLevelCount; ++i) shifts[i] = level_shift(i);
@@ -301,13 +293,7 @@ void Oscillator::render_streaming(const float* pitch, float* out, int count) {
     m_behind = true;
 }
 
-void Oscillator::advance_morph(float morph) { m_morph_pos = next_morph_pos(m_morph_pos, morph); }
-
-inline float Oscillator::next_morph_pos(float pos, float morph) {
-    const float m = morph_target(morph);
-    const float t = static_cast<float>(pos + 0.1 * (m - pos));
-    return std::fabs(m - t) < 0.001 ? m : t;
-}
+void Oscillator::advance_morph(float morph) { m_morph_pos = morph_step(m_morph_pos, morph); }
 
 inline float Oscillator::morph_sample(const LevelReader& reader) {
     const int k = std::min(static_cast<int>(round_even_small(m_morph_pos)), kWaveCount - 1);
@@ -341,28 +327,40 @@ void Oscillator::morph_loop(const LevelReader& reader, const float* morph, float
     float fm = static_cast<float>((pos + 0.5) - k);
     const float* wa = reader.waveform(k) + offset;
     const float* wb = k < kWaveCount - 1 ? reader.waveform(k + 1) + offset : wa;
+    int a_offset = static_cast<int>(wa - reader.blocks()), b_offset = static_cast<int>(wb - reader.blocks());
     int i = 0;
     while (i < count) {
         const float m = morph_target(morph[i]);
         if (m != target || pos != m) {
-            target = m;
-            const float t = static_cast<float>(pos + 0.1 * (m - pos));
-            pos = std::fabs(m - t) < 0.001 ? m : t;
-            const int pair = std::min(static_cast<int>(round_even_small(pos)), kWaveCount - 1);
-            fm = static_cast<float>((pos + 0.5) - pair);
-            if (pair != k) {  // the pair changes only where the position crosses a half
-                k = pair;
-                wa = reader.waveform(k) + offset;
-                wb = k < kWaveCount - 1 ? reader.waveform(k + 1) + offset : wa;
-            }
-            // A gliding sample is one sample of the cross-fade, inline (a glide changes the pair
-            // every sample, so there is no run to hand over).
-            const uint32_t j = w.phase >> w.shift;
-            const float f = static_cast<float>(w.phase & w.mask) * w.scale;
-            const float a = wa[j] + (wa[j + 1] - wa[j]) * f;
-            const float b = wb[j] + (wb[j + 1] - wb[j]) * f;
-            out[i++] = a + fm * (b - a);
-            w.phase += w.increment;
+            // A glide: the positions of its samples first (the serial chain, one step after the
+            // other), with each sample's pair as offsets from the first block and its weight;
+            // then the cross-fades of the whole run at once.
+            constexpr int kGlideRun = 64;
+            alignas(32) int32_t a_at[kGlideRun], b_at[kGlideRun];
+            alignas(32) float weight[kGlideRun];
+            const int start = i;
+            float next = m;
+            do {
+                target = next;
+                const float t = static_cast<float>(pos + 0.1 * (next - pos));
+                pos = std::fabs(next - t) < 0.001 ? next : t;
+                const int pair = std::min(static_cast<int>(round_even_small(pos)), kWaveCount - 1);
+                fm = static_cast<float>((pos + 0.5) - pair);
+                if (pair != k) {  // the pair changes only where the position crosses a half
+                    k = pair;
+                    a_offset = reader.waveform_offset(k) + offset;
+                    b_offset = k < kWaveCount - 1 ? reader.waveform_offset(k + 1) + offset : a_offset;
+                }
+                const int n = i - start;
+                weight[n] = fm;
+                a_at[n] = a_offset;
+                b_at[n] = b_offset;
+                if (++i == count || i - start == kGlideRun) break;
+                next = morph_target(morph[i]);
+            } while (next != target || pos != next);
+            w.phase = m_loops->glide(reader.blocks(), a_at, b_at, weight, w, out + start, i - start);
+            wa = reader.blocks() + a_offset;
+            wb = reader.blocks() + b_offset;
             continue;
         }
         // A held input repeats the same value; only a different one needs its target worked out.

@@ -2,6 +2,7 @@
 // update with its level selection, single-waveform playback and morphing, over a LevelStore.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 
@@ -69,6 +70,21 @@ public:
     void render_morph_streaming(const float* pitch, const float* morph, float* out, int count);
     void render_morph_static(const float* morph, float* out, int count);
 
+    // The morph input as a position target: 0..64, NaN plays 0.
+    static float morph_target(float morph) {
+        float m = std::fabs(morph) * 64.0f;
+        // The position lives in 0..64; anything past the last waveform plays it alone anyway.
+        if (!(m <= 64.0f)) m = std::isnan(m) ? 0.0f : 64.0f;
+        return m;
+    }
+    // One step of the morph position towards the input's target: a tenth of the way, in double,
+    // and onto the target once within 0.001 of it.
+    static float morph_step(float pos, float morph) {
+        const float m = morph_target(morph);
+        const float t = static_cast<float>(pos + 0.1 * (m - pos));
+        return std::fabs(m - t) < 0.001 ? m : t;
+    }
+
     // State, for the tests. The pitch-derived values are those of the last pitch played.
     uint32_t phase() const { return m_phase; }
     uint32_t increment() const { return values().increment; }
@@ -112,7 +128,6 @@ private:
     float blended_at(const float* wave) const;
     void render_blended(const float* wave, float* out, int count);
     void advance_morph(float morph);
-    static float next_morph_pos(float pos, float morph);
     float morph_sample(const LevelReader& reader);
     PhaseWalk walk() const { return {m_phase, m_v.increment, static_cast<uint32_t>(m_v.shift), m_v.mask, m_v.scale}; }
     void morph_loop(const LevelReader& reader, const float* morph, float* out, int count);

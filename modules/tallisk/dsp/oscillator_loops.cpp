@@ -109,6 +109,22 @@ uint32_t one_level_plain(const float* level, uint32_t shift, const int32_t* incr
     return phase;
 }
 
+uint32_t glide_plain(const float* base, const int32_t* a_at, const int32_t* b_at, const float* fm, PhaseWalk w,
+                     float* out, int count) {
+    uint32_t phase = w.phase;
+    for (int i = 0; i < count; ++i) {
+        const float* wa = base + a_at[i];
+        const float* wb = base + b_at[i];
+        const uint32_t j = phase >> w.shift;
+        const float f = static_cast<float>(phase & w.mask) * w.scale;
+        const float a = wa[j] + (wa[j + 1] - wa[j]) * f;
+        const float b = wb[j] + (wb[j + 1] - wb[j]) * f;
+        out[i] = a + fm[i] * (b - a);
+        phase += w.increment;
+    }
+    return phase;
+}
+
 int held_run_plain(const float* x, int count) {
     int n = 0;
     while (n < count && x[n] == x[0]) ++n;
@@ -117,8 +133,8 @@ int held_run_plain(const float* x, int count) {
 
 }  // namespace
 
-const OscillatorLoops kPlainLoops{single_plain,    crossfade_plain,  held_run_plain,
-                                  streaming_plain, entry_span_plain, one_level_plain};
+const OscillatorLoops kPlainLoops{single_plain,    crossfade_plain,  held_run_plain, streaming_plain,
+                                  entry_span_plain, one_level_plain, glide_plain};
 
 const OscillatorLoops* avx2_loops() {
 #ifdef TALLISK_HAVE_AVX2_LOOPS

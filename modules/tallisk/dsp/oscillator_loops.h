@@ -66,6 +66,10 @@ struct OscillatorLoops {
     // then the phase moves by the sample's own increment. Returns the phase after the last one.
     uint32_t (*one_level)(const float* level, uint32_t shift, const int32_t* increment, const float* pitch,
                           uint32_t phase, float* out, int count);
+    // A gliding morph, its positions worked out before: sample i cross-fades the tables at
+    // base + a[i] and base + b[i] by fm[i], each read as `single` reads it.
+    uint32_t (*glide)(const float* base, const int32_t* a, const int32_t* b, const float* fm, PhaseWalk walk,
+                      float* out, int count);
 };
 
 extern const OscillatorLoops kPlainLoops;
