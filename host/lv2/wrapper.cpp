@@ -28,10 +28,12 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <thread>
 
 #include "mvhost/engine.h"
+#include "mvp/scripted_user.h"
 #include "mvp/user.h"
 #include "port_plan.h"
 
@@ -145,6 +147,7 @@ private:
     void read_atoms(uint32_t frames);
     void write_midi_out();
     void wait_for_gui();
+    std::set<std::string> save_banks(LV2_State_Make_Path* make_path);
 
     std::string m_bundle;
     double m_rate;
@@ -532,6 +535,7 @@ LV2_State_Status Plugin::save(LV2_State_Store_Function store, LV2_State_Handle h
     }
     json pins = json::object();
     m_gui.call([&] {
+        const std::set<std::string> banks = make_path ? save_banks(make_path) : std::set<std::string>();
         const json doc = m_engine->stored_patch();
         mvh::Host& host = m_engine->host();
         for (const json& in : doc["instances"]) {
@@ -550,7 +554,7 @@ LV2_State_Status Plugin::save(LV2_State_Store_Function store, LV2_State_Handle h
                 if (mvlv2::is_file_pin(info) && value.is_string() && fs::path(value.get<std::string>()).is_absolute() && map_path) {
                     std::string file = value.get<std::string>();
                     // A copy in the state's own folder travels with the session to another machine.
-                    if (make_path) {
+                    if (make_path && !banks.count(file)) {
                         char* copy = make_path->path(make_path->handle, fs::path(file).filename().c_str());
                         std::error_code ec;
                         if (copy && fs::copy_file(file, copy, fs::copy_options::overwrite_existing, ec)) file = copy;
@@ -569,6 +573,35 @@ LV2_State_Status Plugin::save(LV2_State_Store_Function store, LV2_State_Handle h
     const std::string text = pins.dump();
     return store(handle, m_urid.state_pins, text.c_str(), text.size() + 1, m_urid.atom_string,
                  LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
+}
+
+// [gui] Each oscillator's editor saves the bank it holds as a person would (File > Save bank, the
+// file chooser answered with a file of the state's folder), so that a bank edited or built in the
+// session reopens with the state, on another machine too, whatever became of the file it came
+// from. Its "wbf_path" then names that file, as it does after a person saves. Returns the files
+// written.
+std::set<std::string> Plugin::save_banks(LV2_State_Make_Path* make_path) {
+    std::set<std::string> saved;
+    for (const auto& inst : m_engine->host().instances()) {
+        const int pin = inst->find_pin("wbf_path");
+        if (pin < 0 || !inst->gui() || !inst->is_open()) continue;
+        char* made = make_path->path(make_path->handle, (inst->name() + ".wb1").c_str());
+        if (!made) continue;
+        const std::string file = made;
+        std::free(made);
+        mvp::ScriptedUser saver;
+        saver.set_reporter([this](const std::string& line) { log(m_logger.Note, line); });
+        saver.choose_menu({"File", "Save bank"}).choose_file(file);
+        {
+            mvp::ScopedUser scope(&saver);
+            inst->pointer(GD_POINTER_DOWN, 1, 1);
+            inst->pointer(GD_POINTER_UP, 1, 1);
+        }
+        if (saver.pending() == 0 && saver.problems().empty() && inst->value(pin).text == file) saved.insert(file);
+        else
+            log(m_logger.Warning, "instance \"" + inst->name() + "\": its bank could not be saved into the state; the state names the bank file it came from");
+    }
+    return saved;
 }
 
 LV2_State_Status Plugin::restore(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle,

@@ -150,15 +150,63 @@ TEST_F(Lv2Host, StateReopensWithTheBankChosenInTheSession) {
     second.restore(state);
     lilv_state_free(state);
     const auto got = second.render(2 * 44100, {100, 3000}, notes);
-    // The same session in mvhost: the bank chosen, the patch saved, and the saved patch reopened.
-    const fs::path saved = fs::path(arp_chorus) / "saved.json";
-    render(arp_chorus, dir->path / "first.wav", "--seconds 0.1 --set osc.wbf_path=" + bank + " --save-patch " + saved.string());
+    // The same in mvhost: the bundle's patch reopened with the stored pins and the bank the state
+    // carries (the chosen file loaded into the bank the session held, from its current waveform on).
+    const fs::path wb1 = dir->path / "state" / "osc.wb1";
+    ASSERT_TRUE(fs::exists(wb1));
     const auto reference = render(arp_chorus, dir->path / "bank.wav",
-                                  "--seconds 2 --midi keys=" + kSource + "/examples/arp_chords.mid", saved.string());
-    fs::remove(saved);
+                                  "--seconds 2 --set osc.wbf_path=" + wb1.string() + " --midi keys=" + kSource + "/examples/arp_chords.mid");
     const auto plain = render(arp_chorus, dir->path / "plain.wav", "--seconds 2 --midi keys=" + kSource + "/examples/arp_chords.mid");
     EXPECT_EQ(first_difference(got, reference), SIZE_MAX);
     EXPECT_NE(first_difference(got, plain), SIZE_MAX) << "the restored bank made no difference";
+}
+
+// A bank the patch's script edits (waveform 1 made a sawtooth, morphed with the file's waveform 2)
+// is saved into the state as a .wb1: the session reopens with the same sound after the bank file
+// of the bundle is gone. (The script plays again in the reopened patch, as in a reopened saved
+// patch, so the sound alone would also hold with the file's copy; the .wb1 is what carries the
+// edit.)
+TEST_F(Lv2Host, StateCarriesTheBankEditedInTheSession) {
+    const fs::path folder = dir->path / "edited";
+    fs::create_directories(folder);
+    fs::copy_file(kSource + "/examples/arp_bank.wbf", folder / "arp_bank.wbf");
+    std::ofstream(folder / "edited.json") << R"({
+      "sample_rate": 44100, "block_size": 256, "duration": 1, "host": {"folder": "."},
+      "instances": [
+        {"name": "pitch", "module": "builtin:constant", "pins": {"Value": 4.0}},
+        {"name": "osc", "module": "tallisk", "pins": {"wbf_path": "arp_bank.wbf", "Morph Sw.": "Enable", "Morph": 0.07}},
+        {"name": "out", "module": "audio_out"}],
+      "wires": [["pitch.Out", "osc.Pitch"], ["osc.Output", "out.Left"]],
+      "events": [{"time": 0.01, "pointer": "osc", "action": "down", "x": 10, "y": 10}],
+      "user": [{"menu": ["New", "Sawtooth"]}],
+      "plugin": {"controls": []},
+      "output": {"channels": ["out.Left"]}})";
+    const std::string bundle = export_bundle(dir->path, (folder / "edited.json").string(), "edited");
+    lv2test::World world;
+    const LilvPlugin* plugin = world.load(bundle);
+    ASSERT_NE(plugin, nullptr);
+    const int64_t frames = 22050, skip = 4410;  // compared after the script's edit has played in
+    LilvState* state = nullptr;
+    std::vector<std::vector<float>> first;
+    {
+        lv2test::Instance inst(world, plugin, kRate);
+        first = inst.render(frames, {512}, {});
+        state = inst.save((dir->path / "edited_state").string());
+        ASSERT_NE(state, nullptr);
+    }
+    fs::remove(fs::path(bundle) / "files" / "arp_bank.wbf");
+    lv2test::Instance again(world, plugin, kRate);
+    again.restore(state);
+    lilv_state_free(state);
+    const auto reopened = again.render(frames, {512}, {});
+    ASSERT_EQ(reopened.size(), 1u);
+    ASSERT_GT(rms(first[0]), 1e-3);
+    first[0].erase(first[0].begin(), first[0].begin() + skip);
+    std::vector<std::vector<float>> tail = {{reopened[0].begin() + skip, reopened[0].end()}};
+    EXPECT_EQ(first_difference(first, tail), SIZE_MAX);
+    bool saved = false;
+    for (const auto& e : fs::recursive_directory_iterator(dir->path / "edited_state")) saved = saved || e.path().extension() == ".wb1";
+    EXPECT_TRUE(saved) << "no .wb1 in the state's folder";
 }
 
 // lv2apply runs one frame per run() and passes no features; the same sound through the patch,
