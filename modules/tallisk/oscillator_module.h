@@ -5,6 +5,9 @@
 
 #include "mv_sdk2/mv_module.h"
 #include "oscillator.h"
+#ifdef TALLISK_HQ
+#include "hq_oscillator.h"
+#endif
 
 namespace tallisk {
 
@@ -19,6 +22,13 @@ enum AudioPin {
     kAudioOutput = 6,
     kAudioTablePtr = 7,
 };
+
+// The one difference of the high-quality build (tallisk_hq): the oscillator that plays.
+#ifdef TALLISK_HQ
+using PlayingOscillator = HqOscillator;
+#else
+using PlayingOscillator = Oscillator;
+#endif
 
 // Oldest host version this module is written for.
 constexpr intptr_t kMinHostVersion = 95990;
@@ -38,13 +48,13 @@ public:
     void process_morph_streaming(int buffer_offset, int sample_count);
     void process_morph_static(int buffer_offset, int sample_count);
 
-    const Oscillator& oscillator() const { return m_osc; }
+    const PlayingOscillator& oscillator() const { return m_osc; }
 
 private:
     void choose_process_function();
     float current_pitch();
 
-    Oscillator m_osc;
+    PlayingOscillator m_osc;
     float* m_pitch = nullptr;
     float* m_morph = nullptr;
     float* m_out = nullptr;

@@ -13,6 +13,13 @@ set(TALLISK_DSP_SOURCES
   ${TALLISK_DIR}/dsp/oscillator_loops.cpp
   ${TALLISK_DIR}/dsp/real_fft.cpp)
 
+# The high-quality build's reader (tallisk_hq only): the sinc kernel, its loops, the oscillator
+# that plays through it.
+set(TALLISK_HQ_DSP_SOURCES
+  ${TALLISK_DIR}/dsp/hq_oscillator.cpp
+  ${TALLISK_DIR}/dsp/sinc_kernel.cpp
+  ${TALLISK_DIR}/dsp/sinc_kernel_avx2.cpp)
+
 # Everything else a test can drive without the host: the bank and its edits, the file formats,
 # the editor's operations and the view link.
 set(TALLISK_CORE_SOURCES
