@@ -147,8 +147,10 @@ const std::vector<PinMeaning> kMeanings = {
 const std::vector<PinMeaning>& pin_meanings() { return kMeanings; }
 
 const PinMeaning* pin_meaning(const std::string& module, const std::string& pin) {
+    // tallisk's high-quality build has tallisk's pins, meaning the same.
+    const std::string& name = module == "QB_TKMAIN HQ" ? std::string("QB_TKMAIN") : module;
     for (const PinMeaning& m : kMeanings)
-        if (module == m.module && pin == m.pin) return &m;
+        if (name == m.module && pin == m.pin) return &m;
     return nullptr;
 }
 
