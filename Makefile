@@ -81,11 +81,11 @@ test-tsan: deps
 	  $(foreach p,$(TSAN_PLUGINS),$(BUILD_TSAN)/plugins/$(p).so) \
 	  --check gui_threaded --check lifecycle --strictness 10 --seed 20261208 --repeat 3 --no-shim --timeout 300
 	@# The live host (when built: GTK 3 and JACK found) plays for a few seconds on a screen and a
-	@# dummy JACK server of its own while a pointer draws in the wave view and a control changes:
-	@# GUI thread, process callback and recorder side by side.
+	@# dummy JACK server of its own while a pointer draws in the wave view, a control changes and
+	@# both keyboards play: GUI thread, process callback and recorder side by side.
 	@if [ -x $(BUILD_TSAN)/tests/play_tests ]; then \
 	  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/host/play/tests/tsan.supp \
-	  $(BUILD_TSAN)/tests/play_tests --gtest_filter='PlayLive.Drag*:PlayLive.Octave*:PlayLive.Note*'; fi
+	  $(BUILD_TSAN)/tests/play_tests --gtest_filter='PlayLive.Drag*:PlayLive.Octave*:PlayLive.Note*:PlayLive.OnScreen*'; fi
 	@# The same check must fail a module whose GUI and audio objects race (ThreadSanitizer ends the
 	@# check's child with status 66).
 	@TSAN_OPTIONS=halt_on_error=1 $(BUILD_TSAN)/bin/mvhost validate $(BUILD_TSAN)/tests/validate_plugins/vt_races.so \

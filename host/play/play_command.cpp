@@ -34,6 +34,8 @@ struct PlayOptions {
     double seconds = 0.0;
     std::string save_patch;
     std::string midi_in;
+    std::vector<std::string> midi;  // as render's --midi: FILE.mid or INSTANCE=FILE.mid
+    bool loop = false;
     int zoom = 3;
     std::vector<std::string> plugin_dirs;
 };
@@ -72,6 +74,7 @@ private:
         if (m_opt.zoom < 1 || m_opt.zoom > 16) return fail("--zoom " + std::to_string(m_opt.zoom) + ": expected 1 to 16");
         if (!std::isfinite(m_opt.seconds) || m_opt.seconds < 0 || m_opt.seconds > 86400)
             return fail("--seconds: expected a number of seconds from 0 (no limit) to 86400");
+        if (m_opt.loop && m_opt.midi.empty()) return fail("--loop: repeats the files of --midi, and none was given");
         return true;
     }
 
@@ -102,12 +105,17 @@ private:
         options.threads = Engine::Threads::Two;
         options.plugin_dirs = m_opt.plugin_dirs;
         for (const std::string& d : default_plugin_dirs()) options.plugin_dirs.push_back(d);
+        options.overrides.midi = m_opt.midi;
+        options.overrides.loop_midi = m_opt.loop;
         try {
             m_engine = Engine::from_document(m_doc, m_opt.patch, fs::path(m_opt.patch).parent_path().string(), options);
         } catch (const PatchError& e) {
             return fail(e.what());
         }
         m_rate = static_cast<int>(m_engine->sample_rate());
+        if (m_opt.loop && m_engine->midi_loop_frames() < m_engine->block_size())
+            return fail("--loop: the MIDI file's messages span less than one block (" +
+                        std::to_string(m_engine->block_size()) + " frames); there is nothing to repeat");
         if (m_opt.seconds > 0) m_engine->set_limit(std::max<int64_t>(1, std::llround(m_opt.seconds * m_rate)));
         return true;
     }
@@ -170,6 +178,7 @@ private:
         m_window = std::make_unique<PlayWindow>(*m_engine, *m_driver, fs::path(m_opt.patch).filename().string(),
                                                 m_client_name, m_opt.zoom);
         m_user->set_parent(m_window->widget());
+        m_user->set_start_folder([this](const mvp::FileRequest& r) { return start_folder(r); });
         m_window->user_busy = [this] { return m_user->busy(); };
         m_window->dismiss_user = [this] { m_user->dismiss_all(); };
         m_window->midi_target = m_midi_target;
@@ -184,6 +193,23 @@ private:
         if (!m_driver->start(&error)) return fail(error);
         if (m_interrupted) m_window->interrupt();
         return true;
+    }
+
+    // Where a chooser opens when its module names no folder: a save where the instance's current
+    // file lives (its bank), anything else in the patch's folder; never where mvhost was started.
+    std::string start_folder(const mvp::FileRequest& r) const {
+        std::error_code ec;
+        const fs::path patch_dir = fs::absolute(fs::path(m_opt.patch).parent_path(), ec).lexically_normal();
+        Instance* inst = m_window ? m_window->calling() : nullptr;
+        if (r.save && inst)
+            for (const PinInfo& p : inst->pins()) {
+                if (p.datatype != DT_TEXT || p.direction != DR_IN || (p.extra != "path" && p.name != "wbf_path")) continue;
+                const std::string text = inst->value(p.index).text;
+                if (text.empty()) continue;
+                const fs::path file = fs::path(text).is_absolute() ? fs::path(text) : patch_dir / text;
+                if (fs::is_directory(file.parent_path(), ec)) return file.parent_path().string();
+            }
+        return patch_dir.string();
     }
 
     // The patch as it would be written to `path`: every stored and person-set value, paths rebased
@@ -291,6 +317,9 @@ void register_play(CLI::App& app, int& status) {
     cmd->add_option("--seconds", opt->seconds, "Stop after this many seconds of audio, unattended");
     cmd->add_option("--save-patch", opt->save_patch, "On close (and Ctrl+S), write the patch with its stored values");
     cmd->add_option("--midi-in", opt->midi_in, "The midi_source instance the MIDI input feeds (default: the first)");
+    cmd->add_option("--midi", opt->midi, "Play a MIDI file into the first midi_source, or INSTANCE=FILE.mid (repeatable)")
+        ->allow_extra_args(false);
+    cmd->add_flag("--loop", opt->loop, "Play the --midi files again from their start after their last message");
     cmd->add_option("--zoom", opt->zoom, "Panel magnification, 1 to 16 (default 3)");
     cmd->add_option("--plugins", opt->plugin_dirs, "Further folders to search for modules");
     cmd->callback([opt, &status] { status = PlaySession(*opt, std::cout, std::cerr).run(); });

@@ -41,6 +41,15 @@ public:
 #endif
     }
 
+    // Where a chooser starts when its module names no folder (mvp::GtkUser).
+    void set_start_folder(std::function<std::string(const mvp::FileRequest&)> hook) {
+#ifdef MV_HAVE_PLATFORM_GTK
+        m_gtk->set_start_folder_hook(std::move(hook));
+#else
+        (void)hook;
+#endif
+    }
+
     // Whether a menu, box, dialog or chooser waits for the person.
     bool busy() const {
 #ifdef MV_HAVE_PLATFORM_GTK

@@ -165,6 +165,29 @@ int key_offset(guint keyval) {
 
 }  // namespace
 
+class PlayWindow::Calling {
+public:
+    Calling(PlayWindow* w, Instance* inst) : m_w(w) { m_w->m_calling.push_back(inst); }
+    ~Calling() { m_w->m_calling.pop_back(); }
+    Calling(const Calling&) = delete;
+    Calling& operator=(const Calling&) = delete;
+
+private:
+    PlayWindow* m_w;
+};
+
+bool PlayWindow::in_call(const Instance* inst) const {
+    for (const Instance* c : m_calling)
+        if (!c || c == inst) return true;
+    return false;
+}
+
+Instance* PlayWindow::calling() const {
+    for (auto it = m_calling.rbegin(); it != m_calling.rend(); ++it)
+        if (*it) return *it;
+    return nullptr;
+}
+
 void PlayWindow::build() {
     install_style();
     m_window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -308,9 +331,8 @@ GtkWidget* PlayWindow::build_panel(Instance* inst) {
 void PlayWindow::set_control(Control& c, const PinValue& v) {
     // A GUI-side pin may make its module open a chooser or dialog right here (the colour picker's
     // "Open"): the timers must leave the modules alone meanwhile.
-    ++m_in_module;
+    Calling call(this, c.inst);
     m_engine.set_control(c.inst, c.pin, v);
-    --m_in_module;
 }
 
 GtkWidget* PlayWindow::build_control(Instance* inst, int pin) {
@@ -622,7 +644,7 @@ gboolean PlayWindow::on_draw(GtkWidget*, cairo_t* cr, gpointer p) {
     // module that is still busy. So it is once the GUI object has closed (the window stays up
     // while the modules ask their close-time questions).
     if (!inst->gui() && !panel->surface) return TRUE;
-    if (inst->gui() && (!self->m_in_module || !panel->surface)) {
+    if (inst->gui() && (!self->in_call(inst) || !panel->surface)) {
         if (w != panel->width || h != panel->height || !panel->dc) {
             if (panel->dc) mvp::delete_panel_dc(panel->dc);
             if (panel->surface) cairo_surface_destroy(panel->surface);
@@ -631,9 +653,10 @@ gboolean PlayWindow::on_draw(GtkWidget*, cairo_t* cr, gpointer p) {
             panel->width = w;
             panel->height = h;
         }
-        ++self->m_in_module;
-        inst->paint(panel->dc, w, h);
-        --self->m_in_module;
+        {
+            Calling call(self, inst);
+            inst->paint(panel->dc, w, h);
+        }
         mvp::GdiFlush();
         mvp::Image image;
         if (mvp::read_image(panel->dc, &image) && image.width == w && image.height == h) {
@@ -674,19 +697,17 @@ gboolean PlayWindow::on_button(GtkWidget*, GdkEventButton* ev, gpointer p) {
     auto* panel = static_cast<Panel*>(p);
     PlayWindow* self = panel->window;
     // The panels answer the primary button, as the modules know only one.
-    if (ev->button != 1 || self->m_in_module || !panel->inst->gui()) return TRUE;
+    if (ev->button != 1 || !self->m_calling.empty() || !panel->inst->gui()) return TRUE;
     const int x = static_cast<int>(std::floor(ev->x / self->m_zoom));
     const int y = static_cast<int>(std::floor(ev->y / self->m_zoom));
     if (ev->type == GDK_BUTTON_PRESS) {
         panel->pressed = true;
-        ++self->m_in_module;
+        Calling call(self, panel->inst);
         panel->inst->pointer(GD_POINTER_DOWN, x, y);
-        --self->m_in_module;
     } else if (ev->type == GDK_BUTTON_RELEASE && panel->pressed) {
         panel->pressed = false;
-        ++self->m_in_module;
+        Calling call(self, panel->inst);
         panel->inst->pointer(GD_POINTER_UP, x, y);
-        --self->m_in_module;
     }
     self->show_cursor(*panel);
     gtk_widget_queue_draw(panel->area);
@@ -696,13 +717,14 @@ gboolean PlayWindow::on_button(GtkWidget*, GdkEventButton* ev, gpointer p) {
 gboolean PlayWindow::on_motion(GtkWidget*, GdkEventMotion* ev, gpointer p) {
     auto* panel = static_cast<Panel*>(p);
     PlayWindow* self = panel->window;
-    if (self->m_in_module || !panel->inst->gui()) return TRUE;
+    if (!self->m_calling.empty() || !panel->inst->gui()) return TRUE;
     // While the button is held GTK keeps sending motion here even outside the panel, which is
     // what a module that captured the mouse expects; positions outside are passed as they are.
-    ++self->m_in_module;
-    panel->inst->pointer(GD_POINTER_MOVE, static_cast<int>(std::floor(ev->x / self->m_zoom)),
-                         static_cast<int>(std::floor(ev->y / self->m_zoom)));
-    --self->m_in_module;
+    {
+        Calling call(self, panel->inst);
+        panel->inst->pointer(GD_POINTER_MOVE, static_cast<int>(std::floor(ev->x / self->m_zoom)),
+                             static_cast<int>(std::floor(ev->y / self->m_zoom)));
+    }
     self->show_cursor(*panel);
     return TRUE;
 }
@@ -756,27 +778,31 @@ gboolean PlayWindow::on_tick(gpointer p) { return static_cast<PlayWindow*>(p)->t
 
 bool PlayWindow::tick() {
     ++m_ticks;
-    if (m_in_module == 0) {
-        ++m_in_module;
+    if (m_calling.empty()) {
+        Calling call(this, nullptr);
         m_engine.pump(true);
-        --m_in_module;
     } else {
-        m_engine.pump(false);
+        // Inside a module's dialog: the others get what the sound sent them.
+        Calling call(this, nullptr);
+        const std::vector<Instance*> busy(m_calling.begin(), m_calling.end() - 1);
+        m_engine.pump_except([&busy](const Instance* inst) {
+            for (const Instance* b : busy)
+                if (!b || b == inst) return true;
+            return false;
+        });
     }
-    if (m_in_module == 0) {
-        if (m_ticks % kIdleEvery == 0) {
-            ++m_in_module;
-            m_engine.idle();
-            --m_in_module;
-        }
-        for (const auto& panel : m_panels) {
-            Instance* inst = panel->inst;
-            if (inst->repaint_requests != panel->seen_repaints || inst->panel_width != panel->width ||
-                inst->panel_height != panel->height) {
-                panel->seen_repaints = inst->repaint_requests;
-                gtk_widget_set_size_request(panel->area, inst->panel_width * m_zoom, inst->panel_height * m_zoom);
-                gtk_widget_queue_draw(panel->area);
-            }
+    if (m_calling.empty() && m_ticks % kIdleEvery == 0) {
+        Calling call(this, nullptr);
+        m_engine.idle();
+    }
+    for (const auto& panel : m_panels) {
+        Instance* inst = panel->inst;
+        if (in_call(inst)) continue;
+        if (inst->repaint_requests != panel->seen_repaints || inst->panel_width != panel->width ||
+            inst->panel_height != panel->height) {
+            panel->seen_repaints = inst->repaint_requests;
+            gtk_widget_set_size_request(panel->area, inst->panel_width * m_zoom, inst->panel_height * m_zoom);
+            gtk_widget_queue_draw(panel->area);
         }
     }
     if (m_ticks % kMeterEvery == 0) update_meters();
@@ -786,7 +812,7 @@ bool PlayWindow::tick() {
     // Without a person (time up, a signal, the server gone) what is on the screen is dismissed
     // first: nobody would answer it.
     const bool unattended = m_interrupted || m_driver.finished() || m_driver.server_gone();
-    const bool busy = m_in_module > 0 || (user_busy && user_busy());
+    const bool busy = !m_calling.empty() || (user_busy && user_busy());
     if (unattended && busy && !m_dismissed) {
         m_dismissed = true;
         if (dismiss_user) dismiss_user();
@@ -937,10 +963,21 @@ PlayWindow::End PlayWindow::run(std::ostream& out) {
                              this);
     update_status();
     m_tick = g_timeout_add(kTickMs, on_tick, this);
+    gdk_event_handler_set(on_gdk_event, this, nullptr);
     gtk_main();
+    gdk_event_handler_set(+[](GdkEvent* ev, gpointer) { gtk_main_do_event(ev); }, nullptr, nullptr);
     g_source_remove(m_tick);
     m_tick = 0;
     return m_end;
+}
+
+// A modal dialog's grab makes GTK drop the window manager's close request for every other window:
+// it is noted here, before GTK sees it, and honoured once the dialog has ended.
+void PlayWindow::on_gdk_event(GdkEvent* ev, gpointer p) {
+    auto* self = static_cast<PlayWindow*>(p);
+    if (ev->type == GDK_DELETE && self->m_window && ev->any.window == gtk_widget_get_window(self->m_window))
+        self->m_close_requested = true;
+    gtk_main_do_event(ev);
 }
 
 }  // namespace mvh

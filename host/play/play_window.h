@@ -42,6 +42,9 @@ public:
     // While the modules close: marks the instance whose questions follow (null: none) and shows
     // it before they come.
     void show_closing(Instance* inst);
+    // The instance whose call into its module is innermost on the stack (whose menu, dialog or
+    // chooser a request comes from), or null.
+    Instance* calling() const;
     // Asks whether to save the changed patch; the path chosen, or "" when the person declines.
     std::string ask_save_as(const std::string& folder, const std::string& name);
 
@@ -106,9 +109,14 @@ private:
     guint m_tick = 0;
     int m_ticks = 0;
     int m_message_ticks = 0;
-    // Calls into a module nest when it opens a menu or dialog (their loops run ours); while one
-    // runs, the timers leave the modules alone.
-    int m_in_module = 0;
+    // Calls into a module nest when it opens a menu or dialog (their loops run ours): the
+    // instances whose calls are on the stack, innermost last (null: a call into every module, as
+    // pump and idle are). While one runs, the timers leave it alone; the other panels keep
+    // following the sound.
+    std::vector<Instance*> m_calling;
+    class Calling;
+    bool in_call(const Instance* inst) const;
+    static void on_gdk_event(GdkEvent* ev, gpointer p);
     bool m_printed = false;
     bool m_quit = false;
     bool m_close_requested = false;

@@ -171,6 +171,16 @@ Engine::Engine(std::unique_ptr<PatchRun> run, Threads threads) : m_run(std::move
     if (m_threads == Threads::Two) {
         m_audio_schedule = m_run->schedule();
         m_gui_schedule = m_run->schedule();
+        // A file whose messages all lie at its start has no length to repeat: it plays once.
+        for (const ScheduledEvent& e : m_audio_schedule)
+            if (e.looped) m_loop_length = std::max<int64_t>(m_loop_length, e.clock);
+        if (m_loop_length > 0) {
+            for (const ScheduledEvent& e : m_audio_schedule)
+                if (e.looped) m_loop_schedule.push_back(e);
+            m_audio_schedule.erase(std::remove_if(m_audio_schedule.begin(), m_audio_schedule.end(),
+                                                  [](const ScheduledEvent& e) { return e.looped; }),
+                                   m_audio_schedule.end());
+        }
         m_queues = std::make_unique<EngineQueues>();
         m_sources = midi_sources();
         for (Instance* source : m_sources) m_source_pins.push_back(source->find_pin("MIDI In"));
@@ -349,6 +359,21 @@ void Engine::apply_due_audio(int block_start, int block_end) {
         } else if (e.kind == ScheduledEvent::PinValue && !e.inst->pins()[static_cast<size_t>(e.pin)].gui_only())
             e.inst->queue_audio_value(e.pin, std::move(e.value), clock);  // this copy is the audio thread's own
     }
+    // A pass ends on the file's last message and the next one starts at that same clock, so that a
+    // file ending on its last note-off loops without a gap. (The driver refuses loops shorter than
+    // a block, so that a block never holds many passes.)
+    while (m_loop_length > 0) {
+        if (m_loop_next == m_loop_schedule.size()) {
+            m_loop_next = 0;
+            m_loop_offset += m_loop_length;
+        }
+        const ScheduledEvent& e = m_loop_schedule[m_loop_next];
+        const int64_t at = e.clock + m_loop_offset;
+        if (at >= block_end) break;
+        ++m_loop_next;
+        note_midi(e.inst, e.midi);
+        host.queue_midi(e.inst, e.pin, static_cast<int>(std::max<int64_t>(at, block_start)), e.midi);
+    }
 }
 
 int Engine::run(int frames, const float* const* inputs, float* const* outputs, const EngineEvent* events,
@@ -457,10 +482,13 @@ void Engine::release_all(int clock) {
     }
 }
 
-void Engine::apply_due_gui() {
+void Engine::apply_due_gui(const std::function<bool(const Instance*)>& busy) {
     const int64_t clock = frames_played();
     while (m_gui_next < m_gui_schedule.size() && m_gui_schedule[m_gui_next].clock <= clock) {
-        ScheduledEvent& e = m_gui_schedule[m_gui_next++];
+        ScheduledEvent& e = m_gui_schedule[m_gui_next];
+        // The schedule keeps its order: everything after an event for a busy instance waits too.
+        if (busy && busy(e.inst)) return;
+        ++m_gui_next;
         if (e.kind == ScheduledEvent::Pointer) {
             e.inst->pointer(e.pointer_opcode, e.x, e.y);
         } else if (e.kind == ScheduledEvent::PinValue) {
@@ -472,16 +500,33 @@ void Engine::apply_due_gui() {
 }
 
 void Engine::pump(bool call_modules) {
+    if (call_modules) pump_except({});
+    else pump_except([](const Instance*) { return true; });
+}
+
+void Engine::pump_except(const std::function<bool(const Instance*)>& busy) {
     if (m_threads == Threads::One || !m_queues) return;
     m_queues->free_spent();
     m_queues->take_announcements(m_queues->m_announced);
-    if (!call_modules) return;
-    for (EngineQueues::Announcement& a : m_queues->m_announced) {
+    // Taken out first: a module called here may open a dialog whose loop pumps again.
+    std::vector<EngineQueues::Announcement> now;
+    std::vector<EngineQueues::Announcement>& waiting = m_queues->m_announced;
+    if (!busy) {
+        now.swap(waiting);
+    } else {
+        size_t kept = 0;
+        for (EngineQueues::Announcement& a : waiting) {
+            if (!busy(a.inst)) now.push_back(std::move(a));
+            else if (&waiting[kept++] != &a) waiting[kept - 1] = std::move(a);
+        }
+        waiting.resize(kept);
+        if (now.empty() && kept) return;
+    }
+    for (EngineQueues::Announcement& a : now) {
         if (a.has_value) a.inst->store_gui_value(a.pin, a.i, a.f, a.has_text ? &a.text : nullptr, false);
         if (a.notify) a.inst->gui_notify(a.pin);
     }
-    m_queues->m_announced.clear();
-    apply_due_gui();
+    apply_due_gui(busy);
 }
 
 }  // namespace mvh

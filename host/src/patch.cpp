@@ -179,7 +179,9 @@ void PatchRun::apply_overrides(const PatchOverrides& o) {
                                   (ev["to"] == target || ev["to"] == target + ".MIDI In");
                 if (!same) events.push_back(ev);
             }
-        events.push_back({{"time", 0}, {"midi_file", fs::absolute(file).lexically_normal().string()}, {"to", target}});
+        const std::string absolute = fs::absolute(file).lexically_normal().string();
+        events.push_back({{"time", 0}, {"midi_file", absolute}, {"to", target}});
+        if (o.loop_midi) m_looped_files.push_back(absolute);
         m_doc["events"] = events;
     }
 }
@@ -546,6 +548,7 @@ void PatchRun::queue_events(const CheckedPatch& patch) {
             continue;
         }
         m_midi_files.emplace_back(ev.file_path, ev.place);
+        se.looped = std::find(m_looped_files.begin(), m_looped_files.end(), ev.file_path) != m_looped_files.end();
         for (const auto& [clock, word] : ev.file) {
             ScheduledEvent m = se;
             m.midi = word;

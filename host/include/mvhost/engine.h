@@ -107,6 +107,9 @@ public:
 
     // [gui] Frames after which run() gives silence and finished() turns true (0: no end).
     void set_limit(int64_t frames) { m_limit = frames; }
+    // [any] Threads::Two: how long the looped MIDI files play before they start again (the
+    // clock of their last message; 0 when nothing loops).
+    int64_t midi_loop_frames() const { return m_loop_length; }
 
     // [gui] Prepares the audio side (queues reserved, record lookups frozen, instances opened).
     // The audio thread may call run() from the moment it returns until deactivate().
@@ -140,6 +143,10 @@ public:
     // without (a module's menu or dialog is open), keeps it for later. With Threads::One, run()
     // does all of this itself, between blocks.
     void pump(bool call_modules = true);
+    // [gui] The same while some modules are inside a call of their own (a dialog's loop): what is
+    // for an instance `busy` names waits for a later pump, in its order; the others get theirs now,
+    // so that their panels keep following the sound.
+    void pump_except(const std::function<bool(const Instance*)>& busy);
     // [gui] The GUI idle calls (GD_IDLE to the objects that asked for them), at the driver's
     // pace: about 30 a second is what a person sees as smooth. Threads::One: run() makes them.
     void idle() { host().idle(); }
@@ -176,7 +183,7 @@ private:
     void feed_inputs(const float* const* inputs, int from, int offset, int n);
     void queue_event(const EngineEvent& e, int clock);
     void apply_due_audio(int block_start, int block_end);  // [audio] Threads::Two
-    void apply_due_gui();                                  // [gui] Threads::Two
+    void apply_due_gui(const std::function<bool(const Instance*)>& busy);                                  // [gui] Threads::Two
     void note_peaks(float* const* outputs, int from, int n);  // [audio] Threads::Two
     void note_midi(Instance* inst, int32_t word);              // [audio] Threads::Two
     void release_all(int clock);                               // [audio] Threads::Two
@@ -196,6 +203,12 @@ private:
     size_t m_audio_next = 0;
     std::vector<ScheduledEvent> m_gui_schedule;
     size_t m_gui_next = 0;
+    // The looped MIDI files' messages, taken out of the audio schedule and played again every
+    // m_loop_length frames ([audio] the next one and the current pass's start).
+    std::vector<ScheduledEvent> m_loop_schedule;
+    int64_t m_loop_length = 0;
+    size_t m_loop_next = 0;
+    int64_t m_loop_offset = 0;
     std::unique_ptr<EngineQueues> m_queues;
 
     std::set<std::pair<const Instance*, int>> m_set_by_person;  // [gui]

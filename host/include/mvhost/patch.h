@@ -44,6 +44,9 @@ struct ScheduledEvent {
     int32_t midi = 0;
     int pointer_opcode = 0;
     int x = 0, y = 0;
+    // A message of a MIDI file given with `loop_midi`: a live host plays it again each time the
+    // file has played through.
+    bool looped = false;
 };
 
 struct OutputChannel {
@@ -63,6 +66,9 @@ struct PatchOverrides {
     // Files the patch's user script saves may lie outside the patch's folder (a patch from
     // elsewhere is held to its folder by default).
     bool user_saves_anywhere = false;
+    // The files of `midi` start again after their last message (their events are marked
+    // ScheduledEvent::looped; the live engine repeats them, a render plays them once).
+    bool loop_midi = false;
 };
 
 class PatchRun {
@@ -155,6 +161,7 @@ private:
     std::vector<OutputChannel> m_outputs;
     std::vector<std::pair<std::string, std::string>> m_midi_files;  // path, the event that plays it
     bool m_user_saves_anywhere = false;
+    std::vector<std::string> m_looped_files;  // --midi files, as the events name them, with loop_midi
     std::vector<std::string> m_set;         // --set arguments, applied after the patch's values
     std::vector<char> m_sounded;            // per instance (creation order): an output was not 0
     std::string m_format = "float";

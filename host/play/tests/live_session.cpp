@@ -9,6 +9,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <X11/Xlib.h>
 
 #include <chrono>
 #include <cmath>
@@ -28,6 +29,24 @@ double since(std::chrono::steady_clock::time_point t0) {
 }
 
 }  // namespace
+
+bool ask_window_to_close(const std::string& name) {
+    const std::string ids = output_of({"xdotool", "search", "--onlyvisible", "--name", name});
+    const unsigned long id = std::strtoul(ids.c_str(), nullptr, 10);
+    if (id == 0) return false;
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return false;
+    XEvent ev{};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = id;
+    ev.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    ev.xclient.data.l[1] = CurrentTime;
+    const bool sent = XSendEvent(display, id, False, NoEventMask, &ev) != 0;
+    XCloseDisplay(display);
+    return sent;
+}
 
 pid_t spawn(const std::vector<std::string>& argv, int out_fd, const std::string& err_path) {
     posix_spawn_file_actions_t actions;

@@ -29,6 +29,10 @@ std::string read_file(const std::string& path);
 // Runs a command to completion and returns what it wrote on stdout.
 std::string output_of(const std::vector<std::string>& argv, double timeout_seconds = 20);
 
+// Asks the window whose title matches `name` (xdotool's pattern) to close, as a window manager's
+// close button does (WM_DELETE_WINDOW). False when no such window is on the screen.
+bool ask_window_to_close(const std::string& name);
+
 class Screen {
 public:
     // Xvfb and jackd; sets DISPLAY and JACK_DEFAULT_SERVER for every child started after.

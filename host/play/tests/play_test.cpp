@@ -53,6 +53,11 @@ int xdotool(const std::vector<std::string>& args) {
     return run(argv);
 }
 
+// xdotool's key, keydown or keyup on whatever has the keyboard focus.
+void keys(const std::vector<std::string>& names, const char* how = "key") {
+    for (const std::string& k : names) ASSERT_EQ(xdotool({how, k}), 0) << k;
+}
+
 void click_at(int x, int y) {
     ASSERT_EQ(xdotool({"mousemove", "--sync", std::to_string(x), std::to_string(y)}), 0);
     pause(0.1);
@@ -275,32 +280,102 @@ TEST_F(PlayLive, ClickOnTheEditorOpensItsMenuAndNewSawtoothPlaysASawtooth) {
     expect_silence_then_sawtooth(wav);
 }
 
-TEST_F(PlayLive, LoadBankInTheFileChooserPlaysTheBank) {
-    const std::string patch = write_patch("load.json", kEmptyOscPatch);
+// File > Load bank (the first entry of the second menu), or Save bank (its second).
+void open_bank_chooser(const Rect& osc, bool save, const std::string& title) {
+    click_at(osc.x + osc.w / 3, osc.y + osc.h / 3);
+    pause(0.7);
+    if (save) keys({"Down", "Down", "Right", "Down", "Return"});
+    else keys({"Down", "Down", "Right", "Return"});
+    ASSERT_EQ(xdotool({"search", "--sync", "--onlyvisible", "--name", title}), 0) << "the file chooser";
+    pause(0.5);
+}
+
+TEST_F(PlayLive, BankChoosersOpenBesideThePatchAndTheBankAndShowBothKinds) {
+    // The patch and a 16-waveform bank in a folder of their own, away from where mvhost starts.
+    const fs::path dir = fs::path(temp_dir()) / "choose";
+    fs::create_directories(dir);
+    fs::copy_file(kBank, dir / "sweep.wbf", fs::copy_options::overwrite_existing);
+    const std::string patch = write_patch("choose/load.json", kEmptyOscPatch);
     const std::string wav = temp_dir() + "/load.wav";
     Play play({kMvhost, "play", patch, "--record", wav, "--seconds", "5"}, temp_dir() + "/load.err");
     ASSERT_TRUE(play.wait_ready(20)) << play.err();
-    const Rect osc = play.panels().at("osc");
-    click_at(osc.x + osc.w / 3, osc.y + osc.h / 3);
-    pause(0.7);
-    // File > Load bank, the first entry of the second.
-    for (const char* key : {"Down", "Down", "Right", "Return"}) ASSERT_EQ(xdotool({"key", key}), 0);
-    ASSERT_EQ(xdotool({"search", "--sync", "--onlyvisible", "--name", "Open|Load"}), 0) << "the file chooser";
-    pause(0.5);
-    // The bank's whole path pasted into the chooser's location entry, then Return. (Typed key by
-    // key, the entry's completion, which arrives late, would mix itself into the path.)
-    const std::string clip = temp_dir() + "/path.txt";
-    std::ofstream(clip) << kBank;
-    const pid_t xclip = spawn({"xclip", "-quiet", "-loops", "1", "-selection", "clipboard", "-i", clip}, -1, "");
-    ASSERT_GT(xclip, 0);
+    open_bank_chooser(play.panels().at("osc"), false, "Open|Load");
+    // The list shows the patch's folder through a filter that lets .wbf files in: the bank is the
+    // only entry; Down selects it and Return presses Open.
+    run({"import", "-window", "root", std::string(MV_BINARY_DIR) + "/tests/play-load-chooser.png"});
+    keys({"Down"});
     pause(0.3);
-    ASSERT_EQ(xdotool({"key", "ctrl+l"}), 0);
-    ASSERT_EQ(xdotool({"key", "ctrl+v"}), 0);
-    EXPECT_EQ(wait_exit(xclip, 5), 0) << "the path was pasted";
-    pause(0.3);
-    ASSERT_EQ(xdotool({"key", "Return"}), 0);
+    keys({"Return"});
     ASSERT_EQ(play.wait_exit(30), 0) << play.err();
     expect_silence_then_sawtooth(wav);
+
+    // Saving that bank opens where it lives: a bare name typed there lands beside it.
+    std::string json = R"({"instances": [{"name": "osc", "module": "tallisk", "pins": {"wbf_path": "sweep.wbf"}}]})";
+    const std::string saving = write_patch("choose/save.json", json);
+    Play again({kMvhost, "play", saving, "--seconds", "6"}, temp_dir() + "/save.err");
+    ASSERT_TRUE(again.wait_ready(20)) << again.err();
+    open_bank_chooser(again.panels().at("osc"), true, "Save");
+    keys({"ctrl+a"});
+    ASSERT_EQ(xdotool({"type", "copy"}), 0);
+    keys({"Return"});
+    ASSERT_EQ(again.wait_exit(30), 0) << again.err();
+    EXPECT_TRUE(fs::is_regular_file(dir / "copy.wb1")) << again.err();
+}
+
+bool window_visible(const std::string& name) {
+    return !output_of({"xdotool", "search", "--onlyvisible", "--name", name}).empty();
+}
+
+// The pixels of a part of the screen, as the person sees them.
+std::string grab(const Rect& r) {
+    const std::string path = temp_dir() + "/grab.rgb";
+    run({"import", "-window", "root", "-crop",
+         std::to_string(r.w) + "x" + std::to_string(r.h) + "+" + std::to_string(r.x) + "+" + std::to_string(r.y),
+         "rgb:" + path});
+    return read_file(path);
+}
+
+TEST_F(PlayLive, OtherPanelsLiveWhileADialogIsOpenAndACloseMadeMeanwhileIsHonoured) {
+    // The patch draws a square wave into the view at 3 s, while the editor's Evaluate dialog is up.
+    std::string events;
+    for (int k = 0; k <= 20; ++k)
+        events += R"(, {"time": 3.0, "pointer": "view", "action": "move", "x": )" + std::to_string(2 + 2 * k) +
+                  R"(, "y": )" + (k <= 10 ? "8" : "40") + "}";
+    const std::string patch = write_patch("evaluate.json", R"({
+      "sample_rate": 48000, "block_size": 1024,
+      "instances": [
+        {"name": "pitch", "module": "builtin:constant", "pins": {"Value": 5.0}},
+        {"name": "osc", "module": "tallisk", "pins": {"Waveform": 0, "wbf_path": "BANK"}},
+        {"name": "view", "module": "tallisk_view", "pins": {"Mode": "Draw"}},
+        {"name": "out", "module": "audio_out"}
+      ],
+      "wires": [["pitch.Out", "osc.Pitch"], ["view.Wave out", "osc.Wave in"], ["osc.Wave out", "view.Wave in"],
+                ["osc.Output", "out.Left"]],
+      "events": [{"time": 3.0, "pointer": "view", "action": "down", "x": 2, "y": 8})" + events +
+                                                                   R"(, {"time": 3.0, "pointer": "view", "action": "up", "x": 42, "y": 40}],
+      "output": {"channels": ["out.Left"]},
+      "user": [{"message_box": "No", "caption": "TK_MAIN"}]
+    })");
+    Play play({kMvhost, "play", patch, "--seconds", "60", "--zoom", "1", "--save-patch", temp_dir() + "/evaluate-saved.json"},
+              temp_dir() + "/evaluate.err");
+    ASSERT_TRUE(play.wait_ready(20)) << play.err();
+    const Rect osc = play.panels().at("osc"), view = play.panels().at("view"), status = play.at("widget", "status");
+    click_at(osc.x + osc.w / 3, osc.y + osc.h / 3);
+    pause(0.7);
+    keys({"Down", "Down", "Down", "Down", "Right", "Return"});  // Edit > Evaluate
+    ASSERT_EQ(xdotool({"search", "--sync", "--onlyvisible", "--name", "Expression evaluator"}), 0);
+    const std::string view_before = grab(view), status_before = grab(status);
+    pause(3.0);
+    run({"import", "-window", "root", std::string(MV_BINARY_DIR) + "/tests/play-evaluate-open.png"});
+    EXPECT_TRUE(grab(view) != view_before) << "the wave view follows the patch's drawing";
+    EXPECT_TRUE(grab(status) != status_before) << "the status line counts on";
+    // Closing the window now is noted, and done as soon as the dialog is cancelled.
+    ASSERT_TRUE(ask_window_to_close("evaluate.json"));
+    pause(0.5);
+    EXPECT_TRUE(window_visible("Expression evaluator"));
+    keys({"Escape"});
+    ASSERT_EQ(play.wait_exit(20), 0) << play.err();
+    EXPECT_EQ(play.err().find("60.00 s played"), std::string::npos) << play.err();
 }
 
 // A keyboard of the test's own: a JACK client whose MIDI output sends one note when asked.
@@ -387,10 +462,6 @@ TEST_F(PlayLive, NoteFromTheMidiPortPlaysAndThePatchIsSavedWithItsOwnRate) {
     EXPECT_NE(text.find("\"restored\": true"), std::string::npos) << text;
 }
 
-// xdotool's key, keydown or keyup on whatever has the keyboard focus.
-void keys(const std::vector<std::string>& names, const char* how = "key") {
-    for (const std::string& k : names) ASSERT_EQ(xdotool({how, k}), 0) << k;
-}
 
 void center(const Rect& r) {
     ASSERT_GT(r.w, 0) << "not listed";
@@ -522,9 +593,6 @@ TEST_F(PlayLive, SecondsEndUnattendedWithOpenMenuAndUnansweredQuestion) {
         << play.err();
 }
 
-bool window_visible(const std::string& name) {
-    return !output_of({"xdotool", "search", "--onlyvisible", "--name", name}).empty();
-}
 
 TEST_F(PlayLive, ClosingAsksEachModuleWhileTheWindowIsUpThenOffersToSaveTheChangedPatch) {
     std::string json = kEmptyOscPatch;
@@ -639,6 +707,46 @@ TEST_F(PlayLive, AKeyboardThatGoesAwayWithKeysDownLeavesNoNoteHeld) {
     EXPECT_TRUE(settled(hz));
 }
 
+TEST_F(PlayLive, MidiFilePlaysAsRenderPlaysItAndLoopsWithLoop) {
+    // A4 for half a second, then A5 released at one second: without a loop the voice stays on A5.
+    const std::string mid = temp_dir() + "/two-notes.mid";
+    const unsigned char bytes[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96, 'M', 'T', 'r', 'k', 0, 0, 0, 20,
+                                   0, 0x90, 69, 100, 96, 0x80, 69, 0, 0, 0x90, 81, 100, 96, 0x80, 81, 0, 0, 0xFF, 0x2F, 0};
+    std::ofstream(mid, std::ios::binary).write(reinterpret_cast<const char*>(bytes), sizeof bytes);
+    const std::string patch = write_patch("looped.json", R"({
+      "sample_rate": 48000, "block_size": 1024, "duration": 1.0,
+      "instances": [
+        {"name": "keys", "module": "midi_source"},
+        {"name": "cv", "module": "midi_to_cv"},
+        {"name": "osc", "module": "tallisk", "pins": {"Waveform": 0, "wbf_path": "BANK"}},
+        {"name": "out", "module": "audio_out"}
+      ],
+      "wires": [["keys.MIDI Out", "cv.MIDI In"], ["cv.Pitch", "osc.Pitch"], ["osc.Output", "out.Left"]],
+      "output": {"channels": ["out.Left"]}
+    })");
+    const std::string live = temp_dir() + "/looped.wav", offline = temp_dir() + "/looped-render.wav";
+    Play play({kMvhost, "play", patch, "--midi", "keys=" + mid, "--loop", "--record", live, "--seconds", "3"},
+              temp_dir() + "/looped.err");
+    ASSERT_TRUE(play.wait_ready(20)) << play.err();
+    ASSERT_EQ(play.wait_exit(30), 0) << play.err();
+    ASSERT_EQ(run({kMvhost, "render", patch, "--midi", mid, "-o", offline, "-q"}), 0);
+    std::vector<float> a, b;
+    int rate = 0, channels = 0;
+    long frames = 0;
+    ASSERT_TRUE(read_wav(offline, &b, &rate, &channels, &frames));
+    ASSERT_TRUE(read_wav(live, &a, &rate, &channels, &frames));
+    ASSERT_EQ(a.size(), 3u * 48000);
+    // The first pass is the render, sample for sample; each later one starts on A4 again.
+    size_t differ = 0;
+    for (size_t k = 0; k < b.size(); ++k) differ += std::fabs(a[k] - b[k]) > 1e-6f;
+    EXPECT_EQ(differ, 0u);
+    for (size_t pass = 0; pass < 3; ++pass) {
+        const size_t at = pass * 48000;
+        EXPECT_NEAR(zero_crossing_hz(a, at + 4800, at + 19200, rate), 440.0, 1.0) << "pass " << pass;
+        EXPECT_NEAR(zero_crossing_hz(a, at + 28800, at + 43200, rate), 880.0, 2.0) << "pass " << pass;
+    }
+}
+
 TEST_F(PlayLive, RefusesAnUnknownMidiInstanceAndARecordingWithoutOutputs) {
     const std::string with_outputs = write_patch("plain2.json", kOscPatch);
     const std::string without = write_patch("silent.json", R"({
@@ -652,6 +760,7 @@ TEST_F(PlayLive, RefusesAnUnknownMidiInstanceAndARecordingWithoutOutputs) {
         {{"play", with_outputs, "--midi-in", "nosuch"}, "--midi-in nosuch: no such instance"},
         {{"play", with_outputs, "--midi-in", "osc"}, "the instance has no \"MIDI In\" MIDI input"},
         {{"play", without, "--record", wav}, "--record: the patch names no output channels"},
+        {{"play", with_outputs, "--midi", wav}, "--midi " + wav + ": the patch has no midi_source instance"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> argv{kMvhost};
@@ -674,6 +783,7 @@ TEST(PlayCommand, RefusesBadInputWithOneLineAndStatus2) {
         {{"play", temp_dir() + "/missing.json"}, "cannot open the patch file"},
         {{"play", patch, "--zoom", "0"}, "--zoom 0: expected 1 to 16"},
         {{"play", patch, "--seconds", "-1"}, "--seconds: expected"},
+        {{"play", patch, "--loop"}, "--loop: repeats the files of --midi, and none was given"},
         {{"play", patch}, "no JACK server is running; start one"},
     };
     // No server answers under this name, whatever else runs on the machine.

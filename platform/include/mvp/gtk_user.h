@@ -63,6 +63,14 @@ public:
         m_cursor_hook = std::move(hook);
     }
     HCURSOR cursor() const { return m_cursor; }
+
+    // Where a file chooser starts when the module names no folder that exists (a first load or
+    // save): the host's answer (the patch's folder, the folder of the file being saved), so that a
+    // chooser never opens in whatever folder the host happened to be started from. An empty
+    // answer leaves GTK's own choice.
+    void set_start_folder_hook(std::function<std::string(const FileRequest&)> hook) {
+        m_start_folder_hook = std::move(hook);
+    }
     const char* cursor_name() const { return m_cursor_name; }
 
     // The GTK window showing a running template dialog, or null.
@@ -104,6 +112,7 @@ private:
     GtkWindow* m_parent = nullptr;
     std::function<void(GtkWidget*)> m_shown_hook;
     std::function<void(HCURSOR, const char*)> m_cursor_hook;
+    std::function<std::string(const FileRequest&)> m_start_folder_hook;
     HCURSOR m_cursor = 0;
     const char* m_cursor_name = "default";
     std::map<HWND, std::unique_ptr<LiveDialog>> m_dialogs;
