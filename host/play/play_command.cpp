@@ -56,7 +56,7 @@ public:
 
     int run() {
         if (!check_options() || !read_patch() || !connect_to_jack() || !build_engine() || !pick_midi_input() ||
-            !open_recorder())
+            !plan_outputs() || !open_recorder())
             return 2;
         watch_signals();
         if (!start()) return 2;
@@ -135,11 +135,23 @@ private:
         return true;
     }
 
+    // The recording and the saved patch, checked against each other and every file the patch
+    // reads before the session starts, and put in place together at its end. (Writing the patch
+    // back over itself is a save, and allowed.)
+    bool plan_outputs() {
+        if (!m_opt.record.empty() && m_engine->outputs().empty())
+            return fail("--record: the patch names no output channels (output.channels)");
+        for (const auto& [path, role] : m_engine->patch().files_read()) m_outs.add_input(path, role);
+        m_outs.add_output(m_opt.record, "--record");
+        m_outs.add_output(m_opt.save_patch, "--save-patch", m_opt.patch);
+        std::string error;
+        return m_outs.check(&error) ? true : fail(error);
+    }
+
     bool open_recorder() {
         if (m_opt.record.empty()) return true;
-        if (m_engine->outputs().empty()) return fail("--record: the patch names no output channels (output.channels)");
         std::string error;
-        m_recorder = Recorder::open(m_opt.record, m_rate, static_cast<int>(m_engine->outputs().size()), &error);
+        m_recorder = Recorder::open(m_outs, m_opt.record, m_rate, static_cast<int>(m_engine->outputs().size()), &error);
         return m_recorder ? true : fail(error);
     }
 
@@ -224,6 +236,18 @@ private:
         return saved;
     }
 
+    // The file a person chose at the end: it may replace the patch, never the recording or
+    // another file the patch reads.
+    bool save_as(const std::string& path, std::string* error) {
+        mvp::OutputSet outs;
+        for (const auto& [file, role] : m_engine->patch().files_read()) outs.add_input(file, role);
+        outs.add_input(m_opt.record, "the recording");
+        outs.add_output(path, "", m_opt.patch);
+        if (!outs.check(error)) return false;
+        outs.put(path, saved_doc(path).dump(2) + "\n");
+        return outs.commit(error);
+    }
+
     // Ctrl+S: the line for the window's status and the terminal.
     std::string save_now() {
         if (m_opt.save_patch.empty()) return "not saved: no --save-patch file was given";
@@ -246,20 +270,29 @@ private:
 
         int status = 0;
         std::string error;
+        bool complete = true;
         if (m_recorder && !m_recorder->finish(&error)) {
             m_err << "mvhost play: " << error << "\n";
+            complete = false;
+        }
+        if (!m_opt.save_patch.empty()) m_outs.put(m_opt.save_patch, saved_doc(m_opt.save_patch).dump(2) + "\n");
+        // All of them or none: a recording without the patch that made it (or the reverse) would
+        // pass for a whole session.
+        if (!complete || !m_outs.commit(&error)) {
+            m_outs.abandon();
+            if (complete) m_err << "mvhost play: " << error << "\n";
+            if (m_recorder && !m_opt.save_patch.empty())
+                m_err << "mvhost play: neither the recording nor the patch was written\n";
             status = 1;
         }
-        std::string save_to = m_opt.save_patch;
-        if (save_to.empty() && attended && m_engine->stored_patch() != m_unchanged)
-            save_to = m_window->ask_save_as(fs::path(m_opt.patch).parent_path().string(),
-                                            fs::path(m_opt.patch).filename().string());
-        if (!save_to.empty()) {
-            if (write_json(save_to, saved_doc(save_to), &error)) {
-                if (save_to != m_opt.save_patch) m_err << "mvhost play: saved " << save_to << "\n";
-            } else {
+        if (m_opt.save_patch.empty() && attended && m_engine->stored_patch() != m_unchanged) {
+            const std::string save_to = m_window->ask_save_as(fs::path(m_opt.patch).parent_path().string(),
+                                                              fs::path(m_opt.patch).filename().string());
+            if (!save_to.empty() && !save_as(save_to, &error)) {
                 m_err << "mvhost play: " << error << "\n";
                 status = 1;
+            } else if (!save_to.empty()) {
+                m_err << "mvhost play: saved " << save_to << "\n";
             }
         }
         report(end);
@@ -299,6 +332,7 @@ private:
     std::unique_ptr<Engine> m_engine;
     Instance* m_midi_target = nullptr;
     int m_midi_pin = -1;
+    mvp::OutputSet m_outs;  // before the recorder, whose file it owns
     std::unique_ptr<Recorder> m_recorder;
     std::unique_ptr<PlayUser> m_user;
     std::unique_ptr<JackDriver> m_driver;

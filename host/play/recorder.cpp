@@ -18,16 +18,18 @@ namespace {
 constexpr size_t kRingBytes = size_t{1} << 22;
 }  // namespace
 
-std::unique_ptr<Recorder> Recorder::open(const std::string& path, int sample_rate, int channels, std::string* error) {
+std::unique_ptr<Recorder> Recorder::open(mvp::OutputSet& outs, const std::string& path, int sample_rate, int channels,
+                                          std::string* error) {
     auto r = std::unique_ptr<Recorder>(new Recorder);
     r->m_path = path;
-    if (!r->m_out.open(path, error, mvp::OutputFile::Access::Seekable)) return nullptr;
+    r->m_out = outs.open_streamed(path, mvp::OutputFile::Access::Seekable, error);
+    if (!r->m_out) return nullptr;
     r->m_channels = channels;
     SF_INFO info{};
     info.samplerate = sample_rate;
     info.channels = channels;
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    r->m_file = sf_open_fd(r->m_out.fd(), SFM_WRITE, &info, 0);
+    r->m_file = sf_open_fd(r->m_out->fd(), SFM_WRITE, &info, 0);
     if (!r->m_file) {
         if (error) *error = path + ": cannot write the WAV file: " + sf_strerror(nullptr);
         return nullptr;
@@ -43,7 +45,7 @@ Recorder::~Recorder() {
         m_stop.store(true, std::memory_order_release);
         if (m_thread.joinable()) m_thread.join();
         if (m_file) sf_close(m_file);
-        m_out.abandon();
+        m_out->abandon();
     }
     if (m_ring) jack_ringbuffer_free(m_ring);
 }
@@ -83,12 +85,11 @@ bool Recorder::finish(std::string* error) {
     if (m_thread.joinable()) m_thread.join();
     m_finished = true;
     // The header sox reads without a warning, as render writes it.
-    const bool closed = sf_close(m_file) == 0 && extend_float_format_chunk(m_out.fd());
+    const bool closed = sf_close(m_file) == 0 && extend_float_format_chunk(m_out->fd());
     m_file = nullptr;
-    std::string why;
-    if (m_write_failed.load() || !closed || !m_out.commit(&why)) {
-        m_out.abandon();
-        if (error) *error = why.empty() ? m_path + ": cannot write the WAV file" : why;
+    if (m_write_failed.load() || !closed) {
+        m_out->abandon();
+        if (error) *error = m_path + ": cannot write the WAV file";
         return false;
     }
     return true;

@@ -16,15 +16,18 @@ namespace mvh {
 
 class Recorder {
 public:
-    // Opens a temporary file beside `path` (renamed into place by finish()). Null with *error
-    // when the file cannot be made.
-    static std::unique_ptr<Recorder> open(const std::string& path, int sample_rate, int channels, std::string* error);
+    // Opens `path` as a streamed output of `outs` (a temporary file beside it, put in place with
+    // the session's other outputs when the set is committed). Null with *error when the file
+    // cannot be made.
+    static std::unique_ptr<Recorder> open(mvp::OutputSet& outs, const std::string& path, int sample_rate, int channels,
+                                          std::string* error);
     ~Recorder();
 
     // [audio] Frames of interleaved channels. What does not fit is counted, never waited for.
     void push(const float* frames, size_t count);
-    // [gui] Stops the writer after it has written everything pushed, closes the file and renames
-    // it into place. False with *error when a write failed.
+    // [gui] Stops the writer after it has written everything pushed and completes the file (its
+    // header as render writes it), ready for the set's commit. False with *error when a write
+    // failed.
     bool finish(std::string* error);
 
     uint64_t frames_written() const { return m_written.load(std::memory_order_relaxed); }
@@ -35,7 +38,7 @@ private:
     void writer();
 
     std::string m_path;
-    mvp::OutputFile m_out;  // the WAV file, put in place only when complete
+    mvp::OutputFile* m_out = nullptr;  // the WAV file, owned by the session's OutputSet
     int m_channels = 1;
     SNDFILE* m_file = nullptr;
     jack_ringbuffer_t* m_ring = nullptr;

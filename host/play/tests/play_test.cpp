@@ -761,6 +761,10 @@ TEST_F(PlayLive, RefusesAnUnknownMidiInstanceAndARecordingWithoutOutputs) {
         {{"play", with_outputs, "--midi-in", "osc"}, "the instance has no \"MIDI In\" MIDI input"},
         {{"play", without, "--record", wav}, "--record: the patch names no output channels"},
         {{"play", with_outputs, "--midi", wav}, "--midi " + wav + ": the patch has no midi_source instance"},
+        // Outputs that would destroy each other or an input, or cannot be written, before the session.
+        {{"play", with_outputs, "--record", with_outputs}, "--record " + with_outputs + ": is the patch"},
+        {{"play", with_outputs, "--record", wav, "--save-patch", wav}, "is the same file as --record " + wav},
+        {{"play", with_outputs, "--record", wav, "--save-patch", temp_dir() + "/nodir/x.json"}, "nodir"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> argv{kMvhost};
@@ -772,6 +776,7 @@ TEST_F(PlayLive, RefusesAnUnknownMidiInstanceAndARecordingWithoutOutputs) {
         EXPECT_NE(read_file(err).find(c.message), std::string::npos) << read_file(err);
     }
     EXPECT_FALSE(fs::exists(wav));
+    EXPECT_TRUE(nlohmann::json::accept(read_file(with_outputs))) << "the patch is still the patch";
 }
 
 TEST(PlayCommand, RefusesBadInputWithOneLineAndStatus2) {
