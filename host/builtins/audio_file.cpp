@@ -11,6 +11,7 @@
 #include "audio_input.h"
 #include "builtin_module.h"
 #include "mv_sdk2/mv_export.h"
+#include "mvp/message_box.h"
 #include "pin_table.h"
 #include "settled_output.h"
 
@@ -34,8 +35,13 @@ const PinDecl kPins[] = {
     {"Right", DR_OUT, DT_FSAMPLE, nullptr, nullptr, 0},
 };
 
-// Longer files are refused: 2^24 frames per channel is 6 min 20 s at 44.1 kHz, 128 MiB for both.
-constexpr double kMaxFrames = 16777216.0;
+// Longer files are refused: 2^24 frames per channel is 6 min 20 s at 44.1 kHz, 128 MiB for both,
+// counted in the file's own frames as they are read (a header may claim anything) and again at
+// the patch's rate. Only the first two channels are kept; a file with more than kMaxChannels is
+// refused before anything is read.
+constexpr sf_count_t kMaxFrames = sf_count_t{1} << 24;
+constexpr int kMaxChannels = 256;
+constexpr sf_count_t kChunkFrames = 16384;
 
 class Module : public BuiltinModule {
 public:
@@ -73,7 +79,14 @@ private:
         m_pos = 0;
         if (name.empty()) return;
         std::string error;
-        if (!read(name, &error)) std::fprintf(stderr, "audio_file: %s: %s\n", name.c_str(), error.c_str());
+        if (!read(name, &error)) {
+            m_left_data.clear();
+            m_right_data.clear();
+            // A box, as a module says what it could not do: the host reports it in one line, and
+            // a render with --strict fails.
+            const std::string text = name + ": " + error;
+            mvp::MessageBoxA(0, text.c_str(), "audio_file", mvp::MB_OK);
+        }
     }
 
     bool read(const std::string& name, std::string* error) {
@@ -83,24 +96,35 @@ private:
             *error = sf_strerror(nullptr);
             return false;
         }
-        const double ratio = getSampleRate() / info.samplerate;
-        if (info.channels < 1 || info.frames <= 0 || static_cast<double>(info.frames) * ratio > kMaxFrames) {
+        if (info.channels < 1 || info.channels > kMaxChannels || info.samplerate <= 0) {
             sf_close(f);
-            *error = info.frames <= 0 ? "no sound in the file" : "longer than 2^24 frames at the patch's rate";
+            *error = "cannot play " + std::to_string(info.channels) + " channels at " + std::to_string(info.samplerate) +
+                     " Hz (1 to " + std::to_string(kMaxChannels) + " channels)";
             return false;
         }
-        std::vector<float> all(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
-        const sf_count_t got = sf_readf_float(f, all.data(), info.frames);
+        const double ratio = getSampleRate() / info.samplerate;
+        // The first two channels, interleaved for the resampler, from what the file really holds.
+        const int ch = info.channels >= 2 ? 2 : 1;
+        std::vector<float> chunk(static_cast<size_t>(kChunkFrames) * static_cast<size_t>(info.channels));
+        std::vector<float> in;
+        sf_count_t got = 0;
+        for (;;) {
+            const sf_count_t n = sf_readf_float(f, chunk.data(), kChunkFrames);
+            if (n <= 0) break;
+            if (got + n > kMaxFrames || static_cast<double>(got + n) * ratio > static_cast<double>(kMaxFrames)) {
+                sf_close(f);
+                *error = "longer than 2^24 frames (in the file or at the patch's rate)";
+                return false;
+            }
+            for (sf_count_t k = 0; k < n; ++k)
+                for (int c = 0; c < ch; ++c) in.push_back(chunk[static_cast<size_t>(k) * info.channels + c]);
+            got += n;
+        }
         sf_close(f);
         if (got <= 0) {
-            *error = "cannot read the sound";
+            *error = info.frames > 0 ? "cannot read the sound" : "no sound in the file";
             return false;
         }
-        // The first two channels, interleaved, for the resampler.
-        const int ch = info.channels >= 2 ? 2 : 1;
-        std::vector<float> in(static_cast<size_t>(got) * ch);
-        for (sf_count_t k = 0; k < got; ++k)
-            for (int c = 0; c < ch; ++c) in[static_cast<size_t>(k) * ch + c] = all[static_cast<size_t>(k) * info.channels + c];
         std::vector<float> out;
         long frames = static_cast<long>(got);
         if (info.samplerate != static_cast<int>(getSampleRate())) {

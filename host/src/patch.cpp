@@ -644,6 +644,27 @@ std::vector<std::string> PatchRun::silence_notes() const {
     return notes;
 }
 
+std::vector<std::string> PatchRun::bank_problems() const {
+    std::vector<std::string> lines;
+    for (const auto& inst : m_host.instances()) {
+        const int pin = inst->find_pin("wbf_path");
+        const std::string text = pin < 0 ? std::string() : inst->value(pin).text;
+        if (text.empty()) continue;
+        // Where the oscillator finds it (see files_read); a missing bank it reports itself.
+        std::error_code ec;
+        std::vector<fs::path> places = {fs::path(text), absolute_in(m_base_dir, text)};
+        if (!m_host.config().host_folder.empty()) places.push_back(absolute_in(m_host.config().host_folder, text));
+        for (const fs::path& place : places) {
+            if (!fs::exists(place, ec)) continue;
+            if (fs::is_regular_file(place, ec) && fs::file_size(place, ec) < 4)
+                lines.push_back("instance \"" + inst->name() + "\": its bank " + place.string() +
+                                " holds fewer than 4 bytes; nothing was loaded from it");
+            break;
+        }
+    }
+    return lines;
+}
+
 std::vector<std::pair<std::string, std::string>> PatchRun::files_read() const {
     std::vector<std::pair<std::string, std::string>> files = {{m_name, "the patch"}};
     for (const auto& [path, place] : m_midi_files) files.emplace_back(path, "the MIDI file of " + place);

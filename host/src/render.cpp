@@ -512,6 +512,7 @@ int render_patch(const RenderOptions& opt, std::ostream& err) {
         return fail(e.what());
     }
     PatchRun* run = &engine->patch();
+    for (const std::string& line : run->bank_problems()) report(line);
     if (run->outputs().empty() && !opt.output.empty())
         return fail(opt.patch + ": output.channels: the patch names no outputs for the WAV file");
     if (!opt.input.empty() && !opt.output.empty() && mvp::same_file(opt.output, opt.input))

@@ -385,6 +385,34 @@ TEST_F(TempDir, TheSummaryCountsNaNAndInfiniteSamples) {
     EXPECT_NE(err.find("peak 0.500 (-6.0 dBFS), 0 clipped samples, 480 NaN or infinite samples"), std::string::npos) << err;
 }
 
+// A sound file audio_file cannot read and a bank tallisk loads nothing from (0 bytes, which the
+// editor passes over in silence) are one line each; --strict fails the render.
+TEST_F(TempDir, UnreadableSoundAndEmptyBankAreReportedAndStrictFails) {
+    std::ofstream(dir / "text.wav") << "not a sound";
+    std::ofstream(dir / "empty.wbf");
+    struct Case {
+        std::string instance, line;
+    } cases[] = {
+        {R"({"name": "f", "module": "audio_file", "pins": {"File": "text.wav"}})",
+         "mvhost render: unanswered message box: audio_file: " + (dir / "text.wav").string() + ": "},
+        {R"({"name": "f", "module": "tallisk", "pins": {"wbf_path": "empty.wbf"}})",
+         "mvhost render: instance \"f\": its bank " + (dir / "empty.wbf").string() +
+             " holds fewer than 4 bytes; nothing was loaded from it"},
+    };
+    for (const Case& c : cases)
+        for (bool strict : {false, true}) {
+            mvh::RenderOptions o;
+            o.patch = write("bad.json", R"({"sample_rate": 48000, "block_size": 64, "duration": 0.01, "instances": [)" +
+                                            c.instance + "]}");
+            o.plugin_dirs = kDirs;
+            o.quiet = true;
+            o.strict = strict;
+            std::ostringstream err;
+            EXPECT_EQ(mvh::cmd_render(o, err), strict ? 1 : 0) << err.str();
+            EXPECT_NE(err.str().find(c.line), std::string::npos) << err.str();
+        }
+}
+
 // A tallisk editor whose bank was changed asks about saving when it closes: nobody answers, and
 // the script's colour entry fits nothing. Each shows as one line as it happens; the user log holds
 // the close-time question; --strict makes it exit status 1.

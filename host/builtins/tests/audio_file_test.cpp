@@ -95,11 +95,9 @@ TEST_F(AudioFile, FilesItCannotUse) {
         EXPECT_EQ(std::string(e.what()), "p.json: instances[0].pins.\"File\": pin \"File\": no such file " +
                                              (dir / "missing.wav").string());
     }
+    // (What it says is a box the render reports: patch_test.cpp.)
     std::ofstream(dir / "text.wav") << "not a sound";
-    ::testing::internal::CaptureStderr();
     auto [l, r] = play("text.wav", 10.0, 0.01);
-    const std::string said = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(said.find("audio_file: " + (dir / "text.wav").string() + ": "), std::string::npos) << said;
     for (float x : l) ASSERT_EQ(x, 0.0f);
 }
 

@@ -113,6 +113,9 @@ public:
     // One line per instance that gave nothing but silence and says why: a wavetable oscillator
     // without a bank ("wbf_path" empty).
     std::vector<std::string> silence_notes() const;
+    // One line per wavetable oscillator whose bank file exists but gave it nothing, which the
+    // module does not say itself (a file of fewer than 4 bytes, a folder).
+    std::vector<std::string> bank_problems() const;
     // Every file the run reads, each with what it is ("the patch", "the MIDI file of events[2]"),
     // for a command to refuse outputs that would destroy one (mvp::OutputSet). Paths as opened;
     // some may not exist.
