@@ -11,7 +11,10 @@
 #include "audio_input.h"
 #include "builtin_module.h"
 #include "mv_sdk2/mv_export.h"
+#if __has_include("mvp/message_box.h")
+#define AUDIO_FILE_HAVE_PLATFORM 1
 #include "mvp/message_box.h"
+#endif
 #include "pin_table.h"
 #include "settled_output.h"
 
@@ -85,7 +88,11 @@ private:
             // A box, as a module says what it could not do: the host reports it in one line, and
             // a render with --strict fails.
             const std::string text = name + ": " + error;
+#if AUDIO_FILE_HAVE_PLATFORM
             mvp::MessageBoxA(0, text.c_str(), "audio_file", mvp::MB_OK);
+#else
+            std::fprintf(stderr, "audio_file: %s\n", text.c_str());
+#endif
         }
     }
 
