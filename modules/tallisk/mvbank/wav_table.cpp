@@ -61,7 +61,8 @@ sf_count_t mem_tell(void* user) { return file_of(user)->pos; }
 SF_VIRTUAL_IO memory_io() { return {mem_length, mem_seek, mem_read, mem_write, mem_tell}; }
 
 // The frame size a 'clm ' chunk names: 0 when there is no such chunk or its text does not start
-// with "<!>" and a number; -1 for a number too long to be a frame size.
+// with "<!>"; -1 for a number too long to be a frame size; -2 when "<!>" is followed by no
+// positive number ("<!>0", "<!>-2048"), which names no frame size and must not pass for none.
 long long clm_frame_size(SNDFILE* sf) {
     SF_CHUNK_INFO info{};
     std::memcpy(info.id, "clm ", 4);
@@ -77,7 +78,7 @@ long long clm_frame_size(SNDFILE* sf) {
         if (digits == 9) return -1;
         n = n * 10 + (text[i] - '0');
     }
-    return digits == 0 ? 0 : n;
+    return digits == 0 || n == 0 ? -2 : n;
 }
 
 bool readable_samples(int format) {
@@ -145,7 +146,8 @@ std::string decode_wav_table(const uint8_t* data, size_t size, int frame_size, F
     long long n = frame_size;
     if (n == 0) {
         n = clm_frame_size(sf);
-        if (n < 0) return "the frame size in its 'clm ' chunk is too long a number";
+        if (n == -1) return "the frame size in its 'clm ' chunk is too long a number";
+        if (n < 0) return "the frame size in its 'clm ' chunk is not a positive number";
         if (n != 0 && (!is_power_of_two(n) || n < kMinFrame || n > kMaxWavFrame))
             return frame_rule(n) + " (from its 'clm ' chunk)";
         if (n == 0) n = kDefaultFrame;
