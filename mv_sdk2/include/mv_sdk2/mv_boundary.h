@@ -1,5 +1,6 @@
 // The host boundary: every record, function type and constant that crosses between Morvane and a
-// plug-in. Host and modules share nothing else; keep this header plain C-compatible data.
+// plug-in. Host and modules share nothing else. Plain C (C11) that C++ reads the same: records,
+// function types, constants and one inline rule, checked by a test in both languages.
 //
 // Widths: on 32-bit builds every record has the host's exact layout (asserted below). On 64-bit
 // builds fields that hold pointers, handles or functions widen to 8 bytes, integers stay 4 bytes.
@@ -186,6 +187,7 @@ enum MVDirection {
     DR_PARAMETER = 3,
 };
 
+// Modules also set bits 0x1, 0x4, 0x40 and 0x200 on some pins; their meaning is unknown (the host's).
 enum MVPinFlags {
     IO_DUPLICATES = 0x8,
     IO_PRIVATE = 0x100,
@@ -212,74 +214,87 @@ enum MVEventType {
     EV_DEFERRED_CALL = 21,
 };
 
-// Audio dispatcher opcodes (host to module).
+// The opcodes, one a line: the argument slots (index, value, ptr, opt; unnamed slots are 0), the
+// result ("-> ...") and the thread the call is made on. [audio]: the host's audio thread (dispatcher
+// calls, process and event functions of audio objects, and the audio object's calls to the host);
+// [gui]: the host's user-interface thread (everything of GUI objects). "Meaning unknown": modules
+// pass these as stated and rely on no result.
+
+// Audio dispatcher opcodes (host to module, through MVModStruct.dispatcher).
 enum MVModOpcode {
-    MD_OPEN = 0,
-    MD_CLOSE = 1,
-    MD_SET_SAMPLE_RATE = 2,
-    MD_SET_BLOCK_SIZE = 3,
-    MD_PIN_PROPERTIES = 6,
-    MD_WAKE = 8,
-    MD_12 = 12,
-    MD_PROCESS_MEMBER = 13,
+    MD_OPEN = 0,             // [audio] open: the object creates its pins -> 0
+    MD_CLOSE = 1,            // [audio] close, then the object frees itself; the record is gone -> 1
+    MD_SET_SAMPLE_RATE = 2,  // [audio] opt = samples per second -> 0
+    MD_SET_BLOCK_SIZE = 3,   // [audio] value = samples per block -> 0
+    MD_PIN_PROPERTIES = 6,   // [audio] index = pin, ptr = MVPinProperties to fill -> 1 if the pin exists, else 0
+    MD_WAKE = 8,             // [audio] wake after AM_SLEEP; index > 0: also wake with that index -> 0
+    MD_12 = 12,              // [audio] meaning unknown; index, value, ptr passed to the object -> 0
+    MD_PROCESS_MEMBER = 13,  // [audio] -> MVProcessMemberRecord*, one per library, rewritten each call
 };
 
-// Audio host opcodes (module to host).
+// Audio host opcodes (module to host, through the callback with the object's MVModStruct).
 enum MVAudioHostOpcode {
-    AM_PIN_STATUS = 0,
-    AM_PIN_CONNECTED = 1,
-    AM_SAMPLE_CLOCK = 3,
-    AM_SEND_MIDI = 4,
-    AM_PIN_BUFFER = 7,
-    AM_BUFFER_START = 8,
-    AM_TIME_INFO = 9,
-    AM_SLEEP = 10,
-    AM_PIN_COUNT = 14,
-    AM_PROCESS_CHANGED = 22,
-    AM_HOST_VERSION = 24,
+    AM_PIN_STATUS = 0,        // [audio] index = pin, value = MVPinState, ptr = sample clock of the change -> none
+    AM_PIN_CONNECTED = 1,     // [audio] index = pin -> nonzero when the pin is connected
+    AM_SAMPLE_CLOCK = 3,      // [audio] -> sample clock of the current buffer offset or event
+    AM_SEND_MIDI = 4,         // [audio] index = pin, value = MIDI word, ptr = sample clock, not before now -> none
+    AM_PIN_BUFFER = 7,        // [audio] index = pin -> float* sample buffer of a DT_FSAMPLE pin
+    AM_BUFFER_START = 8,      // [audio] index = pin -> sample clock of that pin's buffer element 0
+    AM_TIME_INFO = 9,         // [audio] value = kMVTimeInfoTempoMask -> MVTimeInfo*, or 0 when none
+    AM_SLEEP = 10,            // [audio] -> none; process calls may stop until the next event (MD_WAKE)
+    AM_PIN_COUNT = 14,        // [audio] -> number of pins the host holds for the object, duplicates included
+    AM_PROCESS_CHANGED = 22,  // [audio] -> none; the host reads process_function again before its next call
+    AM_HOST_VERSION = 24,     // [audio] -> the host's version as an integer
 };
 
-// GUI dispatcher opcodes (host to GUI object).
+// GUI dispatcher opcodes (host to GUI object, through MVGuiStruct.dispatcher). All -> 0 but
+// GD_CLOSE and GD_IDLE.
 enum MVGuiOpcode {
-    GD_OPEN = 0,
-    GD_CLOSE = 1,
-    GD_PAINT = 2,
-    GD_POINTER_DOWN = 3,
-    GD_POINTER_UP = 4,
-    GD_POINTER_MOVE = 5,
-    GD_MESSAGE = 6,
-    GD_PIN_CHANGED = 7,
-    GD_8 = 8,
-    GD_9 = 9,
-    GD_IDLE = 10,
-    GD_CONNECTED = 11,
-    GD_DISCONNECTED = 12,
+    GD_OPEN = 0,            // [gui] open -> 0
+    GD_CLOSE = 1,           // [gui] close, then the object frees itself; the record is gone -> 1
+    GD_PAINT = 2,           // [gui] index = device context, ptr = MVPanelRecord -> 0
+    GD_POINTER_DOWN = 3,    // [gui] index = x, value = y in panel pixels, ptr = MVPanelRecord, opt -> 0
+    GD_POINTER_UP = 4,      // [gui] as GD_POINTER_DOWN -> 0
+    GD_POINTER_MOVE = 5,    // [gui] as GD_POINTER_DOWN -> 0
+    GD_MESSAGE = 6,         // [gui] value = message identifier, index = data length in bytes, ptr = data -> 0
+    GD_PIN_CHANGED = 7,     // [gui] ptr = MVPinChangedRecord: the host changed that pin's value -> 0
+    GD_8 = 8,               // [gui] meaning unknown; ptr -> 0
+    GD_9 = 9,               // [gui] meaning unknown (the wave view restores its cursor); ptr -> 0
+    GD_IDLE = 10,           // [gui] repeated tick while GM_IDLE_CALLS is on -> truth value (low byte)
+    GD_CONNECTED = 11,      // [gui] index = pin that was connected -> 0
+    GD_DISCONNECTED = 12,   // [gui] index = pin that was disconnected -> 0
 };
 
-// GUI host opcodes (GUI object to host).
+// GUI host opcodes (GUI object to host, through the callback with the object's MVGuiStruct).
 enum MVGuiHostOpcode {
-    GM_REPAINT = 0,
-    GM_SEND_TO_AUDIO = 2,    // index = length, value = identifier, ptr = data
-    GM_SET_SIZE = 3,         // index = width, value = height
-    GM_PANEL_SETUP_4 = 4,    // index 0 or 1
-    GM_PIN_COUNT = 5,
-    GM_SET_TEXT = 6,         // index = pin, ptr = text
-    GM_GET_TEXT = 7,         // index = pin; result: host-owned text
-    GM_PANEL_SETUP_11 = 11,
-    GM_WINDOW_HANDLE = 12,   // index = context; result: window handle or 0
-    GM_GET_VALUE = 14,       // index = pin, ptr = where to store
-    GM_SET_VALUE = 15,       // index = pin, value = integer, opt = float
-    GM_CAPTURE_MOUSE = 18,
-    GM_RELEASE_MOUSE = 19,
-    GM_IS_CAPTURED = 20,
-    GM_IDLE_CALLS = 22,      // index 1 on, 0 off
-    GM_HOST_FOLDER = 23,     // value = capacity in UTF-16 units, ptr = buffer
-    GM_HOST_MODE = 25,
-    GM_CONTEXT_PARENT = 27,  // index = context; result: parent context or 0
-    GM_MAP_POINT = 28,       // index = from context, value = to context, ptr = MVPoint in/out
+    GM_REPAINT = 0,          // [gui] -> none; the host repaints the panel
+    GM_SEND_TO_AUDIO = 2,    // [gui] index = length, value = identifier, ptr = data -> none
+    GM_SET_SIZE = 3,         // [gui] index = width, value = height in pixels -> none
+    GM_PANEL_SETUP_4 = 4,    // [gui] meaning unknown; index 0 or 1, at construction -> none
+    GM_PIN_COUNT = 5,        // [gui] -> number of pins of the instance, duplicates included
+    GM_SET_TEXT = 6,         // [gui] index = pin, ptr = zero-terminated text -> none
+    GM_GET_TEXT = 7,         // [gui] index = pin -> host-owned text, to be copied at once
+    GM_PANEL_SETUP_11 = 11,  // [gui] meaning unknown; at construction -> none
+    GM_WINDOW_HANDLE = 12,   // [gui] index = context -> window handle, or 0
+    GM_GET_VALUE = 14,       // [gui] index = pin, ptr = where the host writes the 32-bit value -> none
+    GM_SET_VALUE = 15,       // [gui] index = pin, value = integer, opt = float -> none
+    GM_CAPTURE_MOUSE = 18,   // [gui] -> none
+    GM_RELEASE_MOUSE = 19,   // [gui] -> none
+    GM_IS_CAPTURED = 20,     // [gui] -> truth value: the mouse is captured
+    GM_IDLE_CALLS = 22,      // [gui] index = 1 on, 0 off (GD_IDLE ticks) -> none
+    GM_HOST_FOLDER = 23,     // [gui] value = capacity in UTF-16 units, ptr = buffer for the folder -> none
+    GM_HOST_MODE = 25,       // [gui] -> host mode (meaning unknown but for the value 2)
+    GM_CONTEXT_PARENT = 27,  // [gui] index = context -> parent context, or 0
+    GM_MAP_POINT = 28,       // [gui] index = from context, value = to context, ptr = MVPoint in/out -> none
 };
 
+// The record magics. C++ keeps them unsigned like the field they are stored in; a C enum constant
+// is an int, which holds both values.
+#ifdef __cplusplus
 enum : uint32_t {
+#else
+enum {
+#endif
     kMVGuiMagic = 0x5345504D,  // "MPES"
     kMVModV1Magic = 0x10000068,
 };
@@ -294,10 +309,16 @@ static inline int mv_pin_on_audio_side(const MVPinProperties* p) {
 
 // ---- layout checks -----------------------------------------------------------------------------
 
+// The 32-bit offsets are the host's; the 64-bit ones are this build's widening. Checked in C as well
+// as in C++, so that a C module sees the same layout.
 #ifdef __cplusplus
+#define MV_STATIC_ASSERT static_assert
+#else
+#define MV_STATIC_ASSERT _Static_assert
+#endif
 #define MV_LAYOUT(rec, field, off32, off64) \
-    static_assert(offsetof(rec, field) == (sizeof(void*) == 4 ? (off32) : (off64)), #rec "." #field)
-#define MV_SIZE(rec, s32, s64) static_assert(sizeof(rec) == (sizeof(void*) == 4 ? (s32) : (s64)), #rec)
+    MV_STATIC_ASSERT(offsetof(rec, field) == (sizeof(void*) == 4 ? (off32) : (off64)), #rec "." #field)
+#define MV_SIZE(rec, s32, s64) MV_STATIC_ASSERT(sizeof(rec) == (sizeof(void*) == 4 ? (s32) : (s64)), #rec)
 
 MV_SIZE(MVModuleProperties, 24, 40);
 MV_LAYOUT(MVModuleProperties, name, 0, 0);
@@ -360,4 +381,5 @@ MV_LAYOUT(MVPinChangedRecord, gui_object, 4, 8);
 
 #undef MV_LAYOUT
 #undef MV_SIZE
-#endif
+#undef MV_STATIC_ASSERT
+
