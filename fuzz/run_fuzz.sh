@@ -38,7 +38,7 @@ build() {
 for name in $targets; do
   case $name in
     settings) build settings -I"$root/modules/tallisk/files" -I"$root/modules/tallisk/dsp" "$root/modules/tallisk/files/settings_string.cpp" ;;
-    view_link) build view_link -I"$root/modules/tallisk" "$root/modules/tallisk/view_link.cpp" ;;
+    view_link) build view_link -I"$root/modules/tallisk/link" "$root/modules/tallisk/link/view_link.cpp" ;;
     array_text) build array_text -I"$root/modules/array_to_floats" "$root/modules/array_to_floats/array_text.cpp" ;;
     midi) build midi -I"$root/host/include" -I"$root/mv_sdk2/include" -I"$root/platform/include" \
             "$root/host/src/midi_file.cpp" "$root/host/src/bounded_read.cpp" "$root/platform/src/output_file.cpp" ;;

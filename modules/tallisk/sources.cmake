@@ -21,7 +21,7 @@ set(TALLISK_HQ_DSP_SOURCES
   ${TALLISK_DIR}/dsp/sinc_kernel_avx2.cpp)
 
 # Everything else a test can drive without the host: the bank and its edits, the file formats,
-# the editor's operations and the view link.
+# the editor's operations and the view link (link/, compiled into tallisk_view too).
 set(TALLISK_CORE_SOURCES
   ${TALLISK_DIR}/bank/clipboard.cpp
   ${TALLISK_DIR}/bank/expression.cpp
@@ -36,8 +36,8 @@ set(TALLISK_CORE_SOURCES
   ${TALLISK_DIR}/files/resample.cpp
   ${TALLISK_DIR}/files/settings_string.cpp
   ${TALLISK_DIR}/files/wav_reader.cpp
-  ${TALLISK_DIR}/view_link.cpp)
-set(TALLISK_CORE_INCLUDES ${TALLISK_DIR} ${TALLISK_DIR}/bank ${TALLISK_DIR}/files ${TALLISK_DIR}/editor)
+  ${TALLISK_DIR}/link/view_link.cpp)
+set(TALLISK_CORE_INCLUDES ${TALLISK_DIR} ${TALLISK_DIR}/bank ${TALLISK_DIR}/files ${TALLISK_DIR}/editor ${TALLISK_DIR}/link)
 
 # The SDK adapters, the exports and the editor's panel, menus and dialogs.
 set(TALLISK_PLUGIN_SOURCES

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "view_message.h"
+#include "view_link.h"
 
 namespace tallisk_view {
 
@@ -29,17 +29,17 @@ void ViewCore::initialise(const char* wave_in_text, int32_t mode) {
 }
 
 void ViewCore::receive_message(const char* text) {
-    const LinkMessage m = parse_link_message(text);
+    const tallisk::ViewMessage m = tallisk::parse_view_message(text);
     // The address is memory of the editor in this process; a message without one (or with a null
     // one) names nothing the view could read.
-    if (m.has_code && m.has_address && m.address != 0) {
-        const void* at = reinterpret_cast<const void*>(m.address);
+    if (m.has_code && m.has_argument && m.argument != 0) {
+        const void* at = reinterpret_cast<const void*>(m.argument);
         switch (m.code) {
-        case kLinkBackColour: std::memcpy(&m_back_colour, at, sizeof m_back_colour); break;
-        case kLinkDrawColour: std::memcpy(&m_draw_colour, at, sizeof m_draw_colour); break;
-        case kLinkTransparent: std::memcpy(&m_transparent, at, sizeof m_transparent); break;
-        case kLinkEditBuffer:
-            m_data = reinterpret_cast<float*>(m.address);
+        case tallisk::kViewBackColour: std::memcpy(&m_back_colour, at, sizeof m_back_colour); break;
+        case tallisk::kViewDrawColour: std::memcpy(&m_draw_colour, at, sizeof m_draw_colour); break;
+        case tallisk::kViewTransparent: std::memcpy(&m_transparent, at, sizeof m_transparent); break;
+        case tallisk::kViewEditBuffer:
+            m_data = reinterpret_cast<float*>(m.argument);
             m_initialised = 1;
             break;
         default: break;
@@ -55,7 +55,7 @@ void ViewCore::set_mode(int32_t mode) {
 
 void ViewCore::update_scale(int width) { m_pixels_per_sample = pixels_per_sample(m_zoom, width); }
 
-void ViewCore::send(int code, intptr_t argument) { send_message(format_link_message(code, argument).c_str()); }
+void ViewCore::send(int code, intptr_t argument) { send_message(tallisk::format_view_message(code, argument).c_str()); }
 
 void ViewCore::press(int x, int y, int width, int height) {
     if (x < 0 || y < 0 || x >= width || y >= height) {
@@ -67,11 +67,11 @@ void ViewCore::press(int x, int y, int width, int height) {
     m_press_index = sample_under(static_cast<float>(x), m_pixels_per_sample, m_view_offset);
     capture_mouse();
     if (m_mode == kSelect) {
-        send(kLinkStep, 1);
-        send(kLinkRedraw);
+        send(tallisk::kViewStep, 1);
+        send(tallisk::kViewRedraw);
     } else if (m_mode == kDraw) {
-        send(kLinkModified);
-        send(kLinkRedraw);
+        send(tallisk::kViewModified);
+        send(tallisk::kViewRedraw);
     }
     request_repaint();
 }
@@ -138,23 +138,23 @@ void ViewCore::zoom_step(int x, int width) {
 
 void ViewCore::select_step() {
     if (m_amplitude < m_previous_amplitude) {
-        send(kLinkStep, 0);
-        send(kLinkRedraw);
+        send(tallisk::kViewStep, 0);
+        send(tallisk::kViewRedraw);
     } else if (m_amplitude > m_previous_amplitude) {
-        send(kLinkStep, 1);
-        send(kLinkRedraw);
+        send(tallisk::kViewStep, 1);
+        send(tallisk::kViewRedraw);
     }
 }
 
 void ViewCore::tick() {
     if (!m_initialised) {
-        send(kLinkRequest);
-        send(kLinkRedraw);
+        send(tallisk::kViewRequest);
+        send(tallisk::kViewRedraw);
     }
     if (m_dirty) {
         if (m_idle_count == 0) {
-            send(kLinkCommit);
-            send(kLinkRedraw);
+            send(tallisk::kViewCommit);
+            send(tallisk::kViewRedraw);
             m_dirty = 0;
         }
         request_repaint();
@@ -162,7 +162,7 @@ void ViewCore::tick() {
     m_idle_count = (m_idle_count + 1) % kCommitCadence;
 }
 
-void ViewCore::link_made() { send(kLinkRequest); }
+void ViewCore::link_made() { send(tallisk::kViewRequest); }
 
 void ViewCore::link_lost() {
     m_data = m_own;

@@ -56,25 +56,6 @@ TEST(EditorState, StartsWithUntitledNamesAndZeroTables) {
     for (int i = 0; i < kBlockSamples; ++i) ASSERT_EQ(e.level_store()->published(5)[i], 0.0f);
 }
 
-TEST(ViewLink, AddressesTravelAsSignedDecimalWideEnoughForPointers) {
-    // An address with the top bit of a 32-bit word set, or above 2^32 on 64-bit builds.
-    const void* p = reinterpret_cast<const void*>(static_cast<uintptr_t>(sizeof(void*) == 8 ? 0x7ffd12345678ull : 0xbfd12345ull));
-    const ViewMessage m = parse_view_message(format_view_message(9, p).c_str());
-    ASSERT_TRUE(m.has_code && m.has_argument);
-    EXPECT_EQ(m.code, 9);
-    EXPECT_EQ(reinterpret_cast<const void*>(m.argument), p);
-    EXPECT_EQ(parse_address(format_address(p).c_str()), reinterpret_cast<uintptr_t>(p));
-    EXPECT_EQ(parse_address("0x10"), 16u);
-    EXPECT_EQ(parse_address("010"), 8u);
-    EXPECT_EQ(parse_address("abc"), 0u);
-    EXPECT_EQ(parse_address("123abc"), 0u);
-    EXPECT_EQ(parse_address("-5"), 0u);
-    EXPECT_EQ(parse_address(""), 0u);
-    EXPECT_EQ(parse_address(nullptr), 0u);
-    EXPECT_FALSE(parse_view_message("hello").has_code);
-    EXPECT_FALSE(parse_view_message("17").has_argument);
-}
-
 TEST(ViewLink, FftRequestGetsTheFullAnswerSet) {
     auto e = opened_editor();
     e->deliver_text(kPinFftIn, "11,0");

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "view_core.h"
-#include "view_message.h"
+#include "view_link.h"
 
 namespace tallisk_view {
 namespace {
@@ -29,7 +29,7 @@ public:
         for (auto [x, y] : moves) move(x, y, w, h);
         release();
     }
-    void link(float* buffer) { receive_message(format_link_message(kLinkEditBuffer, reinterpret_cast<intptr_t>(buffer)).c_str()); }
+    void link(float* buffer) { receive_message(tallisk::format_view_message(tallisk::kViewEditBuffer, buffer).c_str()); }
 
 protected:
     void send_message(const char* text) override { sent.emplace_back(text); }
@@ -77,21 +77,6 @@ TEST(ViewMath, TheLineRunsFromTheSmallerIndexWhicheverWayTheMouseWent) {
     EXPECT_EQ(d[6], 0.0f);
     draw_line(d, 6, 0.3f, 6, 0.7f);
     EXPECT_EQ(d[6], 0.7f);
-}
-
-TEST(LinkMessages, CodesAndWideAddresses) {
-    EXPECT_EQ(format_link_message(17, 1), "17,1");
-    const intptr_t wide = static_cast<intptr_t>(sizeof(void*) == 8 ? INT64_C(0x7ffd12345678) : 0x12345678);
-    const LinkMessage m = parse_link_message(format_link_message(9, wide).c_str());
-    EXPECT_TRUE(m.has_code && m.has_address);
-    EXPECT_EQ(m.code, 9);
-    EXPECT_EQ(m.address, wide);
-    EXPECT_EQ(parse_link_message("0x0d").code, 13);  // "%i" reads hexadecimal
-    EXPECT_FALSE(parse_link_message("9 ,123").has_address);
-    EXPECT_FALSE(parse_link_message("9,").has_address);
-    EXPECT_FALSE(parse_link_message("").has_code);
-    EXPECT_FALSE(parse_link_message(nullptr).has_code);
-    EXPECT_EQ(parse_link_message("99999999999").code, INT32_MAX);
 }
 
 struct Core : ::testing::Test {

@@ -1,9 +1,10 @@
-// Formatting and parsing of view-link messages and of the table address text.
+// Reading and writing of the view-link messages and of the table address text.
 #include "view_link.h"
 
 #include <cctype>
 #include <cerrno>
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -23,12 +24,10 @@ ViewMessage parse_view_message(const char* text) {
     ViewMessage m;
     if (!text) return m;
     char* end = nullptr;
-    errno = 0;
     const long code = std::strtol(text, &end, 0);
     if (end == text) return m;
     m.has_code = true;
-    m.code = static_cast<int>(code);
-    while (std::isspace(static_cast<unsigned char>(*end))) ++end;
+    m.code = code > INT_MAX ? INT_MAX : code < INT_MIN ? INT_MIN : static_cast<int>(code);
     if (*end != ',') return m;
     const char* arg = end + 1;
     const long long value = std::strtoll(arg, &end, 0);

@@ -1,5 +1,7 @@
-// The view-link messages: "%i,%i", a code and an address of this process as signed decimal, wide
-// enough for the platform's pointers.
+// The view link between tallisk's editor and its wave views: texts "%i,%i" on the editor-only text
+// pins, a code and an address of this process written as signed decimal wide enough for the
+// platform's pointers. Both modules compile this one reading and writing of the texts in, so
+// that they agree on every message; and the table address text of "table_ptr".
 #pragma once
 
 #include <cstdint>
@@ -7,7 +9,7 @@
 
 namespace tallisk {
 
-// Codes of the view link.
+// Codes of the view link, of both directions.
 enum ViewCode {
     kViewBackColour = 0,
     kViewDrawColour = 1,
@@ -29,12 +31,15 @@ std::string format_view_message(int code, const void* address);
 
 struct ViewMessage {
     bool has_code = false;
-    int code = 0;
+    int code = 0;  // clamped to int
+    // Set only when the code is followed at once by a comma and a number.
     bool has_argument = false;
     intptr_t argument = 0;
 };
 
-// Reads the code as "%i" does (optional sign, automatic base) and, after a comma, the argument.
+// Reads the text as sscanf(text, "%i,%i") reads it, but the argument pointer-wide: leading blanks,
+// a sign and the automatic base ("0x" hexadecimal, leading "0" octal) for each number; the comma
+// must follow the code at once, so "9 ,123" is code 9 without an argument, while "9, 123" has one.
 ViewMessage parse_view_message(const char* text);
 
 // The table address as decimal text, and back: the whole text must be one unsigned number with
