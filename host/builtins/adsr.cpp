@@ -3,12 +3,14 @@
 #include "builtin_module.h"
 #include "envelope.h"
 #include "mv_sdk2/mv_export.h"
-#include "pin_table.h"
+#include "mv_sdk2/mv_pin_table.h"
 #include "settled_output.h"
 
 namespace {
 
 using namespace mvb;
+using mv::describe_from;
+using mv::PinDecl;
 
 const char kAbout[] =
     "ADSR envelope\n"

@@ -11,16 +11,18 @@
 #include "audio_input.h"
 #include "builtin_module.h"
 #include "mv_sdk2/mv_export.h"
+#include "mv_sdk2/mv_pin_table.h"
 #if __has_include("mvp/message_box.h")
 #define AUDIO_FILE_HAVE_PLATFORM 1
 #include "mvp/message_box.h"
 #endif
-#include "pin_table.h"
 #include "settled_output.h"
 
 namespace {
 
 using namespace mvb;
+using mv::describe_from;
+using mv::PinDecl;
 
 const char kAbout[] =
     "Audio file player\n"

@@ -3,12 +3,14 @@
 // "Right" before the block runs; the module itself only tells the patch that both stream.
 #include "builtin_module.h"
 #include "mv_sdk2/mv_export.h"
-#include "pin_table.h"
+#include "mv_sdk2/mv_pin_table.h"
 #include "settled_output.h"
 
 namespace {
 
 using namespace mvb;
+using mv::describe_from;
+using mv::PinDecl;
 
 const char kAbout[] =
     "Audio input\n"

@@ -2,12 +2,14 @@
 #include "audio_input.h"
 #include "builtin_module.h"
 #include "mv_sdk2/mv_export.h"
-#include "pin_table.h"
+#include "mv_sdk2/mv_pin_table.h"
 #include "settled_output.h"
 
 namespace {
 
 using namespace mvb;
+using mv::describe_from;
+using mv::PinDecl;
 
 const char kAbout[] =
     "Constant voltage\n"

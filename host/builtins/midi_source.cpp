@@ -2,11 +2,13 @@
 // on "MIDI Out" at its own clock.
 #include "builtin_module.h"
 #include "mv_sdk2/mv_export.h"
-#include "pin_table.h"
+#include "mv_sdk2/mv_pin_table.h"
 
 namespace {
 
 using namespace mvb;
+using mv::describe_from;
+using mv::PinDecl;
 
 const char kAbout[] =
     "MIDI source\n"

@@ -2,12 +2,14 @@
 #include "builtin_module.h"
 #include "mv_sdk2/mv_export.h"
 #include "note_stack.h"
-#include "pin_table.h"
+#include "mv_sdk2/mv_pin_table.h"
 #include "settled_output.h"
 
 namespace {
 
 using namespace mvb;
+using mv::describe_from;
+using mv::PinDecl;
 
 const char kAbout[] =
     "MIDI to CV (mono)\n"

@@ -453,34 +453,14 @@ intptr_t host_gui_opcode(Instance* inst, int32_t opcode, int32_t index, intptr_t
         return reinterpret_cast<intptr_t>(inst->m_values[index].text.c_str());
     case GM_GET_VALUE: {
         if (!valid_pin || !ptr) return 0;
-        const PinValue& v = inst->m_values[index];
-        switch (inst->m_pins[index].datatype) {
-        case DT_FLOAT:
-        case DT_FSAMPLE: std::memcpy(ptr, &v.f, sizeof v.f); break;
-        case DT_BOOL: *static_cast<uint8_t*>(ptr) = v.i != 0; break;
-        case DT_TEXT:
-        case DT_MIDI: break;
-        default: std::memcpy(ptr, &v.i, sizeof v.i); break;
-        }
+        answer_get_value(inst->m_pins[index].datatype, inst->m_values[index], ptr);
         return 0;
     }
     case GM_SET_VALUE: {
         if (!valid_pin) return 0;
-        PinValue& v = inst->m_values[index];
-        const PinValue old = v;
         const int type = inst->m_pins[index].datatype;
-        if (type == DT_FLOAT || type == DT_FSAMPLE) {
-            v.f = opt;
-            v.i = static_cast<int32_t>(opt);
-        } else if (type == DT_TEXT || type == DT_MIDI) {
-            return 0;
-        } else {
-            v.i = type == DT_BOOL ? (value != 0) : static_cast<int32_t>(value);
-            if (type == DT_ENUM) v.i = static_cast<int16_t>(v.i);
-            v.f = static_cast<float>(v.i);
-        }
-        const bool changed = (type == DT_FLOAT || type == DT_FSAMPLE) ? std::memcmp(&old.f, &v.f, sizeof v.f) != 0
-                                                                      : old.i != v.i;
+        if (type == DT_TEXT || type == DT_MIDI) return 0;
+        const bool changed = store_set_value(type, inst->m_values[index], value, opt);
         host.propagate_gui_write(inst, index, changed);
         return 0;
     }

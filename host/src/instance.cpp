@@ -35,6 +35,54 @@ PinValue parse_pin_default(int datatype, const std::string& text) {
     return v;
 }
 
+std::vector<PinInfo> read_pin_table(const std::function<intptr_t(int, MVPinProperties*)>& query, bool v1) {
+    std::vector<PinInfo> pins;
+    int audio = 0;
+    // A module that never refuses would loop forever; no real module has this many pins.
+    for (int j = 0; j < 4096; ++j) {
+        MVPinProperties p;
+        std::memset(&p, 0, sizeof p);
+        if (query(j, &p) == 0) break;
+        PinInfo info;
+        info.index = j;
+        info.audio_index = (v1 || mv_pin_on_audio_side(&p)) ? audio++ : -1;
+        info.name = p.name ? p.name : "";
+        info.default_value = p.default_value ? p.default_value : "";
+        info.extra = p.datatype_extra ? p.datatype_extra : "";
+        info.direction = p.direction;
+        info.datatype = p.datatype;
+        info.flags = p.flags;
+        info.variable = p.variable;
+        pins.push_back(info);
+    }
+    return pins;
+}
+
+void answer_get_value(int datatype, const PinValue& v, void* ptr) {
+    switch (datatype) {
+    case DT_FLOAT:
+    case DT_FSAMPLE: std::memcpy(ptr, &v.f, sizeof v.f); break;
+    case DT_BOOL: *static_cast<uint8_t*>(ptr) = v.i != 0; break;
+    case DT_TEXT:
+    case DT_MIDI: break;
+    default: std::memcpy(ptr, &v.i, sizeof v.i); break;
+    }
+}
+
+bool store_set_value(int datatype, PinValue& v, intptr_t value, float opt) {
+    const PinValue old = v;
+    if (datatype == DT_FLOAT || datatype == DT_FSAMPLE) {
+        v.f = opt;
+        v.i = static_cast<int32_t>(opt);
+        return std::memcmp(&old.f, &v.f, sizeof v.f) != 0;
+    }
+    if (datatype == DT_TEXT || datatype == DT_MIDI) return false;
+    v.i = datatype == DT_BOOL ? (value != 0) : static_cast<int32_t>(value);
+    if (datatype == DT_ENUM) v.i = static_cast<int16_t>(v.i);
+    v.f = static_cast<float>(v.i);
+    return old.i != v.i;
+}
+
 Instance::Instance(Host& host, std::shared_ptr<Plugin> plugin, std::string name, const InstanceOptions& options)
     : m_host(host), m_plugin(std::move(plugin)), m_name(std::move(name)), m_options(options) {
     // Context handles are unique in the process, where several hosts may build at once.
@@ -76,25 +124,8 @@ intptr_t Instance::gui_dispatch(int opcode, int index, intptr_t value, void* ptr
 }
 
 void Instance::describe_pins() {
-    m_pins.clear();
-    int audio = 0;
-    // A module that never refuses would loop forever; no real module has this many pins.
-    for (int j = 0; j < 4096; ++j) {
-        MVPinProperties p;
-        std::memset(&p, 0, sizeof p);
-        if (dispatch(MD_PIN_PROPERTIES, j, 0, &p) == 0) break;
-        PinInfo info;
-        info.index = j;
-        info.audio_index = (m_audio_v1 || mv_pin_on_audio_side(&p)) ? audio++ : -1;
-        info.name = p.name ? p.name : "";
-        info.default_value = p.default_value ? p.default_value : "";
-        info.extra = p.datatype_extra ? p.datatype_extra : "";
-        info.direction = p.direction;
-        info.datatype = p.datatype;
-        info.flags = p.flags;
-        info.variable = p.variable;
-        m_pins.push_back(info);
-    }
+    m_pins = read_pin_table([this](int j, MVPinProperties* p) { return dispatch(MD_PIN_PROPERTIES, j, 0, p); },
+                            m_audio_v1);
     m_declared = static_cast<int>(m_pins.size());
     m_values.clear();
     m_constants.clear();

@@ -150,20 +150,11 @@ bool Harness::create() {
 void Harness::describe() {
     m_pins.clear();
     m_audio_count = 0;
-    for (int j = 0; j < 4096; ++j) {
-        MVPinProperties p;
-        std::memset(&p, 0, sizeof p);
-        if (dispatch(MD_PIN_PROPERTIES, j, 0, &p) == 0) break;
+    const auto query = [this](int j, MVPinProperties* p) { return dispatch(MD_PIN_PROPERTIES, j, 0, p); };
+    for (PinInfo& info : read_pin_table(query, m_v1 != nullptr)) {
+        if (info.audio_index >= 0) ++m_audio_count;
         HarnessPin pin;
-        pin.index = j;
-        pin.audio_index = (m_v1 || mv_pin_on_audio_side(&p)) ? m_audio_count++ : -1;
-        pin.name = p.name ? p.name : "";
-        pin.default_value = p.default_value ? p.default_value : "";
-        pin.extra = p.datatype_extra ? p.datatype_extra : "";
-        pin.direction = p.direction;
-        pin.datatype = p.datatype;
-        pin.flags = p.flags;
-        pin.variable = p.variable;
+        static_cast<PinInfo&>(pin) = std::move(info);
         m_pins.push_back(std::move(pin));
     }
     if (!m_pins.empty() && (m_pins.back().flags & IO_DUPLICATES)) {
@@ -612,15 +603,7 @@ intptr_t Harness::gui_opcode(int32_t opcode, int32_t index, intptr_t value, void
         return reinterpret_cast<intptr_t>(m_gui_texts[index].c_str());
     case GM_GET_VALUE: {
         if (!valid || !ptr) return 0;
-        const PinValue& v = m_gui_values[index];
-        switch (m_pins[index].datatype) {
-        case DT_FLOAT:
-        case DT_FSAMPLE: std::memcpy(ptr, &v.f, sizeof v.f); break;
-        case DT_BOOL: *static_cast<uint8_t*>(ptr) = v.i != 0; break;
-        case DT_TEXT:
-        case DT_MIDI: break;
-        default: std::memcpy(ptr, &v.i, sizeof v.i); break;
-        }
+        answer_get_value(m_pins[index].datatype, m_gui_values[index], ptr);
         return 0;
     }
     case GM_SET_VALUE:
@@ -628,8 +611,7 @@ intptr_t Harness::gui_opcode(int32_t opcode, int32_t index, intptr_t value, void
             gui_ctx().fail("GUI opcode 15 (set value) names pin " + std::to_string(index));
             return 0;
         }
-        m_gui_values[index].i = static_cast<int32_t>(value);
-        m_gui_values[index].f = opt;
+        store_set_value(m_pins[index].datatype, m_gui_values[index], value, opt);
         return 0;
     case GM_IDLE_CALLS: idle_on = index != 0; return 0;
     case GM_HOST_FOLDER: {

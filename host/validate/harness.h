@@ -24,18 +24,12 @@ struct HarnessConfig {
     bool restored = false;  // GUI opcode 0 says the instance comes with stored values
 };
 
-struct HarnessPin {
-    int index = 0;         // description index (GUI numbering)
-    int audio_index = -1;  // audio numbering, -1 for GUI-only pins
-    std::string name, default_value, extra;
-    int direction = 0, datatype = 0, flags = 0;
-    bool duplicate = false;
-    void* variable = nullptr;
+// A pin as the host reads it, with what the harness keeps for it.
+struct HarnessPin : PinInfo {
     PinValue value;                 // what the host holds
     std::vector<float> storage;     // audio pins: guard + block + guard
     std::vector<float> snapshot;    // copy taken before each process call
     std::vector<char> text;         // host-owned copy handed to text variables
-    bool is_input() const { return direction != DR_OUT; }
     float* buffer();
 };
 

@@ -39,7 +39,7 @@ namespace {
 constexpr const char* kChannels = "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16";
 }
 
-const PinText kPinTexts[kPinCount] = {
+const mv::PinDecl kPinTexts[kPinCount] = {
     {"MIDI In", DR_IN, DT_MIDI, nullptr, nullptr},
     {"Channel (1-16)", DR_IN, DT_ENUM, "0", kChannels},
     {"BPM Tempo", DR_IN, DT_FSAMPLE, "120.0", "240,30,240,30"},

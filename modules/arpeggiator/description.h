@@ -2,21 +2,15 @@
 #pragma once
 
 #include "arp_engine.h"
+#include "mv_sdk2/mv_pin_table.h"
 
 namespace arp {
 
-struct PinText {
-    const char* name;
-    int direction;
-    int datatype;
-    const char* default_value;  // null: none
-    const char* extra;          // choice list or range, null: none
-};
 
 extern const char kModuleName[];
 extern const char kModuleId[];
 extern const char kAboutText[];
 constexpr int kSdkVersion = 2230;
-extern const PinText kPinTexts[kPinCount];
+extern const mv::PinDecl kPinTexts[kPinCount];
 
 }  // namespace arp

@@ -20,15 +20,7 @@ public:
     ~Module() override = default;
 
     bool describePin(int index, MVPinProperties* p) override {
-        if (index < 0 || index >= arp::kPinCount || !p) return false;
-        const arp::PinText& t = arp::kPinTexts[index];
-        p->variable = variable_of(index);
-        p->direction = t.direction;
-        p->datatype = t.datatype;
-        p->name = t.name;
-        p->default_value = t.default_value;
-        p->datatype_extra = t.extra;
-        return true;
+        return mv::describe_from(arp::kPinTexts, index, variable_of(index), p);
     }
 
     void open() override {

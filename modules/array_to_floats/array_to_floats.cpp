@@ -2,6 +2,7 @@
 #include "array_panel.h"
 #include "mv_sdk2/mv_export.h"
 #include "mv_sdk2/mv_module.h"
+#include "mv_sdk2/mv_pin_table.h"
 
 namespace {
 
@@ -15,18 +16,19 @@ const char kAbout[] =
 // 0x4 and 0x40 on the duplicating output are the host's own markers for a growing list.
 constexpr int32_t kValueFlags = IO_UI_COMMUNICATION | IO_DUPLICATES | 0x40 | 0x4;
 
+const mv::PinDecl kPins[] = {
+    {"Array", DR_IN, DT_TEXT, nullptr, nullptr, IO_UI_COMMUNICATION},
+    {"# Items Out", DR_OUT, DT_FLOAT, nullptr, nullptr, IO_UI_COMMUNICATION},
+    {"Value", DR_OUT, DT_FLOAT, nullptr, nullptr, kValueFlags},
+};
+
 class Module : public MVModule_base {
 public:
     using MVModule_base::MVModule_base;
 
     bool describePin(int index, MVPinProperties* p) override {
-        if (!p) return false;
-        switch (index) {
-        case 0: set(p, "Array", DR_IN, DT_TEXT, IO_UI_COMMUNICATION); return true;
-        case 1: set(p, "# Items Out", DR_OUT, DT_FLOAT, IO_UI_COMMUNICATION); return true;
-        case 2: set(p, "Value", DR_OUT, DT_FLOAT, kValueFlags); return true;
-        default: return false;
-        }
+        // Every pin is on the GUI side; the SDK gives them storage the audio object never reads.
+        return mv::describe_from(kPins, index, nullptr, p);
     }
 
     void open() override {
@@ -35,14 +37,6 @@ public:
     }
 
     void sub_process(int, int) { sleep(); }
-
-private:
-    static void set(MVPinProperties* p, const char* name, int32_t direction, int32_t datatype, int32_t flags) {
-        p->name = name;
-        p->direction = direction;
-        p->datatype = datatype;
-        p->flags = flags;
-    }
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 // cantrell_stepper: the stepper on the module SDK. Audio object only; the host gets no GUI object.
 #include "mv_sdk2/mv_export.h"
 #include "mv_sdk2/mv_module.h"
+#include "mv_sdk2/mv_pin_table.h"
 #include "stepper_core.h"
 
 namespace {
@@ -26,48 +27,26 @@ enum Pin {
     kPinCount = 9,
 };
 
+const mv::PinDecl kPins[kPinCount] = {
+    {"Pulse In", DR_IN, DT_FSAMPLE, "0"},
+    {"Step Amount", DR_IN, DT_FSAMPLE, "0"},
+    {"Start", DR_IN, DT_FSAMPLE, "0"},
+    {"End", DR_IN, DT_FSAMPLE, "0"},
+    {"Reset", DR_IN, DT_FSAMPLE, "0"},
+    {"Mode", DR_IN, DT_ENUM, "0", "Continuous,Stop at Bounds,Wrap at Bounds,Reverse at Bounds"},
+    {"Off/On", DR_IN, DT_ENUM, "1", "Off,On"},
+    {"Output", DR_OUT, DT_FSAMPLE},
+    {"Tolerance for \"equal\"", DR_PARAMETER, DT_FLOAT, "0.000001"},
+};
+
 class Module : public MVModule_base {
 public:
     using MVModule_base::MVModule_base;
 
     bool describePin(int index, MVPinProperties* p) override {
-        switch (index) {
-        case kPulsePin: return audio_input(p, &m_pulse, "Pulse In");
-        case kStepPin: return audio_input(p, &m_step_in, "Step Amount");
-        case kStartPin: return audio_input(p, &m_start, "Start");
-        case kEndPin: return audio_input(p, &m_end, "End");
-        case kResetPin: return audio_input(p, &m_reset, "Reset");
-        case kModePin:
-            p->variable = &m_mode;
-            p->direction = DR_IN;
-            p->datatype = DT_ENUM;
-            p->name = "Mode";
-            p->default_value = "0";
-            p->datatype_extra = "Continuous,Stop at Bounds,Wrap at Bounds,Reverse at Bounds";
-            return true;
-        case kOnPin:
-            p->variable = &m_on;
-            p->direction = DR_IN;
-            p->datatype = DT_ENUM;
-            p->name = "Off/On";
-            p->default_value = "1";
-            p->datatype_extra = "Off,On";
-            return true;
-        case kOutputPin:
-            p->variable = &m_out;
-            p->direction = DR_OUT;
-            p->datatype = DT_FSAMPLE;
-            p->name = "Output";
-            return true;
-        case kTolerancePin:
-            p->variable = &m_tolerance;
-            p->direction = DR_PARAMETER;
-            p->datatype = DT_FLOAT;
-            p->name = "Tolerance for \"equal\"";
-            p->default_value = "0.000001";
-            return true;
-        default: return false;
-        }
+        void* const variables[kPinCount] = {&m_pulse, &m_step_in, &m_start, &m_end,      &m_reset,
+                                            &m_mode,  &m_on,      &m_out,   &m_tolerance};
+        return mv::describe_from(kPins, index, variables, p);
     }
 
     void open() override {
@@ -132,15 +111,6 @@ public:
     }
 
 private:
-    static bool audio_input(MVPinProperties* p, float** buffer, const char* name) {
-        p->variable = buffer;
-        p->direction = DR_IN;
-        p->datatype = DT_FSAMPLE;
-        p->name = name;
-        p->default_value = "0";
-        return true;
-    }
-
     stepper::BoundMode mode() const { return static_cast<stepper::BoundMode>(m_mode); }
 
     float* m_pulse = nullptr;

@@ -4,6 +4,7 @@
 #include "mv_sdk2/mv_export.h"
 #include "mv_sdk2/mv_gui.h"
 #include "mv_sdk2/mv_module.h"
+#include "mv_sdk2/mv_pin_table.h"
 
 #include <algorithm>
 
@@ -41,6 +42,22 @@ enum PinIndex {
     kPinTotal,
 };
 
+// The audio input carries bit 0x200 as well; its meaning is the host's.
+constexpr int32_t kHostBit0x200 = 0x200;
+
+const mv::PinDecl kPins[kPinTotal] = {
+    {"Audio_In", DR_IN, DT_FSAMPLE, "0", nullptr, kHostBit0x200},
+    {"Pre_Dly1", DR_IN, DT_FSAMPLE, "0.010"},
+    {"Mod_1 +/-5", DR_IN, DT_FSAMPLE, "-5.0", "5,-5,5,-5"},
+    {"Mod Depth(ms:100)", DR_IN, DT_FSAMPLE, "4", "100,0,100,0"},
+    {"FBK (Cho1) +/-10", DR_IN, DT_FSAMPLE, "0", "10,-10,10,-10"},
+    {"Cho_Out1", DR_OUT, DT_FSAMPLE},
+    {"Max Pre Delay(s)", DR_PARAMETER, DT_ENUM, "4", "10.800=0,5.300,2.600,1.200,0.500,0.200,0.050"},
+    {"FBK Mode", DR_IN, DT_ENUM, "1", "PreDly,Chorus"},
+    {"Active", DR_IN, DT_ENUM, "1", "OFF,ON"},
+    {"Pre_Dly Mode", DR_IN, DT_ENUM, "0", "Time(s),Time(ms)"},
+};
+
 constexpr int16_t kNoBuffer = -1;
 constexpr int16_t kDefaultMaxDelay = 4;
 
@@ -49,28 +66,9 @@ public:
     using MVModule_base::MVModule_base;
 
     bool describePin(int index, MVPinProperties* p) override {
-        switch (index) {
-        case kAudioIn: fill(p, &m_input, DR_IN, DT_FSAMPLE, "Audio_In", "0", nullptr, 0x200); return true;
-        case kPreDelay: fill(p, &m_pre_delay, DR_IN, DT_FSAMPLE, "Pre_Dly1", "0.010"); return true;
-        case kModulation:
-            fill(p, &m_modulation, DR_IN, DT_FSAMPLE, "Mod_1 +/-5", "-5.0", "5,-5,5,-5");
-            return true;
-        case kDepth: fill(p, &m_depth, DR_IN, DT_FSAMPLE, "Mod Depth(ms:100)", "4", "100,0,100,0"); return true;
-        case kFeedback:
-            fill(p, &m_feedback, DR_IN, DT_FSAMPLE, "FBK (Cho1) +/-10", "0", "10,-10,10,-10");
-            return true;
-        case kOut: fill(p, &m_output, DR_OUT, DT_FSAMPLE, "Cho_Out1"); return true;
-        case kMaxDelay:
-            fill(p, &m_max_delay, DR_PARAMETER, DT_ENUM, "Max Pre Delay(s)", "4",
-                 "10.800=0,5.300,2.600,1.200,0.500,0.200,0.050");
-            return true;
-        case kFeedbackMode: fill(p, &m_fbk_mode, DR_IN, DT_ENUM, "FBK Mode", "1", "PreDly,Chorus"); return true;
-        case kActive: fill(p, &m_active, DR_IN, DT_ENUM, "Active", "1", "OFF,ON"); return true;
-        case kDelayMode:
-            fill(p, &m_delay_mode, DR_IN, DT_ENUM, "Pre_Dly Mode", "0", "Time(s),Time(ms)");
-            return true;
-        default: return false;
-        }
+        void* const variables[kPinTotal] = {&m_input,  &m_pre_delay, &m_modulation, &m_depth,  &m_feedback,
+                                            &m_output, &m_max_delay, &m_fbk_mode,   &m_active, &m_delay_mode};
+        return mv::describe_from(kPins, index, variables, p);
     }
 
     void open() override {
@@ -145,17 +143,6 @@ public:
     }
 
 private:
-    static void fill(MVPinProperties* p, void* variable, int direction, int datatype, const char* name,
-                     const char* default_value = nullptr, const char* extra = nullptr, int flags = 0) {
-        p->variable = variable;
-        p->direction = direction;
-        p->datatype = datatype;
-        p->name = name;
-        p->default_value = default_value;
-        p->datatype_extra = extra;
-        p->flags = flags;
-    }
-
     void reallocate() {
         m_allocated_choice = m_max_delay;
         // Without memory the line stays empty and the active loops write silence; the next change

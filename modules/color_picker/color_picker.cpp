@@ -4,6 +4,7 @@
 #include "colour_panel.h"
 #include "mv_sdk2/mv_export.h"
 #include "mv_sdk2/mv_module.h"
+#include "mv_sdk2/mv_pin_table.h"
 
 namespace {
 
@@ -21,20 +22,13 @@ const char* module_id() {
     return id;
 }
 
-struct PinDecl {
-    const char* name;
-    int32_t direction;
-    int32_t datatype;
-    int32_t flags;
-};
-
-const PinDecl kPins[] = {
-    {"RGB Store", DR_IN, DT_INT, IO_PATCH_STORE | IO_UI_COMMUNICATION | IO_PRIVATE},
-    {"Open", DR_IN, DT_BOOL, IO_UI_COMMUNICATION},
-    {"R", DR_OUT, DT_TEXT, IO_UI_COMMUNICATION},
-    {"G", DR_OUT, DT_TEXT, IO_UI_COMMUNICATION},
-    {"B", DR_OUT, DT_TEXT, IO_UI_COMMUNICATION},
-    {"RGB", DR_OUT, DT_INT, IO_UI_COMMUNICATION},
+const mv::PinDecl kPins[] = {
+    {"RGB Store", DR_IN, DT_INT, nullptr, nullptr, IO_PATCH_STORE | IO_UI_COMMUNICATION | IO_PRIVATE},
+    {"Open", DR_IN, DT_BOOL, nullptr, nullptr, IO_UI_COMMUNICATION},
+    {"R", DR_OUT, DT_TEXT, nullptr, nullptr, IO_UI_COMMUNICATION},
+    {"G", DR_OUT, DT_TEXT, nullptr, nullptr, IO_UI_COMMUNICATION},
+    {"B", DR_OUT, DT_TEXT, nullptr, nullptr, IO_UI_COMMUNICATION},
+    {"RGB", DR_OUT, DT_INT, nullptr, nullptr, IO_UI_COMMUNICATION},
 };
 constexpr int kPinCount = sizeof kPins / sizeof kPins[0];
 
@@ -43,13 +37,8 @@ public:
     using MVModule_base::MVModule_base;
 
     bool describePin(int index, MVPinProperties* p) override {
-        if (index < 0 || index >= kPinCount || !p) return false;
-        p->variable = &m_slots[index];
-        p->direction = kPins[index].direction;
-        p->datatype = kPins[index].datatype;
-        p->name = kPins[index].name;
-        p->flags = kPins[index].flags;
-        return true;
+        if (index < 0 || index >= kPinCount) return false;
+        return mv::describe_from(kPins, index, &m_slots[index], p);
     }
 
     void open() override {

@@ -2,6 +2,7 @@
 #include "mv_sdk2/mv_export.h"
 #include "mv_sdk2/mv_gui.h"
 #include "mv_sdk2/mv_module.h"
+#include "mv_sdk2/mv_pin_table.h"
 
 namespace {
 
@@ -11,17 +12,16 @@ const char kAbout[] =
     "Outputs the host tempo in BPM as volts (120 BPM = 120 V).\n"
     "Free to use in any patch; no warranty.";
 
+const mv::PinDecl kPins[] = {
+    {"Tempo/BPM Out", DR_OUT, DT_FSAMPLE},
+};
+
 class Module : public MVModule_base {
 public:
     using MVModule_base::MVModule_base;
 
     bool describePin(int index, MVPinProperties* p) override {
-        if (index != 0) return false;
-        p->variable = &m_out;
-        p->direction = DR_OUT;
-        p->datatype = DT_FSAMPLE;
-        p->name = "Tempo/BPM Out";
-        return true;
+        return mv::describe_from(kPins, index, &m_out, p);
     }
 
     void open() override {

@@ -3,18 +3,17 @@
 
 #include <string>
 
+#include "mv_sdk2/mv_pin_table.h"
+
 namespace tallisk {
 
 namespace {
 
-struct PinRow {
-    const char* name;
-    int direction;
-    int datatype;
-    const char* default_value;
-    const char* extra;
-    int flags;
-};
+// Pitch and Morph carry bit 0x1 as well; its meaning is the host's.
+constexpr int32_t kHostBit0x1 = 0x1;
+constexpr int32_t kEditorText = IO_UI_COMMUNICATION;
+constexpr int32_t kStored = IO_PATCH_STORE | IO_UI_COMMUNICATION;
+constexpr int32_t kStoredBothSides = IO_PATCH_STORE | IO_BOTH_SIDES | IO_UI_COMMUNICATION;
 
 // "Waveform 1," .. "Waveform 64," (the last one keeps its comma).
 const char* waveform_list() {
@@ -29,34 +28,27 @@ const char* waveform_list() {
 }  // namespace
 
 bool describe_pin(int index, MVPinProperties* p, void* const* variables) {
-    static const PinRow kRows[kPinCount] = {
-        {"wbf_path", DR_IN, DT_TEXT, nullptr, nullptr, 0x18500},
-        {"Pitch", DR_IN, DT_FSAMPLE, "5", "10,0.01,10,0.01", 0x1},
-        {"Morph", DR_IN, DT_FSAMPLE, "5", "10,0,10,0", 0x1},
-        {"Wave in", DR_IN, DT_TEXT, nullptr, nullptr, 0x400},
-        {"FFT in", DR_IN, DT_TEXT, nullptr, nullptr, 0x400},
-        {"Text In", DR_IN, DT_TEXT, nullptr, nullptr, 0x400},
+    // Built at the first query: the "Waveform" list is made once.
+    static const mv::PinDecl kRows[kPinCount] = {
+        {"wbf_path", DR_IN, DT_TEXT, nullptr, nullptr, kStoredBothSides | IO_PRIVATE},
+        {"Pitch", DR_IN, DT_FSAMPLE, "5", "10,0.01,10,0.01", kHostBit0x1},
+        {"Morph", DR_IN, DT_FSAMPLE, "5", "10,0,10,0", kHostBit0x1},
+        {"Wave in", DR_IN, DT_TEXT, nullptr, nullptr, kEditorText},
+        {"FFT in", DR_IN, DT_TEXT, nullptr, nullptr, kEditorText},
+        {"Text In", DR_IN, DT_TEXT, nullptr, nullptr, kEditorText},
         {"Freq Scale", DR_PARAMETER, DT_ENUM, "0", "Volt/Octave,Volt/KHz", 0},
-        {"Waveform", DR_IN, DT_ENUM, "0", nullptr, 0x18400},
-        {"Morph Sw.", DR_IN, DT_ENUM, "0", "Disable,Enable", 0x18400},
+        {"Waveform", DR_IN, DT_ENUM, "0", waveform_list(), kStoredBothSides},
+        {"Morph Sw.", DR_IN, DT_ENUM, "0", "Disable,Enable", kStoredBothSides},
         {"Output", DR_OUT, DT_FSAMPLE, "0", nullptr, 0},
-        {"table_ptr", DR_IN, DT_TEXT, nullptr, nullptr, 0x8500},
-        {"Wave out", DR_OUT, DT_TEXT, nullptr, nullptr, 0x400},
-        {"FFT out", DR_OUT, DT_TEXT, nullptr, nullptr, 0x400},
-        {"Text Out", DR_OUT, DT_TEXT, nullptr, nullptr, 0x400},
-        {"Settings", DR_PARAMETER, DT_TEXT, nullptr, nullptr, 0x10500},
-        {"Menu Caption", DR_PARAMETER, DT_TEXT, nullptr, nullptr, 0x10400},
+        {"table_ptr", DR_IN, DT_TEXT, nullptr, nullptr, IO_BOTH_SIDES | IO_UI_COMMUNICATION | IO_PRIVATE},
+        {"Wave out", DR_OUT, DT_TEXT, nullptr, nullptr, kEditorText},
+        {"FFT out", DR_OUT, DT_TEXT, nullptr, nullptr, kEditorText},
+        {"Text Out", DR_OUT, DT_TEXT, nullptr, nullptr, kEditorText},
+        {"Settings", DR_PARAMETER, DT_TEXT, nullptr, nullptr, kStored | IO_PRIVATE},
+        {"Menu Caption", DR_PARAMETER, DT_TEXT, nullptr, nullptr, kStored},
     };
-    if (index < 0 || index >= kPinCount || !p) return false;
-    const PinRow& row = kRows[index];
-    p->variable = variables ? variables[index] : nullptr;
-    p->direction = row.direction;
-    p->datatype = row.datatype;
-    p->name = row.name;
-    p->default_value = row.default_value;
-    p->datatype_extra = index == 7 ? waveform_list() : row.extra;
-    p->flags = row.flags;
-    return true;
+    const bool known = index >= 0 && index < kPinCount;
+    return mv::describe_from(kRows, index, known && variables ? variables[index] : nullptr, p);
 }
 
 }  // namespace tallisk

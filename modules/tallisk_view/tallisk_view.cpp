@@ -2,6 +2,7 @@
 // sleeps; all the work is in the GUI object.
 #include "mv_sdk2/mv_export.h"
 #include "mv_sdk2/mv_module.h"
+#include "mv_sdk2/mv_pin_table.h"
 #include "wave_view.h"
 
 namespace {
@@ -18,19 +19,11 @@ const char kAbout[] =
     "Draw draws with the mouse, Move scrolls a zoomed view, Zoom zooms (drag up: in, down: out).\n"
     "Readout gives position and value under the mouse.";
 
-struct PinRow {
-    const char* name;
-    int32_t direction;
-    int32_t datatype;
-    const char* extra;
-    int32_t flags;
-};
-
-const PinRow kPins[tallisk_view::kPinCount] = {
-    {"Wave in", DR_IN, DT_TEXT, nullptr, IO_UI_COMMUNICATION},
-    {"Mode", DR_IN, DT_ENUM, "Select,Draw,Move,Zoom", IO_UI_COMMUNICATION | IO_PATCH_STORE},
-    {"Wave out", DR_OUT, DT_TEXT, nullptr, IO_UI_COMMUNICATION},
-    {"Readout", DR_OUT, DT_TEXT, nullptr, IO_UI_COMMUNICATION},
+const mv::PinDecl kPins[tallisk_view::kPinCount] = {
+    {"Wave in", DR_IN, DT_TEXT, nullptr, nullptr, IO_UI_COMMUNICATION},
+    {"Mode", DR_IN, DT_ENUM, nullptr, "Select,Draw,Move,Zoom", IO_UI_COMMUNICATION | IO_PATCH_STORE},
+    {"Wave out", DR_OUT, DT_TEXT, nullptr, nullptr, IO_UI_COMMUNICATION},
+    {"Readout", DR_OUT, DT_TEXT, nullptr, nullptr, IO_UI_COMMUNICATION},
 };
 
 class Module : public MVModule_base {
@@ -39,13 +32,8 @@ public:
 
     // Every pin belongs to the GUI side, so the audio object keeps no values of its own.
     bool describePin(int index, MVPinProperties* p) override {
-        if (index < 0 || index >= tallisk_view::kPinCount || !p) return false;
-        p->direction = kPins[index].direction;
-        p->datatype = kPins[index].datatype;
-        p->name = kPins[index].name;
-        p->datatype_extra = kPins[index].extra;
-        p->flags = kPins[index].flags;
-        return true;
+        // Every pin is on the GUI side; the SDK gives them storage the audio object never reads.
+        return mv::describe_from(kPins, index, nullptr, p);
     }
 
     void open() override {

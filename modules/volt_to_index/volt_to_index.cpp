@@ -3,6 +3,7 @@
 #include "mv_sdk2/mv_export.h"
 #include "mv_sdk2/mv_gui.h"
 #include "mv_sdk2/mv_module.h"
+#include "mv_sdk2/mv_pin_table.h"
 
 namespace {
 
@@ -21,34 +22,19 @@ const char kAbout[] =
 
 enum Pin { kVoltsPin = 0, kIndexPin = 1, kModePin = 2, kPinCount = 3 };
 
+const mv::PinDecl kPins[kPinCount] = {
+    {"Volts", DR_IN, DT_FSAMPLE},
+    {"(Choice) Index", DR_OUT, DT_ENUM},
+    {"Mode", DR_IN, DT_ENUM, "1", "Floor,Nearest"},
+};
+
 class Module : public MVModule_base {
 public:
     using MVModule_base::MVModule_base;
 
     bool describePin(int index, MVPinProperties* p) override {
-        switch (index) {
-        case kVoltsPin:
-            p->variable = &m_input;
-            p->direction = DR_IN;
-            p->datatype = DT_FSAMPLE;
-            p->name = "Volts";
-            return true;
-        case kIndexPin:
-            p->variable = &m_index;
-            p->direction = DR_OUT;
-            p->datatype = DT_ENUM;
-            p->name = "(Choice) Index";
-            return true;
-        case kModePin:
-            p->variable = &m_mode;
-            p->direction = DR_IN;
-            p->datatype = DT_ENUM;
-            p->name = "Mode";
-            p->datatype_extra = "Floor,Nearest";
-            p->default_value = "1";
-            return true;
-        default: return false;
-        }
+        void* const variables[kPinCount] = {&m_input, &m_index, &m_mode};
+        return mv::describe_from(kPins, index, variables, p);
     }
 
     void open() override {

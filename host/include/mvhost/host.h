@@ -73,6 +73,15 @@ struct PinValue {
 // A pin's default text in the value it stands for (audio defaults are volts: "5" is 0.5).
 PinValue parse_pin_default(int datatype, const std::string& text);
 
+// The module's pin table as the host reads it: MD_PIN_PROPERTIES for 0, 1, ... into a cleared
+// record until `query` is refused. `v1` (the older entry): every pin is on the audio side.
+std::vector<PinInfo> read_pin_table(const std::function<intptr_t(int, MVPinProperties*)>& query, bool v1);
+
+// The host's answers to GM_GET_VALUE (the value written at ptr in the width of the pin's type) and
+// GM_SET_VALUE (the value stored as fits the pin's type; true when it changed).
+void answer_get_value(int datatype, const PinValue& v, void* ptr);
+bool store_set_value(int datatype, PinValue& v, intptr_t value, float opt);
+
 // Logged for tests and tools: what the module announced or sent.
 struct StatusRecord {
     int pin;  // audio numbering
