@@ -1,6 +1,7 @@
 // Constant, VCA, mixer and LFO through the reference host: exact samples, honest states, sleep.
 #include "builtin_rig.h"
 #include "lfo_wave.h"
+#include "mv_testing/test_signal.h"
 
 namespace {
 
@@ -83,8 +84,10 @@ TEST(Vca, StreamsTheProductOfAModulatedSignal) {
 TEST(Vca, FollowsASourceThatAnnouncesStreamingFromItsOpen) {
     Rig rig(48000.0f, 256);
     std::string err;
-    auto* ramp = rig.host.add(std::string(MV_BINARY_DIR) + "/tests/plugins/builtin_open_announcer.so", "ramp", {}, &err);
+    auto* ramp = rig.host.add(mv_testing::test_signal_plugin(), "ramp", {}, &err);
     ASSERT_NE(ramp, nullptr) << err;
+    ramp->set_int(mv_testing::kSignalShape, mv_testing::kSaw);
+    ramp->set_int(mv_testing::kSignalAnnounce, mv_testing::kAnnounceAtOpen);
     auto* vca = rig.add("vca", "vca");
     rig.set_volts(vca, "Gain", 5.0);
     rig.wire(ramp, "Out", vca, "Signal");

@@ -1,6 +1,7 @@
 // The chorus plug-in driven through the reference host: its description, exact delays at 44.1, 96
 // and 384 kHz, both feedback modes, the process-function choice, Active and reallocation.
 #include "mvhost/host.h"
+#include "mv_testing/test_signal.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +13,13 @@
 namespace {
 
 const std::string kChorus = std::string(MV_PLUGIN_DIR) + "/chorus.so";
-const std::string kSource = std::string(CHORUS_TEST_PLUGIN_DIR) + "/chorus_test_signal.so";
+using mv_testing::kImpulse;
+using mv_testing::kRamp;
+using mv_testing::kSine;
+using mv_testing::kSteps;
+using mv_testing::TestSignalShape;
 
 enum Pin { kAudioIn, kPreDelay, kModulation, kDepth, kFeedback, kOut, kMaxDelay, kFeedbackMode, kActive, kDelayMode };
-enum Shape { kImpulse, kRamp, kSine, kSteps };
 
 // One chorus, optionally fed by test sources, with its output collected block by block.
 struct Rig {
@@ -34,12 +38,12 @@ struct Rig {
         c.block_size = block;
         return c;
     }
-    mvh::Instance* feed(int pin, Shape shape, float scale = 1.0f) {
-        mvh::Instance* src = host.add(kSource, "source" + std::to_string(pin));
+    mvh::Instance* feed(int pin, TestSignalShape shape, float scale = 1.0f) {
+        mvh::Instance* src = host.add(mv_testing::test_signal_plugin(), "source" + std::to_string(pin));
         EXPECT_NE(src, nullptr);
-        src->set_int(1, shape);
-        src->set_float(2, scale);
-        EXPECT_TRUE(host.connect(src, 0, chorus, pin));
+        src->set_int(mv_testing::kSignalShape, shape);
+        src->set_float(mv_testing::kSignalScale, scale);
+        EXPECT_TRUE(host.connect(src, mv_testing::kSignalOut, chorus, pin));
         return src;
     }
     // Delays in whole samples: the ms mode with a scale of rate / 100 per delivered unit.
@@ -49,6 +53,14 @@ struct Rig {
     }
     // A whole number of samples, with a margin against the rounding of the delivered value.
     void delay_of(int samples) { delay_samples_ms((static_cast<float>(samples) + 0.25f) / (rate * 0.01f)); }
+    // An impulse that comes back every `period` samples without decay: full feedback (+10 V) into
+    // the pre-delay.
+    void echo_impulse(int period) {
+        feed(kAudioIn, kImpulse);
+        delay_of(period);
+        chorus->set_int(kFeedbackMode, 0);
+        chorus->set_float(kFeedback, 1.0f);
+    }
     std::vector<float>& render(int samples) {
         host.run(samples);
         return output;
@@ -276,10 +288,7 @@ TEST(ChorusFeedback, StreamingFeedbackIsAppliedPerSample) {
 
 TEST(ChorusFeedback, ChangingTheModeSwitchesTheTargetAtTheEvent) {
     Rig rig;
-    rig.feed(kAudioIn, kImpulse);
-    rig.delay_of(100);
-    rig.chorus->set_float(kFeedback, 1.0f);
-    rig.chorus->set_int(kFeedbackMode, 0);
+    rig.echo_impulse(100);
     rig.render(150);
     EXPECT_EQ(rig.output[100], 1.0f);
     // From "PreDly" to "Chorus" with no modulation: the repeat now lands on the read point itself
@@ -313,14 +322,18 @@ TEST(ChorusActive, OffWritesSilenceAndSleepsAfterABlocksWorth) {
     for (int i = 192; i < 256; ++i) ASSERT_EQ(rig.output[i], 0.0f) << i;
 }
 
-TEST(ChorusActive, SwitchingBackOnStartsFromSilence) {
-    Rig rig(44100.0f, 64);
-    rig.feed(kAudioIn, kImpulse);
-    rig.delay_of(100);
-    rig.chorus->set_int(kFeedbackMode, 0);
-    rig.chorus->set_float(kFeedback, 1.0f);
-    rig.render(256);
-    EXPECT_EQ(rig.output[200], 1.0f);
+// An impulse echoing every 100 samples, 256 samples in: the line holds sound that a restart must
+// clear and a kept line must go on playing.
+struct ChorusEcho : ::testing::Test {
+    Rig rig;
+    void SetUp() override {
+        rig.echo_impulse(100);
+        rig.render(256);
+        ASSERT_EQ(rig.output[200], 1.0f);
+    }
+};
+
+TEST_F(ChorusEcho, SwitchingBackOnStartsFromSilence) {
     rig.chorus->set_int(kActive, 0);
     rig.render(256);
     EXPECT_TRUE(rig.chorus->sleeping());
@@ -343,39 +356,19 @@ TEST(ChorusActive, StartingSwitchedOffNeverAllocatesAndSleeps) {
     for (float y : rig.output) ASSERT_EQ(y, 0.0f);
 }
 
-TEST(ChorusBuffer, ChangingMaxPreDelayReallocatesAndClearsTheLine) {
-    Rig rig(44100.0f, 64);
-    rig.feed(kAudioIn, kImpulse);
-    rig.delay_of(100);
-    rig.chorus->set_int(kFeedbackMode, 0);
-    rig.chorus->set_float(kFeedback, 1.0f);
-    rig.render(256);
-    EXPECT_EQ(rig.output[200], 1.0f);
+TEST_F(ChorusEcho, ChangingMaxPreDelayReallocatesAndClearsTheLine) {
     rig.chorus->set_int(kMaxDelay, 5);
     const auto& out = rig.render(512);
     for (int i = 256; i < 768; ++i) ASSERT_EQ(out[i], 0.0f) << i;
 }
 
-TEST(ChorusBuffer, WakeWhileActiveStartsFromSilence) {
-    Rig rig(44100.0f, 64);
-    rig.feed(kAudioIn, kImpulse);
-    rig.delay_of(100);
-    rig.chorus->set_int(kFeedbackMode, 0);
-    rig.chorus->set_float(kFeedback, 1.0f);
-    rig.render(256);
-    EXPECT_EQ(rig.output[200], 1.0f);
+TEST_F(ChorusEcho, WakeWhileActiveStartsFromSilence) {
     rig.chorus->dispatch(MD_WAKE);
     const auto& out = rig.render(512);
     for (int i = 256; i < 768; ++i) ASSERT_EQ(out[i], 0.0f) << i;
 }
 
-TEST(ChorusBuffer, ReselectingTheSameChoiceKeepsTheLine) {
-    Rig rig(44100.0f, 64);
-    rig.feed(kAudioIn, kImpulse);
-    rig.delay_of(100);
-    rig.chorus->set_int(kFeedbackMode, 0);
-    rig.chorus->set_float(kFeedback, 1.0f);
-    rig.render(256);
+TEST_F(ChorusEcho, ReselectingTheSameChoiceKeepsTheLine) {
     rig.chorus->set_int(kMaxDelay, 4);
     const auto& out = rig.render(256);
     EXPECT_EQ(out[300], 1.0f);

@@ -11,11 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "mvhost/host.h"
+#include "mv_testing/test_signal.h"
 
 namespace rig {
 
 inline std::string plugin(const std::string& name) { return std::string(MV_PLUGIN_DIR) + "/" + name + ".so"; }
-inline std::string feed_plugin() { return std::string(MV_BINARY_DIR) + "/tests/plugins/test_feed.so"; }
 
 // A host with a fixed block size whose feeds produce sample(clock) for every clock.
 class Rig {
@@ -44,8 +44,9 @@ public:
     // A streaming source wired to pin to_pin of to.
     void feed(mvh::Instance* to, int to_pin, std::function<float(int clock)> sample) {
         std::string error;
-        mvh::Instance* f = m_host->add(feed_plugin(), "feed" + std::to_string(m_feeds.size()), {}, &error);
+        mvh::Instance* f = m_host->add(mv_testing::test_signal_plugin(), "feed" + std::to_string(m_feeds.size()), {}, &error);
         ASSERT_TRUE(f && error.empty()) << error;
+        f->set_int(mv_testing::kSignalShape, mv_testing::kWritten);
         ASSERT_TRUE(m_host->connect(f, 0, to, to_pin, &error)) << error;
         m_feeds[f] = std::move(sample);
     }
