@@ -18,6 +18,15 @@ struct CheckResult {
     double ms = 0.0;
     std::vector<std::string> failures;
     std::vector<std::string> notes;
+
+    static CheckResult of(const std::string& plugin, const std::string& check, uint32_t seed, std::string status) {
+        CheckResult r;
+        r.plugin = plugin;
+        r.check = check;
+        r.seed = seed;
+        r.status = std::move(status);
+        return r;
+    }
 };
 
 CheckResult run_check(const Check& check, const std::string& path, int strictness, uint32_t seed, double timeout_s);

@@ -49,11 +49,7 @@ std::string hex(unsigned long code) {
 }  // namespace
 
 CheckResult run_check(const Check& check, const std::string& path, int strictness, uint32_t seed, double timeout_s) {
-    CheckResult r;
-    r.plugin = path;
-    r.check = check.name;
-    r.seed = seed;
-    r.status = "pass";
+    CheckResult r = CheckResult::of(path, check.name, seed, "pass");
     const auto t0 = std::chrono::steady_clock::now();
     auto fail = [&](const std::string& what) {
         r.status = "fail";

@@ -167,11 +167,7 @@ int run_validate(ValidateOptions o) {
                 if (check.min_strictness > o.strictness) continue;
                 if (!o.only.empty() && std::find(o.only.begin(), o.only.end(), check.name) == o.only.end()) continue;
                 if (!loads) {
-                    validate::CheckResult r;
-                    r.plugin = path;
-                    r.check = check.name;
-                    r.status = "skip";
-                    r.seed = run_seed;
+                    validate::CheckResult r = validate::CheckResult::of(path, check.name, run_seed, "skip");
                     r.notes.push_back(std::string("not run: ") + validate::kNotAPlugin);
                     results.push_back(std::move(r));
                     ++skipped;
