@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "host_rig.h"
+#include "mv_testing/host_rig.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ enum { kContinuous = 0, kStop = 1, kWrap = 2, kReverse = 3 };
 
 TEST(StepperBoundary, DescribesItselfAndHasNoGuiObject) {
     std::string error;
-    auto plugin = mvh::Plugin::load(rig::plugin("cantrell_stepper"), &error);
+    auto plugin = mvh::Plugin::load(mv_testing::plugin_path("cantrell_stepper"), &error);
     ASSERT_TRUE(plugin) << error;
     EXPECT_EQ(plugin->name(), "ZR_Cantrell");
     EXPECT_EQ(plugin->id(), "ZR_Cantrell module");
@@ -74,22 +74,22 @@ protected:
     // One block with the pulse input high, one with it low; returns the output after the pulse.
     float pulse() {
         m_stepper->set_float(kPulse, 1.0f);
-        m_rig.host().run_block();
+        m_rig.host.run_block();
         const float v = out();
         m_stepper->set_float(kPulse, 0.0f);
-        m_rig.host().run_block();
+        m_rig.host.run_block();
         return v;
     }
     float out() { return m_stepper->buffer(kOut)[0]; }
 
-    rig::Rig m_rig;
+    mv_testing::HostRig m_rig;
     mvh::Instance* m_stepper = nullptr;
 };
 
 TEST_F(StepperStatic, WrapsThroughEightValuesAndSleepsBetweenPulses) {
     m_stepper->set_int(kMode, kWrap);
-    m_rig.host().open();
-    m_rig.host().run_block();
+    m_rig.host.open();
+    m_rig.host.run_block();
     EXPECT_TRUE(m_stepper->sleeping());
     const float want[] = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.7f, 0.0f, 0.1f};
     for (float w : want) {
@@ -97,7 +97,7 @@ TEST_F(StepperStatic, WrapsThroughEightValuesAndSleepsBetweenPulses) {
         EXPECT_TRUE(m_stepper->sleeping());
     }
     // With static inputs the output is never reported as streaming.
-    const auto a = rig::announcements(m_stepper, kOut);
+    const auto a = mv_testing::announcements(m_stepper, kOut);
     ASSERT_FALSE(a.empty());
     for (const auto& x : a) EXPECT_NE(x.state, PIN_STREAMING);
 }
@@ -105,50 +105,50 @@ TEST_F(StepperStatic, WrapsThroughEightValuesAndSleepsBetweenPulses) {
 TEST_F(StepperStatic, ModeChangeSetsTheValueToZeroNotToStart) {
     m_stepper->set_int(kMode, kStop);
     m_stepper->set_float(kStart, 0.2f);
-    m_rig.host().open();
-    m_rig.host().run_block();
+    m_rig.host.open();
+    m_rig.host.run_block();
     EXPECT_FLOAT_EQ(out(), 0.0f);  // open and the initial states leave 0, not the start
     EXPECT_NEAR(pulse(), 0.1f, 1e-6f);
     EXPECT_NEAR(pulse(), 0.2f, 1e-6f);
     m_stepper->set_int(kMode, kContinuous);
-    m_rig.host().run_block();
+    m_rig.host.run_block();
     EXPECT_FLOAT_EQ(out(), 0.0f);
     // Only a reset edge loads the start value.
     m_stepper->set_float(kReset, 1.0f);
-    m_rig.host().run_block();
+    m_rig.host.run_block();
     EXPECT_FLOAT_EQ(out(), 0.2f);
 }
 
 TEST_F(StepperStatic, OffOutputsZeroSleepsAndOnStartsAgainFromZero) {
     m_stepper->set_int(kMode, kContinuous);
-    m_rig.host().open();
-    m_rig.host().run_block();
+    m_rig.host.open();
+    m_rig.host.run_block();
     pulse();
     pulse();
     EXPECT_NEAR(out(), 0.2f, 1e-6f);
     m_stepper->set_int(kOn, 0);
-    m_rig.host().run_block();
+    m_rig.host.run_block();
     EXPECT_FLOAT_EQ(out(), 0.0f);
     EXPECT_TRUE(m_stepper->sleeping());
-    auto a = rig::announcements(m_stepper, kOut);
+    auto a = mv_testing::announcements(m_stepper, kOut);
     ASSERT_FALSE(a.empty());
     EXPECT_EQ(a.back().state, PIN_CHANGED_ONCE);
     EXPECT_FLOAT_EQ(pulse(), 0.0f);  // pulses while Off do not count
     m_stepper->set_int(kOn, 1);
-    m_rig.host().run_block();
+    m_rig.host.run_block();
     EXPECT_NEAR(pulse(), 0.1f, 1e-6f);
 }
 
 TEST(StepperStreaming, StepsAtTheExactSampleOfEachRisingEdge) {
-    rig::Rig r(64);
+    mv_testing::HostRig r;
     mvh::Instance* s = r.add("cantrell_stepper", "stepper");
     s->set_float(kStep, 0.1f);
     s->set_float(kEnd, 0.3f);
     s->set_int(kMode, kReverse);
     // Rising edges at clocks 10, 20, 30, 40 and 70 (across a block boundary: high 60..79).
     r.feed(s, kPulse, [](int c) { return (c >= 10 && c % 10 < 3 && c < 50) || (c >= 70 && c < 80) ? 1.0f : 0.0f; });
-    r.host().open();
-    r.host().run_block();
+    r.host.open();
+    r.host.run_block();
     const float* out = s->buffer(kOut);
     EXPECT_FLOAT_EQ(out[9], 0.0f);
     EXPECT_NEAR(out[10], 0.1f, 1e-6f);
@@ -158,24 +158,24 @@ TEST(StepperStreaming, StepsAtTheExactSampleOfEachRisingEdge) {
     EXPECT_NEAR(out[40], 0.2f, 1e-6f);  // reversed one step inside the upper bound
     EXPECT_NEAR(out[63], 0.2f, 1e-6f);
     EXPECT_FALSE(s->sleeping());
-    auto a = rig::announcements(s, kOut);
+    auto a = mv_testing::announcements(s, kOut);
     ASSERT_FALSE(a.empty());
     EXPECT_EQ(a.back().state, PIN_STREAMING);
-    r.host().run_block();
+    r.host.run_block();
     EXPECT_NEAR(out[70 - 64], 0.1f, 1e-6f);
     EXPECT_NEAR(out[63], 0.1f, 1e-6f);
 }
 
 TEST(StepperStreaming, ResetWinsOverAPulseOnTheSameSample) {
-    rig::Rig r(64);
+    mv_testing::HostRig r;
     mvh::Instance* s = r.add("cantrell_stepper", "stepper");
     s->set_float(kStep, 0.1f);
     s->set_float(kStart, 0.4f);
     s->set_float(kEnd, 0.9f);
     r.feed(s, kPulse, [](int c) { return c % 4 == 1 ? 1.0f : 0.0f; });  // edges at 1, 5, 9, ...
     r.feed(s, kReset, [](int c) { return c == 9 ? 1.0f : 0.0f; });
-    r.host().open();
-    r.host().run_block();
+    r.host.open();
+    r.host.run_block();
     const float* out = s->buffer(kOut);
     EXPECT_NEAR(out[5], 0.2f, 1e-6f);
     EXPECT_NEAR(out[9], 0.4f, 1e-6f);  // the reset, not 0.3
@@ -183,17 +183,17 @@ TEST(StepperStreaming, ResetWinsOverAPulseOnTheSameSample) {
 }
 
 TEST(StepperStreaming, OffStaysAtZeroWhileAnInputStreams) {
-    rig::Rig r(64);
+    mv_testing::HostRig r;
     mvh::Instance* s = r.add("cantrell_stepper", "stepper");
     s->set_float(kStep, 0.1f);
     s->set_float(kEnd, 0.9f);
     s->set_int(kOn, 0);
     r.feed(s, kPulse, [](int c) { return c % 2 ? 1.0f : 0.0f; });
-    r.host().open();
-    r.host().run(256);
+    r.host.open();
+    r.host.run(256);
     EXPECT_TRUE(s->sleeping());
     EXPECT_FLOAT_EQ(s->buffer(kOut)[63], 0.0f);
-    for (const auto& a : rig::announcements(s, kOut)) EXPECT_NE(a.state, PIN_STREAMING);
+    for (const auto& a : mv_testing::announcements(s, kOut)) EXPECT_NE(a.state, PIN_STREAMING);
 }
 
 }  // namespace

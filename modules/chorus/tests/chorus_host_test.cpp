@@ -1,7 +1,7 @@
 // The chorus plug-in driven through the reference host: its description, exact delays at 44.1, 96
 // and 384 kHz, both feedback modes, the process-function choice, Active and reallocation.
 #include "mvhost/host.h"
-#include "mv_testing/test_signal.h"
+#include "mv_testing/host_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -22,30 +22,10 @@ using mv_testing::TestSignalShape;
 enum Pin { kAudioIn, kPreDelay, kModulation, kDepth, kFeedback, kOut, kMaxDelay, kFeedbackMode, kActive, kDelayMode };
 
 // One chorus, optionally fed by test sources, with its output collected block by block.
-struct Rig {
-    explicit Rig(float rate = 44100.0f, int block = 64) : host(config(rate, block)), rate(rate) {
-        std::string error;
-        chorus = host.add(kChorus, "chorus", {}, &error);
-        EXPECT_NE(chorus, nullptr) << error;
-        host.after_block = [this](mvh::Host&, int, int n) {
-            const float* out = chorus->buffer(kOut);
-            output.insert(output.end(), out, out + n);
-        };
-    }
-    static mvh::HostConfig config(float rate, int block) {
-        mvh::HostConfig c;
-        c.sample_rate = rate;
-        c.block_size = block;
-        return c;
-    }
-    mvh::Instance* feed(int pin, TestSignalShape shape, float scale = 1.0f) {
-        mvh::Instance* src = host.add(mv_testing::test_signal_plugin(), "source" + std::to_string(pin));
-        EXPECT_NE(src, nullptr);
-        src->set_int(mv_testing::kSignalShape, shape);
-        src->set_float(mv_testing::kSignalScale, scale);
-        EXPECT_TRUE(host.connect(src, mv_testing::kSignalOut, chorus, pin));
-        return src;
-    }
+struct Rig : mv_testing::HostRig {
+    explicit Rig(float rate = 44100.0f, int block = 64)
+        : HostRig(rate, block), rate(rate), chorus(add("chorus", "chorus")), output(record(chorus, kOut)) {}
+    mvh::Instance* feed(int pin, TestSignalShape shape, float scale = 1.0f) { return HostRig::feed(chorus, pin, shape, scale); }
     // Delays in whole samples: the ms mode with a scale of rate / 100 per delivered unit.
     void delay_samples_ms(float delivered) {
         chorus->set_int(kDelayMode, 1);
@@ -67,10 +47,9 @@ struct Rig {
     }
     float ramp(int t) const { return static_cast<float>(t) / 4096.0f; }
 
-    mvh::Host host;
     float rate;
-    mvh::Instance* chorus = nullptr;
-    std::vector<float> output;
+    mvh::Instance* chorus;
+    std::vector<float>& output;
 };
 
 }  // namespace

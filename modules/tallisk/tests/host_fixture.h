@@ -10,28 +10,23 @@
 #include <string>
 #include <vector>
 
+#include "mv_testing/host_rig.h"
 #include "mvhost/host.h"
 #include "signal_measure.h"
 
 namespace tallisk::test {
 
-class HostedTallisk {
+class HostedTallisk : public mv_testing::HostRig {
 public:
-    explicit HostedTallisk(mvh::HostConfig config = {}, mvh::InstanceOptions options = {}) : host(config) {
-        std::string error;
-        osc = host.add(std::string(MV_PLUGIN_DIR) + "/tallisk.so", "osc", options, &error);
-        EXPECT_NE(osc, nullptr) << error;
-        probe = host.add(std::string(TALLISK_PROBE), "view", {}, &error);
-        EXPECT_NE(probe, nullptr) << error;
+    explicit HostedTallisk(const mvh::HostConfig& config = {}, mvh::InstanceOptions options = {})
+        : HostRig(config), osc(add("tallisk", "osc", options)), probe(host.add(std::string(TALLISK_PROBE), "view")) {
+        EXPECT_NE(probe, nullptr);
         if (!osc || !probe) return;
         host.connect(osc, pin("Wave out"), probe, probe->find_pin("Wave in"));
         host.connect(probe, probe->find_pin("Wave out"), osc, pin("Wave in"));
         host.connect(osc, pin("FFT out"), probe, probe->find_pin("FFT in"));
         host.connect(probe, probe->find_pin("FFT out"), osc, pin("FFT in"));
-        host.after_block = [this](mvh::Host&, int, int n) {
-            const float* out = osc->buffer(pin("Output"));
-            if (out) captured.insert(captured.end(), out, out + n);
-        };
+        m_captured = &record(osc, "Output");
     }
 
     int pin(const std::string& name) const { return osc->find_pin(name); }
@@ -55,15 +50,16 @@ public:
     }
 
     std::vector<float> render(int samples) {
-        captured.clear();
+        m_captured->clear();
         host.run(samples);
-        return captured;
+        return *m_captured;
     }
 
-    mvh::Host host;
-    mvh::Instance* osc = nullptr;
-    mvh::Instance* probe = nullptr;
-    std::vector<float> captured;
+    mvh::Instance* osc;
+    mvh::Instance* probe;
+
+private:
+    std::vector<float>* m_captured = nullptr;
 };
 
 }  // namespace tallisk::test

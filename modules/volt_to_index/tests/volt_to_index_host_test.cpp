@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "host_rig.h"
+#include "mv_testing/host_rig.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ constexpr int kMode = 2;
 
 TEST(VoltToIndexBoundary, DescribesItselfAndItsThreePins) {
     std::string error;
-    auto plugin = mvh::Plugin::load(rig::plugin("volt_to_index"), &error);
+    auto plugin = mvh::Plugin::load(mv_testing::plugin_path("volt_to_index"), &error);
     ASSERT_TRUE(plugin) << error;
     EXPECT_EQ(plugin->name(), "WN_Volt_to_Index");
     EXPECT_EQ(plugin->id(), "Volt_to_DT_ENUM_Index_WN2003a");
@@ -57,13 +57,13 @@ TEST(VoltToIndexBoundary, DescribesItselfAndItsThreePins) {
 }
 
 TEST(VoltToIndexStatic, ConvertsOnceAnnouncesAtTheChangeAndSleeps) {
-    rig::Rig r;
+    mv_testing::HostRig r;
     mvh::Instance* vti = r.add("volt_to_index", "vti");
     vti->set_float(kVolts, 0.37f);   // 3.7 V
-    r.host().open();
-    r.host().run_block();
+    r.host.open();
+    r.host.run_block();
     EXPECT_EQ(vti->read_variable(kIndex).i, 4);  // the default mode is Nearest
-    auto a = rig::announcements(vti, kIndex);
+    auto a = mv_testing::announcements(vti, kIndex);
     ASSERT_EQ(a.size(), 1u);
     EXPECT_EQ(a[0].clock, 0);
     EXPECT_EQ(a[0].state, PIN_CHANGED_ONCE);
@@ -71,43 +71,43 @@ TEST(VoltToIndexStatic, ConvertsOnceAnnouncesAtTheChangeAndSleeps) {
 
     // A new static value mid-block is converted at its own clock.
     vti->set_float(kVolts, -0.37f, 64 + 20);
-    r.host().run_block();
+    r.host.run_block();
     EXPECT_EQ(vti->read_variable(kIndex).i, -4);
-    a = rig::announcements(vti, kIndex);
+    a = mv_testing::announcements(vti, kIndex);
     ASSERT_EQ(a.size(), 2u);
     EXPECT_EQ(a[1].clock, 84);
 
     // The same index again announces nothing.
     vti->set_float(kVolts, -0.41f, 128);
-    r.host().run_block();
-    EXPECT_EQ(rig::announcements(vti, kIndex).size(), 2u);
+    r.host.run_block();
+    EXPECT_EQ(mv_testing::announcements(vti, kIndex).size(), 2u);
 }
 
 TEST(VoltToIndexStatic, ModeSwitchReannouncesAtTheCurrentClock) {
-    rig::Rig r;
+    mv_testing::HostRig r;
     mvh::Instance* vti = r.add("volt_to_index", "vti");
     vti->set_int(kMode, 0);
     vti->set_float(kVolts, 0.37f);
-    r.host().open();
-    r.host().run(128);
+    r.host.open();
+    r.host.run(128);
     EXPECT_EQ(vti->read_variable(kIndex).i, 3);
 
     vti->set_int(kMode, 1, 128 + 37);
-    r.host().run_block();
+    r.host.run_block();
     EXPECT_EQ(vti->read_variable(kIndex).i, 4);
-    auto a = rig::announcements(vti, kIndex);
+    auto a = mv_testing::announcements(vti, kIndex);
     ASSERT_EQ(a.size(), 2u);
     EXPECT_EQ(a[1].clock, 165);
     EXPECT_EQ(a[1].state, PIN_CHANGED_ONCE);
 
     vti->set_int(kMode, 0, 192);
-    r.host().run_block();
+    r.host.run_block();
     EXPECT_EQ(vti->read_variable(kIndex).i, 3);
-    EXPECT_EQ(rig::announcements(vti, kIndex).size(), 3u);
+    EXPECT_EQ(mv_testing::announcements(vti, kIndex).size(), 3u);
 }
 
 TEST(VoltToIndexStreaming, AnnouncesExactlyAtTheSamplesWhereTheIndexChanges) {
-    rig::Rig r(64);
+    mv_testing::HostRig r;
     mvh::Instance* vti = r.add("volt_to_index", "vti");
     vti->set_int(kMode, 0);  // Floor
     // Block 0 and 1 hold 0.5 (5 V); block 2 moves to 0.7 at clock 138 and to -0.37 at 150, with
@@ -118,16 +118,16 @@ TEST(VoltToIndexStreaming, AnnouncesExactlyAtTheSamplesWhereTheIndexChanges) {
         if (clock < 150) return 0.79f;
         return -0.37f;
     });
-    r.host().open();
-    r.host().run(128);
-    auto a = rig::announcements(vti, kIndex);
+    r.host.open();
+    r.host.run(128);
+    auto a = mv_testing::announcements(vti, kIndex);
     ASSERT_EQ(a.size(), 1u);  // one announcement at the first sample, none while it holds
     EXPECT_EQ(a[0].clock, 0);
     EXPECT_EQ(vti->read_variable(kIndex).i, 5);
     EXPECT_FALSE(vti->sleeping());
 
-    r.host().run_block();
-    a = rig::announcements(vti, kIndex);
+    r.host.run_block();
+    a = mv_testing::announcements(vti, kIndex);
     ASSERT_EQ(a.size(), 3u);
     EXPECT_EQ(a[1].clock, 138);
     EXPECT_EQ(a[2].clock, 150);
@@ -137,17 +137,17 @@ TEST(VoltToIndexStreaming, AnnouncesExactlyAtTheSamplesWhereTheIndexChanges) {
 
 TEST(VoltToIndexStreaming, IndexFollowsEverySample) {
     // Each block is one sample long, so the variable can be read after every sample.
-    rig::Rig r(1);
+    mv_testing::HostRig r(44100.0f, 1);
     mvh::Instance* vti = r.add("volt_to_index", "vti");
     const float samples[] = {0.25f, 0.25f, 0.75f, 0.34f, -0.25f, 0.7f};
     const int expected[] = {2, 2, 8, 3, -2, 7};
     r.feed(vti, kVolts, [&](int clock) { return samples[clock]; });
-    r.host().open();
+    r.host.open();
     for (int k = 0; k < 6; ++k) {
-        r.host().run_block();
+        r.host.run_block();
         EXPECT_EQ(vti->read_variable(kIndex).i, expected[k]) << "sample " << k;
     }
-    EXPECT_EQ(rig::announcements(vti, kIndex).size(), 5u);
+    EXPECT_EQ(mv_testing::announcements(vti, kIndex).size(), 5u);
 }
 
 TEST(VoltToIndexBoundary, RunsWithANullHostCallback) {
@@ -155,7 +155,7 @@ TEST(VoltToIndexBoundary, RunsWithANullHostCallback) {
     mvh::InstanceOptions options;
     options.null_callback = true;
     std::string error;
-    mvh::Instance* vti = host.add(rig::plugin("volt_to_index"), "vti", options, &error);
+    mvh::Instance* vti = host.add(mv_testing::plugin_path("volt_to_index"), "vti", options, &error);
     ASSERT_TRUE(vti && vti->audio()) << error;
     host.open();
     host.run(2048);
