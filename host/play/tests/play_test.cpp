@@ -77,6 +77,25 @@ const char* kOscPatch = R"({
   "output": {"channels": ["out.Left", "out.Right"]}
 })";
 
+// tallisk at a constant pitch with a wave view in Draw mode linked to its editor; `events` is empty
+// or an "events" member with its trailing comma.
+std::string drawn_oscillator(const std::string& events) {
+    return R"({
+      "sample_rate": 48000, "block_size": 1024,
+      "instances": [
+        {"name": "pitch", "module": "builtin:constant", "pins": {"Value": 5.0}},
+        {"name": "osc", "module": "tallisk", "pins": {"Waveform": 0, "wbf_path": "BANK"}},
+        {"name": "view", "module": "tallisk_view", "pins": {"Mode": "Draw"}},
+        {"name": "out", "module": "audio_out"}
+      ],
+      "wires": [["pitch.Out", "osc.Pitch"], ["view.Wave out", "osc.Wave in"], ["osc.Wave out", "view.Wave in"],
+                ["osc.Output", "out.Left"]], )" +
+           events + R"(
+      "output": {"channels": ["out.Left"]},
+      "user": [{"message_box": "No", "caption": "TK_MAIN"}]
+    })";
+}
+
 class PlayLive : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -133,19 +152,7 @@ TEST_F(PlayLive, RecordingIsTheRenderedSoundWithoutGapsAndPanelsAreListed) {
 }
 
 TEST_F(PlayLive, DragInTheWaveViewRedrawsTheWaveformThatPlays) {
-    const std::string patch = write_patch("draw.json", R"({
-      "sample_rate": 48000, "block_size": 1024,
-      "instances": [
-        {"name": "pitch", "module": "builtin:constant", "pins": {"Value": 5.0}},
-        {"name": "osc", "module": "tallisk", "pins": {"Waveform": 0, "wbf_path": "BANK"}},
-        {"name": "view", "module": "tallisk_view", "pins": {"Mode": "Draw"}},
-        {"name": "out", "module": "audio_out"}
-      ],
-      "wires": [["pitch.Out", "osc.Pitch"], ["view.Wave out", "osc.Wave in"], ["osc.Wave out", "view.Wave in"],
-                ["osc.Output", "out.Left"]],
-      "output": {"channels": ["out.Left"]},
-      "user": [{"message_box": "No", "caption": "TK_MAIN"}]
-    })");
+    const std::string patch = write_patch("draw.json", drawn_oscillator(""));
     const std::string wav = temp_dir() + "/draw.wav";
     Play play({kMvhost, "play", patch, "--record", wav, "--seconds", "4", "--zoom", "2"}, temp_dir() + "/draw.err");
     ASSERT_TRUE(play.wait_ready(20)) << play.err();
@@ -341,21 +348,8 @@ TEST_F(PlayLive, OtherPanelsLiveWhileADialogIsOpenAndACloseMadeMeanwhileIsHonour
     for (int k = 0; k <= 20; ++k)
         events += R"(, {"time": 3.0, "pointer": "view", "action": "move", "x": )" + std::to_string(2 + 2 * k) +
                   R"(, "y": )" + (k <= 10 ? "8" : "40") + "}";
-    const std::string patch = write_patch("evaluate.json", R"({
-      "sample_rate": 48000, "block_size": 1024,
-      "instances": [
-        {"name": "pitch", "module": "builtin:constant", "pins": {"Value": 5.0}},
-        {"name": "osc", "module": "tallisk", "pins": {"Waveform": 0, "wbf_path": "BANK"}},
-        {"name": "view", "module": "tallisk_view", "pins": {"Mode": "Draw"}},
-        {"name": "out", "module": "audio_out"}
-      ],
-      "wires": [["pitch.Out", "osc.Pitch"], ["view.Wave out", "osc.Wave in"], ["osc.Wave out", "view.Wave in"],
-                ["osc.Output", "out.Left"]],
-      "events": [{"time": 3.0, "pointer": "view", "action": "down", "x": 2, "y": 8})" + events +
-                                                                   R"(, {"time": 3.0, "pointer": "view", "action": "up", "x": 42, "y": 40}],
-      "output": {"channels": ["out.Left"]},
-      "user": [{"message_box": "No", "caption": "TK_MAIN"}]
-    })");
+    const std::string patch = write_patch("evaluate.json", drawn_oscillator(R"("events": [{"time": 3.0, "pointer": "view", "action": "down", "x": 2, "y": 8})" + events +
+                                                                      R"(, {"time": 3.0, "pointer": "view", "action": "up", "x": 42, "y": 40}],)"));
     Play play({kMvhost, "play", patch, "--seconds", "60", "--zoom", "1", "--save-patch", temp_dir() + "/evaluate-saved.json"},
               temp_dir() + "/evaluate.err");
     ASSERT_TRUE(play.wait_ready(20)) << play.err();
