@@ -95,6 +95,23 @@ void gui_session(Harness& h, CheckContext& ctx, int actions, bool wild = true) {
     }
 }
 
+// The plug-in, or none (and the check skipped) when its entry has no GUI object.
+std::shared_ptr<Plugin> load_gui_plugin(CheckContext& ctx) {
+    auto plugin = load_plugin(ctx);
+    if (plugin && plugin->is_v1()) {
+        ctx.skip("the older entry has no GUI object");
+        return nullptr;
+    }
+    return plugin;
+}
+
+HarnessConfig gui_config(int block_size) {
+    HarnessConfig c;
+    c.with_gui = true;
+    c.block_size = block_size;
+    return c;
+}
+
 bool make_gui_harness(Harness& h, CheckContext& ctx) {
     if (!h.create()) return false;
     if (!h.gui()) {
@@ -107,15 +124,9 @@ bool make_gui_harness(Harness& h, CheckContext& ctx) {
 }  // namespace
 
 void check_gui(CheckContext& ctx) {
-    auto plugin = load_plugin(ctx);
+    auto plugin = load_gui_plugin(ctx);
     if (!plugin) return;
-    if (plugin->is_v1()) {
-        ctx.skip("the older entry has no GUI object");
-        return;
-    }
-    HarnessConfig c;
-    c.with_gui = true;
-    c.block_size = 256;
+    const HarnessConfig c = gui_config(256);
     Harness h(plugin, c, ctx);
     if (!make_gui_harness(h, ctx)) return;
     h.open();
@@ -150,15 +161,9 @@ std::string show_gui_value(const HarnessPin& pin, const PinValue& v) {
 }  // namespace
 
 void check_gui_state(CheckContext& ctx) {
-    auto plugin = load_plugin(ctx);
+    auto plugin = load_gui_plugin(ctx);
     if (!plugin) return;
-    if (plugin->is_v1()) {
-        ctx.skip("the older entry has no GUI object");
-        return;
-    }
-    HarnessConfig c;
-    c.with_gui = true;
-    c.block_size = 256;
+    HarnessConfig c = gui_config(256);
     Harness a(plugin, c, ctx);
     if (!make_gui_harness(a, ctx)) return;
     a.open();
@@ -195,15 +200,9 @@ void check_gui_state(CheckContext& ctx) {
 
 void check_gui_threaded(CheckContext& ctx) {
     ctx.watch_realtime();
-    auto plugin = load_plugin(ctx);
+    auto plugin = load_gui_plugin(ctx);
     if (!plugin) return;
-    if (plugin->is_v1()) {
-        ctx.skip("the older entry has no GUI object");
-        return;
-    }
-    HarnessConfig c;
-    c.with_gui = true;
-    c.block_size = 128;
+    const HarnessConfig c = gui_config(128);
     Harness h(plugin, c, ctx);
     if (!make_gui_harness(h, ctx)) return;
     h.open();
