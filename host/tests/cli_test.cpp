@@ -12,60 +12,21 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "mv_testing/exec.h"
+#include "mv_testing/cli_rig.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using mv_testing::slurp;
+using Result = mv_testing::CliResult;
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-class Cli : public ::testing::Test {
+class Cli : public mv_testing::CliRig {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("mvhost_cli_" + std::to_string(::getpid()) + "_" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    Result run(const std::string& args) const {
-        const std::string cmd = "cd '" + dir.string() + "' && " + mv_testing::program("'" MV_BINARY_DIR "/bin/mvhost'") + " " + args + " >'" +
-                                (dir / "stdout").string() + "' 2>'" + (dir / "stderr").string() + "'";
-        Result r;
-        const int raw = std::system(cmd.c_str());
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = slurp(dir / "stdout");
-        r.err = slurp(dir / "stderr");
-        return r;
-    }
-    std::string write(const std::string& name, const json& doc) const {
-        std::ofstream(dir / name) << doc.dump(1);
-        return (dir / name).string();
-    }
-    // The samples of a mono or stereo WAV file, and its header.
-    std::vector<float> read_wav(const std::string& name, SF_INFO* info) const {
-        *info = SF_INFO{};
-        SNDFILE* f = sf_open((dir / name).c_str(), SFM_READ, info);
-        if (!f) return {};
-        std::vector<float> data(static_cast<size_t>(info->frames * info->channels));
-        sf_readf_float(f, data.data(), info->frames);
-        sf_close(f);
-        return data;
-    }
-
-    fs::path dir;
+    Result run(const std::string& args) const { return CliRig::run(MV_BINARY_DIR "/bin/mvhost", args); }
+    std::string write(const std::string& name, const json& doc) const { return CliRig::write(name, doc.dump(1)); }
+    std::vector<float> read_wav(const std::string& name, SF_INFO* info) const { return read_sound(name, info); }
 };
 
 // A constant into the audio output: what --set, --rate and --seconds change is plain to read.
