@@ -96,6 +96,24 @@ std::string drawn_oscillator(const std::string& events) {
     })";
 }
 
+// Notes into an arpeggiator (up, one octave, fast) that plays the tallisk voice; `events` as above.
+std::string arp_patch(const std::string& events) {
+    return R"({
+      "sample_rate": 48000, "block_size": 1024,
+      "instances": [
+        {"name": "keys", "module": "midi_source"},
+        {"name": "arp", "module": "arpeggiator", "pins": {"Arp Mode": "Up", "Oct Range": "1", "BPM Tempo": 240.0}},
+        {"name": "cv", "module": "midi_to_cv"},
+        {"name": "osc", "module": "tallisk", "pins": {"Waveform": 0, "wbf_path": "BANK"}},
+        {"name": "out", "module": "audio_out"}
+      ],
+      "wires": [["keys.MIDI Out", "arp.MIDI In"], ["arp.MIDI Out", "cv.MIDI In"], ["cv.Pitch", "osc.Pitch"],
+                ["osc.Output", "out.Left"]], )" +
+           events + R"(
+      "output": {"channels": ["out.Left"]}
+    })";
+}
+
 class PlayLive : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -186,24 +204,11 @@ TEST_F(PlayLive, DragInTheWaveViewRedrawsTheWaveformThatPlays) {
 
 TEST_F(PlayLive, OctaveRangeChosenInTheArpeggiatorsControlsAddsTheOctaveAbove) {
     // C, E and G held from the start, arpeggiated upwards within one octave.
-    const std::string patch = write_patch("arp.json", R"({
-      "sample_rate": 48000, "block_size": 1024,
-      "instances": [
-        {"name": "keys", "module": "midi_source"},
-        {"name": "arp", "module": "arpeggiator", "pins": {"Arp Mode": "Up", "Oct Range": "1", "BPM Tempo": 240.0}},
-        {"name": "cv", "module": "midi_to_cv"},
-        {"name": "osc", "module": "tallisk", "pins": {"Waveform": 0, "wbf_path": "BANK"}},
-        {"name": "out", "module": "audio_out"}
-      ],
-      "wires": [["keys.MIDI Out", "arp.MIDI In"], ["arp.MIDI Out", "cv.MIDI In"], ["cv.Pitch", "osc.Pitch"],
-                ["osc.Output", "out.Left"]],
-      "events": [
+    const std::string patch = write_patch("arp.json", arp_patch(R"("events": [
         {"time": 0.0, "midi": "keys", "message": [144, 60, 100]},
         {"time": 0.0, "midi": "keys", "message": [144, 64, 100]},
         {"time": 0.0, "midi": "keys", "message": [144, 67, 100]}
-      ],
-      "output": {"channels": ["out.Left"]}
-    })");
+      ],)"));
     const std::string wav = temp_dir() + "/arp.wav";
     Play play({kMvhost, "play", patch, "--record", wav, "--seconds", "5"}, temp_dir() + "/arp.err");
     ASSERT_TRUE(play.wait_ready(20)) << play.err();
@@ -622,20 +627,6 @@ TEST_F(PlayLive, ClosingAsksEachModuleWhileTheWindowIsUpThenOffersToSaveTheChang
     EXPECT_NE(saved.find("\"Freq Scale\": \"Volt/KHz\""), std::string::npos) << play.err();
 }
 
-// Notes into an arpeggiator (up, one octave, fast) that plays the tallisk voice.
-const char* kArpPatch = R"({
-  "sample_rate": 48000, "block_size": 1024,
-  "instances": [
-    {"name": "keys", "module": "midi_source"},
-    {"name": "arp", "module": "arpeggiator", "pins": {"Arp Mode": "Up", "Oct Range": "1", "BPM Tempo": 240.0}},
-    {"name": "cv", "module": "midi_to_cv"},
-    {"name": "osc", "module": "tallisk", "pins": {"Waveform": 0, "wbf_path": "BANK"}},
-    {"name": "out", "module": "audio_out"}
-  ],
-  "wires": [["keys.MIDI Out", "arp.MIDI In"], ["arp.MIDI Out", "cv.MIDI In"], ["cv.Pitch", "osc.Pitch"],
-            ["osc.Output", "out.Left"]],
-  "output": {"channels": ["out.Left"]}
-})";
 
 // The pitches heard in 50 ms windows of a recording.
 std::vector<double> pitches(const std::string& wav) {
@@ -658,7 +649,7 @@ bool settled(const std::vector<double>& hz) {
 }
 
 TEST_F(PlayLive, OnScreenAndComputerKeysPlayAndEscapeIsPanic) {
-    const std::string patch = write_patch("playkeys.json", kArpPatch);
+    const std::string patch = write_patch("playkeys.json", arp_patch(""));
     const std::string wav = temp_dir() + "/playkeys.wav";
     Play play({kMvhost, "play", patch, "--record", wav, "--seconds", "5"}, temp_dir() + "/playkeys.err");
     ASSERT_TRUE(play.wait_ready(20)) << play.err();
@@ -684,7 +675,7 @@ TEST_F(PlayLive, OnScreenAndComputerKeysPlayAndEscapeIsPanic) {
 }
 
 TEST_F(PlayLive, AKeyboardThatGoesAwayWithKeysDownLeavesNoNoteHeld) {
-    const std::string patch = write_patch("gone.json", kArpPatch);
+    const std::string patch = write_patch("gone.json", arp_patch(""));
     const std::string wav = temp_dir() + "/gone.wav";
     Play play({kMvhost, "play", patch, "--record", wav, "--seconds", "4"}, temp_dir() + "/gone.err");
     ASSERT_TRUE(play.wait_ready(20)) << play.err();
