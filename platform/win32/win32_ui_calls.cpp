@@ -82,9 +82,14 @@ bool choose_color(int32_t owner, uint32_t initial, uint32_t flags, uint32_t cust
     return true;
 }
 
-void show_cursor(int standard_id) {
-    SetCursor(standard_id ? LoadCursorA(nullptr, MAKEINTRESOURCEA(standard_id)) : nullptr);
+void show_cursor(intptr_t instance, int resource_id) {
+    HCURSOR cursor = LoadCursorA(reinterpret_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(resource_id));
+    // A library without that resource gets the arrow: SetCursor(nullptr) would hide the mouse.
+    if (!cursor) cursor = LoadCursorA(nullptr, IDC_ARROW);
+    SetCursor(cursor);
 }
+
+void hide_cursor() { SetCursor(nullptr); }
 
 void* host_offered_user() {
     // A host built from this project (mvhost.exe) exports this function to hand its scripted user

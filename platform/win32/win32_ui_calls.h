@@ -33,8 +33,10 @@ bool choose_file(const FileDialog& dialog, std::string* path);
 // The colour chosen (true), or false when cancelled; *custom is updated in place.
 bool choose_color(int32_t owner, uint32_t initial, uint32_t flags, uint32_t custom[16], uint32_t* color);
 
-// Shows the standard cursor that stands for a module's cursor (0: hide it).
-void show_cursor(int standard_id);
+// Shows a cursor resource of the DLL or program at `instance`, or a standard IDC_* cursor when
+// instance is 0.
+void show_cursor(intptr_t instance, int resource_id);
+void hide_cursor();
 
 // The user object a host program offers to the modules it loads (see system_user_win32.cpp).
 void* host_offered_user();

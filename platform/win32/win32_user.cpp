@@ -31,19 +31,6 @@ std::string filter_list(const std::vector<FileFilter>& filters) {
     return list;
 }
 
-// Standard cursors that stand for the wave view's own (its library resources): select, draw,
-// move, zoom.
-int standard_cursor_for(HINSTANCE instance, int resource_id) {
-    if (instance == 0) return resource_id;
-    switch (resource_id) {
-    case 122: return 32645;  // IDC_SIZENS
-    case 109: return 32515;  // IDC_CROSS
-    case 113: return 32646;  // IDC_SIZEALL
-    case 106: return 32649;  // IDC_HAND
-    default: return 32512;   // IDC_ARROW
-    }
-}
-
 // A test's watchdog ends a program stuck on a box nobody answers; MVP_UI_LOG names a file where
 // each request is written before it is shown, so the watchdog can say what was on the screen.
 void note_request(const std::string& what) {
@@ -121,7 +108,8 @@ public:
         m_dialogs.erase(it);
     }
     void cursor_changed(HCURSOR cursor, HINSTANCE instance, int resource_id) override {
-        win32::show_cursor(cursor ? standard_cursor_for(instance, resource_id) : 0);
+        if (cursor) win32::show_cursor(instance, resource_id);
+        else win32::hide_cursor();
     }
 
 private:
