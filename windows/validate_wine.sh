@@ -1,7 +1,7 @@
 #!/bin/sh
-# `mvhost validate` of mvhost.exe under Wine: the ten DLLs pass every check that runs there, and
-# the checks' processes are a sandbox as they are on Linux: a plug-in that crashes or hangs fails
-# only that check, a file that does not load fails once.
+# `mvhost validate` of mvhost.exe under Wine: the ten DLLs and tallisk_hq pass every check that
+# runs there, and the checks' processes are a sandbox as they are on Linux: a plug-in that crashes
+# or hangs fails only that check, a file that does not load fails once.
 # Usage: validate_wine.sh WINDOWS_MVHOST PLUGIN_DIR TEST_PLUGIN_DIR WORK_DIR
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -13,12 +13,12 @@ fail() { echo "validate_wine: $*"; exit 1; }
 
 set --
 for dll in "$plugins"/*.dll; do set -- "$@" "$(win "$dll")"; done
-[ $# -eq 10 ] || fail "expected the ten DLLs in $plugins, found $#"
+[ $# -eq 11 ] || fail "expected the ten DLLs and tallisk_hq in $plugins, found $#"
 out=$("$here/wine_run.sh" "$mvhost" validate --strictness 3 --seed 1 --timeout 120 "$@" 2>&1 | tr -d '\r')
 status=$?
 printf '%s\n' "$out" | grep -E "FAIL|: [0-9]+ passed" 
 printf '%s\n' "$out" | tail -n 1
-printf '%s\n' "$out" | grep -q "10 plug-in(s), .* checks, 0 failed" || fail "the ten DLLs did not all pass"
+printf '%s\n' "$out" | grep -q "11 plug-in(s), .* checks, 0 failed" || fail "the eleven DLLs did not all pass"
 
 printf 'not a library\n' >"$work/broken.dll"
 out=$("$here/wine_run.sh" "$mvhost" validate --strictness 3 --seed 1 --timeout 5 --check load --check lifecycle --check midi_fuzz --json "$(win "$work/report.json")" \
@@ -39,4 +39,4 @@ if broken["load"]["status"] != "fail" or any(c["status"] == "fail" for n, c in b
 for p in problems: print("validate_wine:", p)
 sys.exit(1 if problems else 0)
 PY
-echo "validate_wine: the ten pass; a crash, a hang and a broken file each fail only what they should"
+echo "validate_wine: the eleven pass; a crash, a hang and a broken file each fail only what they should"
