@@ -28,28 +28,6 @@ constexpr std::array<int, kLevelCount> kShifts = [] {
 
 static_assert(Oscillator::kTableSize == kStreamTableSize);
 
-// The thresholds of the streaming block loop, consistent with level_for_increment and
-// fade_for_increment by construction.
-const StreamLevels& stream_levels() {
-    static const StreamLevels levels = [] {
-        StreamLevels s{};
-        for (int l = 0; l < kPlayCount; ++l) {
-            const PlayLevel& p = kPlayLevels[l];
-            s.read[l] = kLevels[p.level].offset | kShifts[p.level] << 16;
-            if (l == kFundamentalOnly || p.read != PlayRead::Table) continue;  // fade_from 0: always per sample
-            const int64_t top = p.top;
-            s.switch_at[l] = static_cast<int32_t>(((int64_t{1} << 31) + top - 1) / top);
-            int64_t f = static_cast<int64_t>(kFadeStart * 2147483648.0 / static_cast<double>(top));
-            while (f > 0 && fade_for_increment(static_cast<uint32_t>(f - 1), l) != 0.0f) --f;
-            while (fade_for_increment(static_cast<uint32_t>(f), l) == 0.0f) ++f;
-            s.fade_from[l] = static_cast<int32_t>(f);
-        }
-        s.switch_at[kWithoutFifth] = static_cast<int32_t>(((int64_t{1} << 31) + 3) / 4);
-        return s;
-    }();
-    return levels;
-}
-
 // Linear interpolation in a table of 2^(32 - shift) samples.
 inline float interpolate(const float* level, uint32_t phase, int shift) {
     const uint32_t j = phase >> shift;
@@ -75,6 +53,13 @@ float play_at(const float* wave, int play, uint32_t phase) {
     case PlayRead::Table:
     default: return interpolate(level, phase, shift);
     }
+}
+
+// The two table levels that played level `play` fades between.
+FadePair fade_pair(int play) {
+    const int a = kPlayLevels[play].level, b = kPlayLevels[play + 1].level;
+    return {kLevels[a].offset, kLevels[b].offset, static_cast<uint32_t>(kShifts[a]), static_cast<uint32_t>(kShifts[b]),
+            kPlayLevels[play].top};
 }
 
 int32_t to_increment(double value) {
@@ -106,8 +91,13 @@ std::unique_ptr<IncrementTables> make_tables(float sample_rate) {
         for (int i = 0; i < IncrementTables::kSize; ++i) {
             const auto step = static_cast<uint32_t>(t->increment[law][i]);
             const int level = level_for_increment(step);
-            const bool whole = rising && kPlayLevels[level].read == PlayRead::Table && fade_for_increment(step, level) == 0.0f;
-            t->block_level[law][i] = whole ? static_cast<uint8_t>(level) : IncrementTables::kPerSample;
+            const bool table = rising && kPlayLevels[level].read == PlayRead::Table;
+            const bool fades = fade_for_increment(step, level) != 0.0f;
+            uint8_t code = kPerSampleCode;
+            if (table && !fades) code = static_cast<uint8_t>(level);
+            else if (table && level + 1 < kPlayCount && kPlayLevels[level + 1].read == PlayRead::Table)
+                code = static_cast<uint8_t>(kFadeCode | level);
+            t->block_level[law][i] = code;
         }
     }
     return t;
@@ -259,35 +249,36 @@ void Oscillator::render_streaming(const float* pitch, float* out, int count) {
     }
     if (i == count) return;
     // From the first new pitch on, every sample's values follow from its own pitch alone (a repeat
-    // of the one before gives what its update gave). The increments grow with the table entry, and
-    // so do the levels, so where the lowest and the highest entry of the rest of the block play
-    // one level without a fade, every sample between does: the block plays that level's table
-    // with one shift.
+    // of the one before gives what its update gave), so a run of samples whose entries play one
+    // table level without a fade plays that level with one shift, a run that fades between the same
+    // two table levels plays both, and only the rare entries left (the levels without tables of
+    // their own, a pitch beyond the table or not finite) take the per-sample rule.
     const int32_t* increments = table(m_law);
-    int lowest = 0, highest = 0;
-    if (m_loops->entry_span(pitch + i, count - i, &lowest, &highest)) {
-        const uint8_t* block_level = block_levels(m_law);
-        const int play = block_level[lowest];
-        if (play == block_level[highest] && play != IncrementTables::kPerSample) {
-            const int level = kPlayLevels[play].level;
+    const uint8_t* codes = block_levels(m_law);
+    const auto play = [&](int start, int n, uint8_t code) {
+        if (code < kPlayCount) {
+            const int level = kPlayLevels[code].level;
             m_phase = m_loops->one_level(wave + kLevels[level].offset, static_cast<uint32_t>(kShifts[level]), increments,
-                                         pitch + i, m_phase, out + i, count - i);
-            m_last_pitch = pitch[count - 1];
-            m_behind = true;
-            return;
+                                         pitch + start, m_phase, out + start, n);
+        } else if (code != kPerSampleCode) {
+            m_phase = m_loops->fade_run(wave, fade_pair(code & ~kFadeCode), increments, pitch + start, m_phase,
+                                        out + start, n);
+        } else {
+            for (int s = start; s < start + n; ++s) {
+                pitch_update(pitch[s]);
+                out[s] = sample_at(wave);
+                m_phase += m_v.increment;
+            }
         }
-    }
-    // Otherwise the block loop works out each sample's level from the tables and leaves only the
-    // rare entries to pitch_update.
-    const StreamLevels& levels = stream_levels();
-    while (i < count) {
-        i += m_loops->streaming(wave, increments, levels, pitch + i, &m_phase, out + i, count - i);
-        if (i < count) {
-            pitch_update(pitch[i]);
-            out[i] = sample_at(wave);
-            m_phase += m_v.increment;
-            ++i;
-        }
+    };
+    // The increments grow with the entry, and so do the levels and fades, so where the lowest and
+    // the highest entry of the rest of the block share a code, every sample between does.
+    int lowest = 0, highest = 0;
+    if (m_loops->entry_span(pitch + i, count - i, &lowest, &highest) && codes[lowest] == codes[highest]) {
+        play(i, count - i, codes[lowest]);
+    } else {
+        for_each_code_run(*m_loops, codes, pitch + i, count - i,
+                          [&](int start, int n, uint8_t code) { play(i + start, n, code); });
     }
     m_last_pitch = pitch[count - 1];
     m_behind = true;

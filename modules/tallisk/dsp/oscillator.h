@@ -14,18 +14,17 @@ namespace tallisk {
 
 enum class PitchLaw { VoltPerOctave = 0, VoltPerKilohertz = 1 };
 
-// The increment tables of one sample rate, for both laws, and beside each the played level of
-// every entry where a block may take it whole: an entry whose increment neither fades nor needs a
-// read other than its level's table. Made once per sample rate in a process and shared by every
-// oscillator at that rate (160 KiB).
+// The increment tables of one sample rate, for both laws, and beside each entry what a block loop
+// plays for it (the entry codes of oscillator_loops.h): its played level where that is a table read
+// without a fade, the two table levels it fades between, or the per-sample rule (a level without a
+// table of its own, an increment beyond half the rate). Made once per sample rate in a process and
+// shared by every oscillator at that rate (160 KiB).
 struct IncrementTables {
     static constexpr int kSize = 16384;
-    // The entry plays through the per-sample rule (a fade, a level without a table of its own, an
-    // increment beyond half the rate).
-    static constexpr uint8_t kPerSample = 0xFF;
+    static constexpr uint8_t kPerSample = kPerSampleCode;
 
     int32_t increment[2][kSize];  // by PitchLaw
-    uint8_t block_level[2][kSize];
+    uint8_t block_level[2][kSize + 4];  // readable three bytes past the last entry (a 32-bit gather)
 
     // The tables of sample_rate, shared while any oscillator holds them.
     static std::shared_ptr<const IncrementTables> of_rate(float sample_rate);
@@ -45,6 +44,12 @@ public:
     // Takes effect from the next pitch update.
     void set_law(PitchLaw law);
     PitchLaw law() const { return m_law; }
+    // A block loop outside this oscillator has played up to `pitch` (the high-quality reader's):
+    // the pitch's values are worked out where a later path needs them, as after a streaming block.
+    void played_up_to(float pitch) {
+        m_last_pitch = pitch;
+        m_behind = true;
+    }
 
     void set_store(const LevelStore* store) { m_store = store; }
     const LevelStore* store() const { return m_store; }

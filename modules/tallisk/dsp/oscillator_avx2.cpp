@@ -116,18 +116,6 @@ TALLISK_AVX2 int held_run_avx2(const float* x, int count) {
     return n;
 }
 
-// Eleven values per played level (0..10) from two registers: the low eight and those of 8 to 10.
-TALLISK_AVX2 inline __m256i by_level(__m256i low, __m256i high, __m256i level, __m256i above_seven) {
-    return _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(low, level), _mm256_permutevar8x32_epi32(high, level), above_seven);
-}
-
-TALLISK_AVX2 inline bool all_lanes(__m256i m) { return _mm256_movemask_ps(_mm256_castsi256_ps(m)) == 0xFF; }
-
-// from <= step < to in every lane.
-TALLISK_AVX2 inline bool within(__m256i step, __m256i from, __m256i to) {
-    return all_lanes(_mm256_andnot_si256(_mm256_cmpgt_epi32(from, step), _mm256_cmpgt_epi32(to, step)));
-}
-
 // The phases of eight samples from the phase before them and their steps (an exclusive prefix sum
 // in the register); phase moves past the eighth.
 TALLISK_AVX2 inline __m256i phases(uint32_t& phase, __m256i step) {
@@ -140,119 +128,20 @@ TALLISK_AVX2 inline __m256i phases(uint32_t& phase, __m256i step) {
     return ph;
 }
 
-// Eight samples at a time: the entries by scalar loads (cheaper than a gather on the processor
-// measured), the phases as a prefix sum of the increments in the register. A group whose
-// increments all lie within the range of the level in use (the common case: a level spans an
-// octave) plays with that level's shift; other groups work out each lane's level. A group with a
-// sample for the per-sample path, and the tail, go to the plain loop, which stops at that sample.
-TALLISK_AVX2 int streaming_avx2(const float* wave, const int32_t* increment, const StreamLevels& levels,
-                                const float* pitch, uint32_t* phase_io, float* out, int count) {
-    const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
-    const __m256 index_scale = _mm256_set1_ps(16384.0f), limit = _mm256_set1_ps(8388608.0f);
-    const __m256i wrap = _mm256_set1_epi32(kStreamTableSize - 1);
-    uint32_t phase = *phase_io;
-    // The level in use: increments from `from` (at or above) to below `to` play it.
-    int level = -1;
-    __m256i from = _mm256_setzero_si256(), to = _mm256_setzero_si256();
-    __m128i shift = _mm_setzero_si128();
-    __m256i mask = _mm256_setzero_si256(), offset = _mm256_setzero_si256();
-    __m256 scale = _mm256_setzero_ps();
-    int i = 0;
-    for (; i + 8 <= count; i += 8) {
-        const __m256 scaled = _mm256_mul_ps(_mm256_and_ps(_mm256_loadu_ps(pitch + i), magnitude), index_scale);
-        // NaN compares false, so it takes the per-sample path too.
-        if (_mm256_movemask_ps(_mm256_cmp_ps(scaled, limit, _CMP_LT_OQ)) != 0xFF) break;
-        // Below 2^23 the conversion in the default mode rounds to nearest even, as the plain loop.
-        alignas(32) int32_t ix[8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(ix), _mm256_and_si256(_mm256_cvtps_epi32(scaled), wrap));
-        const __m256i step = _mm256_setr_epi32(increment[ix[0]], increment[ix[1]], increment[ix[2]], increment[ix[3]],
-                                               increment[ix[4]], increment[ix[5]], increment[ix[6]], increment[ix[7]]);
-        // Half the rate (a negative entry) is the fundamental alone.
-        if (_mm256_movemask_ps(_mm256_castsi256_ps(step)) != 0) break;
-        // A group with a fade plays in the plain loop, which stops at a sample it leaves to the
-        // oscillator.
-        const auto plain_group = [&] { return kPlainLoops.streaming(wave, increment, levels, pitch + i, &phase, out + i, 8); };
-        bool uniform = within(step, from, to);
-        if (!uniform) {
-            // Take the first lane's level, unless it fades (the per-sample path).
-            const int32_t first = _mm256_cvtsi256_si32(step);
-            int l = 0;
-            while (l < kPlayCount - 1 && first >= levels.switch_at[l]) ++l;
-            if (first >= levels.fade_from[l]) {
-                const int done = plain_group();
-                if (done == 8) continue;
-                *phase_io = phase;
-                return i + done;
-            }
-            if (l != level) {
-                level = l;
-                const int32_t read = levels.read[l];
-                const int sh = (read >> 16) & 0xFF;
-                from = _mm256_set1_epi32(l == 0 ? 0 : levels.switch_at[l - 1]);
-                to = _mm256_set1_epi32(levels.fade_from[l]);
-                shift = _mm_cvtsi32_si128(sh);
-                mask = _mm256_set1_epi32(static_cast<int>((1u << sh) - 1u));
-                offset = _mm256_set1_epi32(read & 0xFFFF);
-                scale = _mm256_set1_ps(1.0f / static_cast<float>(1u << sh));
-            }
-            uniform = within(step, from, to);
-        }
-        __m256i at_v;
-        __m256 f;
-        if (uniform) {
-            const __m256i ph = phases(phase, step);
-            f = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(ph, mask)), scale);
-            at_v = _mm256_add_epi32(_mm256_srl_epi32(ph, shift), offset);
-        } else {
-            // Lanes of different levels: each lane's level from the thresholds it reaches.
-            __m256i lane_level = _mm256_setzero_si256();
-            for (int l = 0; l < kPlayCount - 1; ++l)
-                lane_level = _mm256_sub_epi32(lane_level, _mm256_cmpgt_epi32(step, _mm256_set1_epi32(levels.switch_at[l] - 1)));
-            const __m256i above_seven = _mm256_cmpgt_epi32(lane_level, _mm256_set1_epi32(7));
-            const __m256i fade = by_level(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(levels.fade_from)),
-                                          _mm256_setr_epi32(levels.fade_from[8], levels.fade_from[9], levels.fade_from[10], 0,
-                                                            0, 0, 0, 0),
-                                          lane_level, above_seven);
-            if (!all_lanes(_mm256_cmpgt_epi32(fade, step))) {
-                const int done = plain_group();
-                if (done == 8) continue;
-                *phase_io = phase;
-                return i + done;
-            }
-            const __m256i read = by_level(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(levels.read)),
-                                          _mm256_setr_epi32(levels.read[8], levels.read[9], levels.read[10], 0, 0, 0, 0, 0),
-                                          lane_level, above_seven);
-            const __m256i ph = phases(phase, step);
-            const __m256i one = _mm256_set1_epi32(1);
-            const __m256i lane_shift = _mm256_and_si256(_mm256_srli_epi32(read, 16), _mm256_set1_epi32(0xFF));
-            const __m256i lane_mask = _mm256_sub_epi32(_mm256_sllv_epi32(one, lane_shift), one);
-            const __m256 lane_scale =
-                _mm256_castsi256_ps(_mm256_slli_epi32(_mm256_sub_epi32(_mm256_set1_epi32(127), lane_shift), 23));
-            f = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(ph, lane_mask)), lane_scale);
-            at_v = _mm256_add_epi32(_mm256_srlv_epi32(ph, lane_shift), _mm256_and_si256(read, _mm256_set1_epi32(0xFFFF)));
-        }
-        alignas(32) uint32_t at[8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(at), at_v);
-        __m256 lo, hi;
-        load_pairs(wave, at, lo, hi);
-        _mm256_storeu_ps(out + i, _mm256_add_ps(lo, _mm256_mul_ps(_mm256_sub_ps(hi, lo), f)));
-    }
-    *phase_io = phase;
-    return i + kPlainLoops.streaming(wave, increment, levels, pitch + i, phase_io, out + i, count - i);
-}
-
 // The table entries of eight pitches (round to nearest even, as the plain loops), and the lanes whose
 // entry the per-sample path must work out instead (NaN compares false).
 struct Entries {
     __m256i entry;
+    __m256 fit_lanes;  // all ones where the entry fits
     int fits;  // one bit a lane
 };
 
 TALLISK_AVX2 inline Entries entries(const float* pitch) {
     const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
     const __m256 scaled = _mm256_mul_ps(_mm256_and_ps(_mm256_loadu_ps(pitch), magnitude), _mm256_set1_ps(16384.0f));
-    const int fits = _mm256_movemask_ps(_mm256_cmp_ps(scaled, _mm256_set1_ps(8388608.0f), _CMP_LT_OQ));
-    return {_mm256_and_si256(_mm256_cvtps_epi32(scaled), _mm256_set1_epi32(kStreamTableSize - 1)), fits};
+    const __m256 fit = _mm256_cmp_ps(scaled, _mm256_set1_ps(8388608.0f), _CMP_LT_OQ);
+    return {_mm256_and_si256(_mm256_cvtps_epi32(scaled), _mm256_set1_epi32(kStreamTableSize - 1)), fit,
+            _mm256_movemask_ps(fit)};
 }
 
 TALLISK_AVX2 bool entry_span_avx2(const float* pitch, int count, int* lowest, int* highest) {
@@ -304,6 +193,80 @@ TALLISK_AVX2 uint32_t one_level_avx2(const float* level, uint32_t shift, const i
     return i == count ? phase : kPlainLoops.one_level(level, shift, increment, pitch + i, phase, out + i, count - i);
 }
 
+// The codes by one gather (the table is readable three bytes past its end), and the run starts
+// from each lane's code against the lane before it.
+TALLISK_AVX2 uint64_t entry_codes_avx2(const float* pitch, int count, const uint8_t* codes, uint8_t* code) {
+    const __m256i low_byte = _mm256_set1_epi32(0xFF), per_sample = _mm256_set1_epi32(kPerSampleCode);
+    const __m256i before = _mm256_setr_epi32(0, 0, 1, 2, 3, 4, 5, 6);
+    __m256i previous = _mm256_set1_epi32(-1);  // no code: sample 0 starts a run
+    uint64_t starts = 0;
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const Entries e = entries(pitch + i);
+        // A pitch that does not fit reads entry 0's code, replaced.
+        __m256i c = _mm256_and_si256(_mm256_i32gather_epi32(reinterpret_cast<const int*>(codes), e.entry, 1), low_byte);
+        c = _mm256_blendv_epi8(per_sample, c, _mm256_castps_si256(e.fit_lanes));
+        // Each lane's predecessor: the lane before it, the last lane of the group before for lane 0.
+        const __m256i prev = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(c, before),
+                                                _mm256_permutevar8x32_epi32(previous, _mm256_set1_epi32(7)), 1);
+        const unsigned same = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(c, prev))));
+        starts |= static_cast<uint64_t>(~same & 0xFFu) << i;
+        const __m128i packed16 = _mm_packus_epi32(_mm256_castsi256_si128(c), _mm256_extracti128_si256(c, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(code + i), _mm_packus_epi16(packed16, packed16));
+        previous = c;
+    }
+    if (i < count) {
+        const uint64_t tail = kPlainLoops.entry_codes(pitch + i, count - i, codes, code + i);
+        // The tail's first sample starts a run only where its code differs from the one before.
+        starts |= (i > 0 && code[i] == code[i - 1] ? tail & ~uint64_t{1} : tail) << i;
+    }
+    return starts;
+}
+
+// Four fade weights from their steps (positive: a fade lies below half the rate), as
+// fade_for_increment works them out.
+TALLISK_AVX2 inline __m128 fade_weights(__m256d top, __m128i step) {
+    const __m256d x = _mm256_div_pd(_mm256_mul_pd(top, _mm256_cvtepi32_pd(step)), _mm256_set1_pd(2147483648.0));
+    const __m256d t = _mm256_div_pd(_mm256_sub_pd(x, _mm256_set1_pd(kFadeStart)), _mm256_set1_pd(kFadeWidth));
+    return _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_mul_pd(t, t), _mm256_sub_pd(_mm256_set1_pd(3.0), _mm256_mul_pd(_mm256_set1_pd(2.0), t))));
+}
+
+// Both levels' reads as the plain loop makes them; the weight in double, four lanes at a time, in
+// the per-sample rule's order of operations.
+TALLISK_AVX2 uint32_t fade_run_avx2(const float* wave, const FadePair& pair, const int32_t* increment, const float* pitch,
+                                    uint32_t phase, float* out, int count) {
+    const float* a_level = wave + pair.offset_a;
+    const float* b_level = wave + pair.offset_b;
+    const __m128i shift_a = _mm_cvtsi32_si128(static_cast<int>(pair.shift_a));
+    const __m128i shift_b = _mm_cvtsi32_si128(static_cast<int>(pair.shift_b));
+    const __m256i mask_a = _mm256_set1_epi32(static_cast<int>((1u << pair.shift_a) - 1u));
+    const __m256i mask_b = _mm256_set1_epi32(static_cast<int>((1u << pair.shift_b) - 1u));
+    const __m256 scale_a = _mm256_set1_ps(1.0f / static_cast<float>(1u << pair.shift_a));
+    const __m256 scale_b = _mm256_set1_ps(1.0f / static_cast<float>(1u << pair.shift_b));
+    const __m256d top = _mm256_set1_pd(double(pair.top));
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        // Fading steps lie below half the rate: positive as signed integers.
+        const __m256i step = _mm256_i32gather_epi32(increment, entries(pitch + i).entry, 4);
+        const __m256i ph = phases(phase, step);
+        const __m256 weight = _mm256_set_m128(fade_weights(top, _mm256_extracti128_si256(step, 1)),
+                                              fade_weights(top, _mm256_castsi256_si128(step)));
+        alignas(32) uint32_t at_a[8], at_b[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(at_a), _mm256_srl_epi32(ph, shift_a));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(at_b), _mm256_srl_epi32(ph, shift_b));
+        asm volatile("" : : "m"(at_a), "m"(at_b) : "memory");  // read back from memory (see one_level_avx2)
+        __m256 lo, hi;
+        load_pairs(a_level, at_a, lo, hi);
+        const __m256 fa = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(ph, mask_a)), scale_a);
+        const __m256 a = _mm256_add_ps(lo, _mm256_mul_ps(_mm256_sub_ps(hi, lo), fa));
+        load_pairs(b_level, at_b, lo, hi);
+        const __m256 fb = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(ph, mask_b)), scale_b);
+        const __m256 b = _mm256_add_ps(lo, _mm256_mul_ps(_mm256_sub_ps(hi, lo), fb));
+        _mm256_storeu_ps(out + i, _mm256_add_ps(a, _mm256_mul_ps(weight, _mm256_sub_ps(b, a))));
+    }
+    return i == count ? phase : kPlainLoops.fade_run(wave, pair, increment, pitch + i, phase, out + i, count - i);
+}
+
 // The cross-fade of a glide: each lane's two tables from the offsets worked out with the
 // positions, read at the lane's phase, then faded by the lane's own weight.
 TALLISK_AVX2 uint32_t glide_avx2(const float* base, const int32_t* a_at, const int32_t* b_at, const float* fm,
@@ -335,8 +298,8 @@ TALLISK_AVX2 uint32_t glide_avx2(const float* base, const int32_t* a_at, const i
 }  // namespace
 
 extern const OscillatorLoops kAvx2Loops;
-const OscillatorLoops kAvx2Loops{single_avx2,     crossfade_avx2, held_run_avx2, streaming_avx2,
-                                 entry_span_avx2, one_level_avx2, glide_avx2};
+const OscillatorLoops kAvx2Loops{single_avx2,      crossfade_avx2,  held_run_avx2, entry_span_avx2, one_level_avx2,
+                                 entry_codes_avx2, fade_run_avx2, glide_avx2};
 
 }  // namespace tallisk
 

@@ -37,45 +37,6 @@ uint32_t crossfade_plain(const float* wa, const float* wb, float fm, PhaseWalk w
     return phase;
 }
 
-// One sample of the table level packed in `read` (offset | shift << 16).
-inline float table_sample(const float* wave, int32_t read, uint32_t phase) {
-    const uint32_t shift = (static_cast<uint32_t>(read) >> 16) & 0xFFu;
-    const float* level = wave + (read & 0xFFFF);
-    const uint32_t j = phase >> shift;
-    const float scale = std::bit_cast<float>((127u - shift) << 23);  // 2^-shift
-    const float f = static_cast<float>(phase & ((1u << shift) - 1u)) * scale;
-    return level[j] + (level[j + 1] - level[j]) * f;
-}
-
-int streaming_plain(const float* wave, const int32_t* increment, const StreamLevels& levels, const float* pitch,
-                    uint32_t* phase_io, float* out, int count) {
-    uint32_t phase = *phase_io;
-    int i = 0;
-    for (; i < count; ++i) {
-        const float scaled = std::fabs(pitch[i]) * 16384.0f;
-        if (!(scaled < 8388608.0f)) break;
-        // Round to nearest even: the sum with 2^23 has no fraction bits.
-        const int e = static_cast<int>((scaled + 8388608.0f) - 8388608.0f) & (kStreamTableSize - 1);
-        const int32_t step = increment[e];
-        // Half the rate (a negative entry) is the fundamental alone.
-        if (step < 0) break;
-        int l = 0;
-        while (l < kPlayCount - 1 && step >= levels.switch_at[l]) ++l;
-        if (step >= levels.fade_from[l]) {
-            // A fade between two table levels plays here, as the oscillator's own rule does.
-            if (kPlayLevels[l].read != PlayRead::Table || kPlayLevels[l + 1].read != PlayRead::Table) break;
-            const float a = table_sample(wave, levels.read[l], phase);
-            const float b = table_sample(wave, levels.read[l + 1], phase);
-            out[i] = a + fade_for_increment(static_cast<uint32_t>(step), l) * (b - a);
-        } else {
-            out[i] = table_sample(wave, levels.read[l], phase);
-        }
-        phase += static_cast<uint32_t>(step);
-    }
-    *phase_io = phase;
-    return i;
-}
-
 // The table entry of a pitch whose scaled magnitude is below 2^23: round to nearest even (the sum
 // with 2^23 has no fraction bits), modulo the table.
 inline int entry_of(float scaled) {
@@ -109,6 +70,40 @@ uint32_t one_level_plain(const float* level, uint32_t shift, const int32_t* incr
     return phase;
 }
 
+uint64_t entry_codes_plain(const float* pitch, int count, const uint8_t* codes, uint8_t* code) {
+    uint64_t starts = 0;
+    for (int i = 0; i < count; ++i) {
+        const float scaled = std::fabs(pitch[i]) * 16384.0f;
+        code[i] = scaled < 8388608.0f ? codes[entry_of(scaled)] : kPerSampleCode;
+        if (i == 0 || code[i] != code[i - 1]) starts |= uint64_t{1} << i;
+    }
+    return starts;
+}
+
+// Linear interpolation in a table of 2^(32 - shift) samples, as the static loop reads it.
+inline float table_sample(const float* level, uint32_t shift, uint32_t phase) {
+    const uint32_t j = phase >> shift;
+    const float scale = std::bit_cast<float>((127u - shift) << 23);  // 2^-shift
+    const float f = static_cast<float>(phase & ((1u << shift) - 1u)) * scale;
+    return level[j] + (level[j + 1] - level[j]) * f;
+}
+
+uint32_t fade_run_plain(const float* wave, const FadePair& pair, const int32_t* increment, const float* pitch,
+                        uint32_t phase, float* out, int count) {
+    const float* a_level = wave + pair.offset_a;
+    const float* b_level = wave + pair.offset_b;
+    for (int i = 0; i < count; ++i) {
+        const auto step = static_cast<uint32_t>(increment[entry_of(std::fabs(pitch[i]) * 16384.0f)]);
+        const double x = double(pair.top) * step / 2147483648.0;
+        const double t = (x - kFadeStart) / kFadeWidth;
+        const float weight = static_cast<float>(t * t * (3.0 - 2.0 * t));
+        const float a = table_sample(a_level, pair.shift_a, phase);
+        out[i] = a + weight * (table_sample(b_level, pair.shift_b, phase) - a);
+        phase += step;
+    }
+    return phase;
+}
+
 uint32_t glide_plain(const float* base, const int32_t* a_at, const int32_t* b_at, const float* fm, PhaseWalk w,
                      float* out, int count) {
     uint32_t phase = w.phase;
@@ -133,8 +128,8 @@ int held_run_plain(const float* x, int count) {
 
 }  // namespace
 
-const OscillatorLoops kPlainLoops{single_plain,    crossfade_plain,  held_run_plain, streaming_plain,
-                                  entry_span_plain, one_level_plain, glide_plain};
+const OscillatorLoops kPlainLoops{single_plain,    crossfade_plain,   held_run_plain, entry_span_plain, one_level_plain,
+                                  entry_codes_plain, fade_run_plain, glide_plain};
 
 const OscillatorLoops* avx2_loops() {
 #ifdef TALLISK_HAVE_AVX2_LOOPS

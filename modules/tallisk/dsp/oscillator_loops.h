@@ -2,6 +2,8 @@
 // (settled morph), in a plain form and an AVX2 form that rounds identically, chosen at run time.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 
 #include "bank_layout.h"
@@ -19,34 +21,39 @@ struct PhaseWalk {
 };
 
 // A streaming pitch plays, at each sample, the increment-table entry e = round(|pitch| x 16384)
-// mod 16384 and the level that its increment chooses: the count of switch_at thresholds it reaches
-// (the played level, kPlayLevels, whose top harmonic would reach half the rate is passed). From
-// fade_from[level] on (within 1 % of half the rate, and always for the levels read without a table
-// of their own) the sample fades into the next level: the plain loop plays the fades between two
-// table levels itself, and leaves the others to the oscillator's per-sample path. read[level] packs the level
-// table's offset in its waveform block (bits 0-15) and its phase shift (bits 16-23).
+// mod 16384 and the level that its increment chooses.
 constexpr int kStreamTableSize = 16384;
 
 // Over the last 1 % below half the rate, a played level's top harmonics fade out (smoothstep)
 // towards the next duller level, so that a moving pitch never switches a band of harmonics off
 // from one sample to the next. The weight of the next level for an increment at `level`.
 constexpr double kFadeStart = 0.99;
+constexpr double kFadeWidth = 1.0 - kFadeStart;
 
 inline float fade_for_increment(uint32_t increment, int level) {
     if (level >= kFundamentalOnly) return 0.0f;
     const double x = double(kPlayLevels[level].top) * increment / 2147483648.0;
     if (x <= kFadeStart) return 0.0f;
-    const double t = (x - kFadeStart) / (1.0 - kFadeStart);
+    const double t = (x - kFadeStart) / kFadeWidth;
     return static_cast<float>(t * t * (3.0 - 2.0 * t));
 }
 
-struct StreamLevels {
-    int32_t switch_at[kPlayCount - 1];
-    int32_t fade_from[kPlayCount];
-    int32_t read[kPlayCount];
+// A run of streaming samples whose every entry fades from one table level into the next: each
+// level's offset in the waveform block and phase shift, and the top harmonic of the first.
+struct FadePair {
+    int32_t offset_a, offset_b;
+    uint32_t shift_a, shift_b;
+    int32_t top;
 };
 
-// Both loops write count samples and return the phase after the last one.
+// What a table entry plays in a block loop (IncrementTables::block_level): a table level whole
+// (0..10), a fade between table levels l and l + 1 (kFadeCode | l), or the per-sample rule.
+constexpr uint8_t kFadeCode = 0x80;
+constexpr uint8_t kPerSampleCode = 0xFF;
+// At most this many samples per call of entry_codes (one bit each of its result).
+constexpr int kCodeChunk = 64;
+
+// The playing loops write count samples and return the phase after the last one.
 struct OscillatorLoops {
     // out[i] = level[j] + (level[j + 1] - level[j]) * f
     uint32_t (*single)(const float* level, PhaseWalk walk, float* out, int count);
@@ -54,11 +61,6 @@ struct OscillatorLoops {
     uint32_t (*crossfade)(const float* wa, const float* wb, float fm, PhaseWalk walk, float* out, int count);
     // How many of x[0 .. count-1] from the start compare equal to x[0] (0 when x[0] is NaN).
     int (*held_run)(const float* x, int count);
-    // Streaming pitch over waveform block `wave`: plays the samples up to the first that needs the
-    // per-sample path (a pitch whose index is 2^23 or more or not finite, or a slow entry), returns
-    // how many it wrote and moves *phase past them.
-    int (*streaming)(const float* wave, const int32_t* increment, const StreamLevels& levels, const float* pitch,
-                     uint32_t* phase, float* out, int count);
     // The lowest and highest table entry of pitch[0 .. count-1] (count > 0); false where some pitch
     // takes the per-sample path for its entry (its index is 2^23 or more, or not finite).
     bool (*entry_span)(const float* pitch, int count, int* lowest, int* highest);
@@ -66,6 +68,14 @@ struct OscillatorLoops {
     // then the phase moves by the sample's own increment. Returns the phase after the last one.
     uint32_t (*one_level)(const float* level, uint32_t shift, const int32_t* increment, const float* pitch,
                           uint32_t phase, float* out, int count);
+    // Each pitch's entry code into code[0 .. count-1] (count <= kCodeChunk) from codes (one byte an
+    // entry, readable three bytes past the last), kPerSampleCode where the pitch's index is 2^23
+    // or more or not finite; returns a mask with bit i set where sample i starts a run of one code.
+    uint64_t (*entry_codes)(const float* pitch, int count, const uint8_t* codes, uint8_t* code);
+    // Streaming pitch whose every entry fades between the two table levels of `pair`: each sample
+    // as the per-sample rule plays it (both reads, the weight of the second from the increment).
+    uint32_t (*fade_run)(const float* wave, const FadePair& pair, const int32_t* increment, const float* pitch,
+                         uint32_t phase, float* out, int count);
     // A gliding morph, its positions worked out before: sample i cross-fades the tables at
     // base + a[i] and base + b[i] by fm[i], each read as `single` reads it.
     uint32_t (*glide)(const float* base, const int32_t* a, const int32_t* b, const float* fm, PhaseWalk walk,
@@ -79,5 +89,22 @@ const OscillatorLoops* avx2_loops();
 
 // The loops an oscillator uses by default: AVX2 where available, else the plain ones.
 const OscillatorLoops& best_loops();
+
+// Splits a streaming block into runs of samples that share one entry code and calls
+// play(start, count, code) for each in order.
+template <class Play>
+void for_each_code_run(const OscillatorLoops& loops, const uint8_t* codes, const float* pitch, int count, Play&& play) {
+    alignas(32) uint8_t code[kCodeChunk];
+    for (int at = 0; at < count; at += kCodeChunk) {
+        const int n = std::min(kCodeChunk, count - at);
+        uint64_t starts = loops.entry_codes(pitch + at, n, codes, code);
+        while (starts != 0) {
+            const int s = std::countr_zero(starts);
+            starts &= starts - 1;
+            const int e = starts != 0 ? std::countr_zero(starts) : n;
+            play(at + s, e - s, code[s]);
+        }
+    }
+}
 
 }  // namespace tallisk

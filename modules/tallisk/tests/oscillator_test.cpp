@@ -120,9 +120,12 @@ TEST(PitchUpdate, LevelIsTheBrightestWhoseHarmonicsStayBelowHalfTheRate) {
                 EXPECT_LT(played.top * f, c.rate / 2.0);
             }
             EXPECT_EQ(osc.level_offset(), kLevels[played.level].offset);
-            // A block of entries takes the level whole only where no sample of it fades.
-            const bool whole = osc.fade() == 0.0f && played.read == PlayRead::Table;
-            EXPECT_EQ(osc.block_levels(c.law)[i], whole ? level : IncrementTables::kPerSample);
+            // A run of entries takes the level whole only where no sample of it fades, and the two
+            // levels it fades between where both are table reads.
+            const bool table = played.read == PlayRead::Table;
+            const bool fade_pair = table && level + 1 < kPlayCount && kPlayLevels[level + 1].read == PlayRead::Table;
+            const int code = table && osc.fade() == 0.0f ? level : fade_pair ? kFadeCode | level : kPerSampleCode;
+            EXPECT_EQ(osc.block_levels(c.law)[i], code);
             EXPECT_EQ(1u << (32 - osc.shift()), static_cast<unsigned>(kLevels[played.level].length));
             // The level before would fold.
             if (level > 0) {
