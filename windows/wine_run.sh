@@ -10,7 +10,8 @@ MVP_UI_LOG=$log WINEDEBUG=${WINEDEBUG:--all} timeout -k 10 "$limit" "$wine" "$@"
 status=$?
 if [ $status -eq 124 ] || [ $status -eq 137 ]; then
   if [ -s "$log" ]; then
-    echo "watchdog: $1 was ended after ${limit} s; unanswered on the screen: $(tail -n 1 "$log")" >&2
+    # printf, not echo: dash's echo would turn the box's \n back into a line break.
+    printf 'watchdog: %s was ended after %s s; unanswered on the screen: %s\n' "$1" "$limit" "$(tail -n 1 "$log")" >&2
   else
     echo "watchdog: $1 was ended after ${limit} s (no box of the platform was on the screen)" >&2
   fi

@@ -32,12 +32,19 @@ std::string filter_list(const std::vector<FileFilter>& filters) {
 }
 
 // A test's watchdog ends a program stuck on a box nobody answers; MVP_UI_LOG names a file where
-// each request is written before it is shown, so the watchdog can say what was on the screen.
+// each request is written before it is shown, so the watchdog can say what was on the screen. One
+// line per request (line breaks written as \n): the watchdog reports the last line, which must be
+// the whole box, caption included.
 void note_request(const std::string& what) {
     const char* path = std::getenv("MVP_UI_LOG");
     if (!path || !*path) return;
+    std::string line;
+    for (char c : what) {
+        if (c == '\n') line += "\\n";
+        else if (c != '\r') line += c;
+    }
     if (FILE* f = std::fopen(path, "a")) {
-        std::fprintf(f, "%s\n", what.c_str());
+        std::fprintf(f, "%s\n", line.c_str());
         std::fclose(f);
     }
 }
