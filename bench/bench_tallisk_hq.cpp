@@ -86,14 +86,18 @@ void BM_MorphSettled(benchmark::State& state) {
 BENCHMARK(BM_MorphSettled<Oscillator>)->Name("BM_LinearMorphSettled");
 BENCHMARK(BM_MorphSettled<HqOscillator>)->Name("BM_HqMorphSettled");
 
-// A 5 Hz vibrato of +-0.1 V around 4.5 V: a new pitch every sample.
+// Arg "vibrato": 1 is a 5 Hz vibrato of +-0.1 V around 4.5 V (a new pitch every sample, on one
+// level); 0 sweeps from 3 to 7 V in 4096 samples, over and over (every level from 2 to 6 and
+// their fades), as bench_tallisk's streaming benchmark.
 template <class Osc>
-void BM_Vibrato(benchmark::State& state) {
+void BM_Streaming(benchmark::State& state) {
     auto e = filled_editor();
     auto osc = make_osc<Osc>(*e, false);
-    std::vector<float> pitch(8820 * 16);
+    const bool vibrato = state.range(0) != 0;
+    std::vector<float> pitch(vibrato ? 8820 * 16 : kBlock * 64);
     for (size_t i = 0; i < pitch.size(); ++i)
-        pitch[i] = 0.45f + 0.01f * std::sin(6.2831853f * 5.0f * static_cast<float>(i) / 44100.0f);
+        pitch[i] = vibrato ? 0.45f + 0.01f * std::sin(6.2831853f * 5.0f * static_cast<float>(i) / 44100.0f)
+                           : 0.3f + 0.4f * static_cast<float>(i) / static_cast<float>(pitch.size());
     std::vector<float> out(kBlock);
     size_t at = 0;
     for (auto _ : state) {
@@ -103,8 +107,8 @@ void BM_Vibrato(benchmark::State& state) {
     }
     per_sample(state);
 }
-BENCHMARK(BM_Vibrato<Oscillator>)->Name("BM_LinearVibrato");
-BENCHMARK(BM_Vibrato<HqOscillator>)->Name("BM_HqVibrato");
+BENCHMARK(BM_Streaming<Oscillator>)->Name("BM_LinearStreaming")->Arg(1)->Arg(0)->ArgNames({"vibrato"});
+BENCHMARK(BM_Streaming<HqOscillator>)->Name("BM_HqStreaming")->Arg(1)->Arg(0)->ArgNames({"vibrato"});
 
 }  // namespace
 

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
 
 namespace tallisk {
 
@@ -56,6 +55,7 @@ void HqOscillator::reset() {
     m_increment = 0;
     m_phase = 0;
     m_pitch_stale = true;
+    m_behind = false;
 }
 
 void HqOscillator::pitch_update(float pitch) {
@@ -68,6 +68,7 @@ void HqOscillator::pitch_update(float pitch) {
     m_level_offset = kLevels[level].offset;
     m_shift = static_cast<uint32_t>(level_shift(level));
     m_pitch_stale = false;
+    m_behind = false;
 }
 
 void HqOscillator::static_pitch_update(float pitch) {
@@ -90,6 +91,7 @@ void HqOscillator::render_static(float* out, int count) {
         std::fill(out, out + count, 0.0f);
         return;
     }
+    settle();
     const LevelReader reader(m_store);
     const float* wave = reader.waveform(m_waveform);
     if (!m_blended) {
@@ -108,30 +110,52 @@ void HqOscillator::render_streaming(const float* pitch, float* out, int count) {
         m_last_pitch = pitch[0];
         pitch_update(pitch[0]);
     }
-    const bool quiet = silent();
-    std::optional<LevelReader> reader;
-    if (!quiet) reader.emplace(m_store);
-    const float* wave = quiet ? nullptr : reader->waveform(m_waveform);
-    int i = 0;
-    while (i < count) {
-        // A run of samples at the pitch in use plays through the block loop.
-        int n = 0;
-        while (i + n < count && pitch[i + n] == m_last_pitch) ++n;
-        if (n > 0) {
-            if (quiet) std::fill(out + i, out + i + n, 0.0f);
-            else if (!m_blended)
-                m_phase = m_loops->single(m_kernel, wave + m_level_offset, m_shift, m_phase, m_increment, out + i, n);
-            else
-                for (int s = i; s < i + n; ++s, m_phase += m_increment) out[s] = sample_at(wave);
-            i += n;
-            continue;
+    if (silent()) {
+        for (int i = 0; i < count; ++i) {
+            if (pitch[i] != m_last_pitch || std::isnan(pitch[i])) {
+                m_last_pitch = pitch[i];
+                pitch_update(pitch[i]);
+            }
+            out[i] = 0.0f;
         }
-        m_last_pitch = pitch[i];
-        pitch_update(pitch[i]);
-        out[i] = quiet ? 0.0f : sample_at(wave);
-        if (!quiet) m_phase += m_increment;
-        ++i;
+        return;
     }
+    const LevelReader reader(m_store);
+    const float* wave = reader.waveform(m_waveform);
+    // The leading samples equal to the last pitch play with the values worked out for it.
+    int i = 0;
+    while (i < count && pitch[i] == m_last_pitch) ++i;
+    if (i > 0) {
+        settle();
+        if (!m_blended) {
+            m_phase = m_loops->single(m_kernel, wave + m_level_offset, m_shift, m_phase, m_increment, out, i);
+        } else {
+            for (int s = 0; s < i; ++s, m_phase += m_increment) out[s] = sample_at(wave);
+        }
+    }
+    if (i == count) return;
+    // From the first new pitch on, as the linear oscillator plays it: the runs of samples whose
+    // entries play one table level without a fade take the block loop; fades and the levels
+    // without tables of their own take the per-sample rule.
+    const PitchLaw law = m_core->law();
+    const int32_t* increments = m_core->table(law);
+    for_each_code_run(best_loops(), m_core->block_levels(law), pitch + i, count - i, [&](int start, int n, uint8_t code) {
+        start += i;
+        if (code < kPlayCount) {
+            const int level = kPlayLevels[code].level;
+            m_phase = m_loops->one_level(m_kernel, wave + kLevels[level].offset, static_cast<uint32_t>(level_shift(level)),
+                                         increments, pitch + start, m_phase, out + start, n);
+            return;
+        }
+        for (int s = start; s < start + n; ++s) {
+            pitch_update(pitch[s]);
+            out[s] = sample_at(wave);
+            m_phase += m_increment;
+        }
+    });
+    m_last_pitch = pitch[count - 1];
+    m_core->played_up_to(m_last_pitch);
+    m_behind = true;
 }
 
 void HqOscillator::advance_morph(float morph) { m_morph_pos = next_morph_pos(m_morph_pos, morph); }
@@ -174,6 +198,7 @@ void HqOscillator::render_morph_static(const float* morph, float* out, int count
         }
         return;
     }
+    settle();
     const LevelReader reader(m_store);
     morph_loop(reader, morph, out, count);
 }
@@ -191,6 +216,7 @@ void HqOscillator::render_morph_streaming(const float* pitch, const float* morph
         }
         return;
     }
+    settle();
     const LevelReader reader(m_store);
     int i = 0;
     while (i < count) {

@@ -14,8 +14,15 @@ class HqOscillator {
 public:
     HqOscillator();
 
-    void build_increment_tables(float sample_rate) { m_core->build_increment_tables(sample_rate); }
-    void set_law(PitchLaw law) { m_core->set_law(law); }
+    // Both take effect from the next pitch update.
+    void build_increment_tables(float sample_rate) {
+        settle();
+        m_core->build_increment_tables(sample_rate);
+    }
+    void set_law(PitchLaw law) {
+        settle();
+        m_core->set_law(law);
+    }
     PitchLaw law() const { return m_core->law(); }
     void set_store(const LevelStore* store) { m_store = store; }
     const LevelStore* store() const { return m_store; }
@@ -32,14 +39,20 @@ public:
     void render_morph_streaming(const float* pitch, const float* morph, float* out, int count);
     void render_morph_static(const float* morph, float* out, int count);
 
+    // State, for the tests: the pitch-derived values are those of the last pitch played.
     uint32_t phase() const { return m_phase; }
-    uint32_t increment() const { return m_increment; }
-    int level() const { return m_level; }
-    float fade() const { return m_fade; }
+    uint32_t increment() const { return m_behind ? m_core->increment() : m_increment; }
+    int level() const { return m_behind ? m_core->level() : m_level; }
+    float fade() const { return m_behind ? m_core->fade() : m_fade; }
     float last_pitch() const { return m_last_pitch; }
     float morph_pos() const { return m_morph_pos; }
 
 private:
+    // After a streaming block the last pitch's values are worked out only where a later path needs
+    // them (the next block mostly brings new pitches anyway).
+    void settle() {
+        if (m_behind) pitch_update(m_last_pitch);
+    }
     float sample_at(const float* wave) const;
     float morph_sample(const LevelReader& reader) const;
     void advance_morph(float morph);
@@ -58,6 +71,7 @@ private:
     uint32_t m_increment = 0;
     float m_last_pitch = 0.0f;
     bool m_pitch_stale = true;
+    bool m_behind = false;  // the values below are not yet worked out for m_last_pitch
     int m_level = 0;
     float m_fade = 0.0f;
     bool m_blended = false;

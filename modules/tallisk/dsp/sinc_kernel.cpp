@@ -101,6 +101,15 @@ uint32_t crossfade_plain(const SincKernel& k, const float* wa, const float* wb, 
     return phase;
 }
 
+uint32_t one_level_plain(const SincKernel& k, const float* level, uint32_t shift, const int32_t* increment,
+                         const float* pitch, uint32_t phase, float* out, int count) {
+    for (int i = 0; i < count; ++i) {
+        out[i] = tap_sum(k, level, phase, shift, 0.0f, nullptr);
+        phase += static_cast<uint32_t>(increment[sinc_entry_of(pitch[i])]);
+    }
+    return phase;
+}
+
 }  // namespace
 
 double sinc_kernel_at(double t) { return raw_kernel(t) / dc_gain(); }
@@ -114,7 +123,7 @@ float sinc_read(const SincKernel& k, const float* level, uint32_t phase, uint32_
     return tap_sum(k, level, phase, shift, 0.0f, nullptr);
 }
 
-const SincLoops kSincPlainLoops{single_plain, crossfade_plain};
+const SincLoops kSincPlainLoops{single_plain, crossfade_plain, one_level_plain};
 
 const SincLoops* sinc_avx2_loops() {
 #ifdef TALLISK_HAVE_SINC_AVX2

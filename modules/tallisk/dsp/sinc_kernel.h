@@ -35,7 +35,19 @@ struct SincLoops {
     // out[i] = a + fm x (b - a) with a, b the two tables read as above.
     uint32_t (*crossfade)(const SincKernel& k, const float* wa, const float* wb, float fm, uint32_t shift,
                           uint32_t phase, uint32_t increment, float* out, int count);
+    // A streaming pitch whose every entry plays one level: each sample read as `single` reads it,
+    // then the phase moves by increment[e], e the pitch's table entry (round(|pitch| x 16384) mod
+    // 16384, every |pitch| x 16384 below 2^23).
+    uint32_t (*one_level)(const SincKernel& k, const float* level, uint32_t shift, const int32_t* increment,
+                          const float* pitch, uint32_t phase, float* out, int count);
 };
+
+// The table entry of a pitch whose magnitude x 16384 lies below 2^23: round to nearest even (the sum
+// with 2^23 has no fraction bits), modulo the table, as the linear oscillator's pitch update.
+inline int sinc_entry_of(float pitch) {
+    const float scaled = (pitch < 0.0f ? -pitch : pitch) * 16384.0f;
+    return static_cast<int>((scaled + 8388608.0f) - 8388608.0f) & 16383;
+}
 
 extern const SincLoops kSincPlainLoops;
 // The AVX2 + FMA loops where this build has them and the processor supports both, else null.

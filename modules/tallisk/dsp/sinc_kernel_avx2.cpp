@@ -103,10 +103,37 @@ TALLISK_SINC_AVX2 uint32_t crossfade_avx2(const SincKernel& k, const float* wa, 
     return phase;
 }
 
+// As single_avx2, each sample's step from its own pitch's entry (eight entries converted at once).
+TALLISK_SINC_AVX2 uint32_t one_level_avx2(const SincKernel& k, const float* level, uint32_t shift,
+                                          const int32_t* increment, const float* pitch, uint32_t phase, float* out,
+                                          int count) {
+    const Walk w = walk_for(shift);
+    const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        // Below 2^23 the conversion rounds to nearest even, as the scalar entry does.
+        alignas(32) int32_t e[8];
+        const __m256 scaled = _mm256_mul_ps(_mm256_and_ps(_mm256_loadu_ps(pitch + i), magnitude), _mm256_set1_ps(16384.0f));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(e),
+                           _mm256_and_si256(_mm256_cvtps_epi32(scaled), _mm256_set1_epi32(16383)));
+        __m256 v[8];
+        for (int s = 0; s < 8; ++s) {
+            v[s] = _mm256_mul_ps(weights_at(k, phase, w), taps_at(level, phase >> shift, w));
+            phase += static_cast<uint32_t>(increment[e[s]]);
+        }
+        _mm256_storeu_ps(out + i, sum_across(v));
+    }
+    for (; i < count; ++i) {
+        out[i] = sum_one(_mm256_mul_ps(weights_at(k, phase, w), taps_at(level, phase >> shift, w)));
+        phase += static_cast<uint32_t>(increment[sinc_entry_of(pitch[i])]);
+    }
+    return phase;
+}
+
 }  // namespace
 
 extern const SincLoops kSincAvx2Loops;
-const SincLoops kSincAvx2Loops{single_avx2, crossfade_avx2};
+const SincLoops kSincAvx2Loops{single_avx2, crossfade_avx2, one_level_avx2};
 
 }  // namespace tallisk
 
