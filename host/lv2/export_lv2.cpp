@@ -15,6 +15,7 @@
 
 #include "mvhost/commands.h"
 #include "mvhost/engine.h"
+#include "mvhost/pin_reference.h"
 #include "mvhost/render.h"
 #include "port_plan.h"
 #include "ttl_writer.h"
@@ -117,6 +118,13 @@ private:
     std::set<std::string> m_names;
 };
 
+// The view link's texts pass between a tallisk and its wave view; nobody types them, so they are
+// no controls.
+bool is_link(mvh::Instance& inst, const mvh::PinInfo& p) {
+    const mvh::PinMeaning* meaning = mvh::pin_meaning(inst.plugin().name(), p.name);
+    return meaning && meaning->link;
+}
+
 // The patch of one module: the instance with every input and parameter reachable, audio-rate
 // inputs fed by mono audio_in instances and MIDI inputs by midi_source instances.
 json module_patch(const std::string& module, const std::vector<std::string>& dirs, json* plugin) {
@@ -149,7 +157,7 @@ json module_patch(const std::string& module, const std::vector<std::string>& dir
             } else {
                 midi_out.push_back(ref);
             }
-        } else if (!(p.flags & IO_PRIVATE) || p.name == "wbf_path") {
+        } else if ((!(p.flags & IO_PRIVATE) || p.name == "wbf_path") && !is_link(*inst, p)) {
             if (p.datatype != DT_TEXT || p.is_input()) controls.push_back(ref);
         }
     }
@@ -272,7 +280,8 @@ void control_range(const mvh::PinInfo& p, PortSpec& decl) {
 }
 
 // The pins the plug-in shows: the section's list, else every unconnected input and parameter of
-// the patch's modules (not of its inputs and outputs) that a person could set.
+// the patch's modules (not of its inputs and outputs) that a person could set (not the ends of
+// the view link).
 std::vector<std::string> control_refs(mvh::Host& host, const json& plugin) {
     std::vector<std::string> controls;
     if (plugin.contains("controls")) {
@@ -286,6 +295,7 @@ std::vector<std::string> control_refs(mvh::Host& host, const json& plugin) {
             if ((p.flags & IO_PRIVATE) && p.name != "wbf_path") continue;
             if (p.datatype == DT_TEXT && !p.is_input()) continue;
             if (host.connected(inst.get(), p.index)) continue;
+            if (is_link(*inst, p)) continue;
             controls.push_back(pin_ref(*inst, p));
         }
     }

@@ -39,6 +39,7 @@ struct PinMeaning {
     const char* pin;      // the pin's name
     PinUnit unit;
     const char* meaning;  // what the pin does, for a musician
+    bool link = false;    // one end of a wire between two modules' editors, never set by hand
 };
 
 // The meaning of a pin, or null when the table has none.
