@@ -55,17 +55,46 @@ TALLISK_SINC_AVX2 inline float sum_one(__m256 v) {
     return _mm_cvtss_f32(_mm_add_ss(t, _mm_shuffle_ps(t, t, 1)));
 }
 
+// Eight reads at a time: the phases' rows, interpolation fractions and first taps worked out in
+// the vector and read back per read (the weight rows by address, the fraction by a broadcast load),
+// which leaves each read its loads, one FMA and one product. A group whose taps cross the table's
+// ends reads one by one.
 TALLISK_SINC_AVX2 uint32_t single_avx2(const SincKernel& k, const float* level, uint32_t shift, uint32_t phase,
                                        uint32_t increment, float* out, int count) {
     const Walk w = walk_for(shift);
+    const __m256i three = _mm256_set1_epi32(3), last = _mm256_set1_epi32(static_cast<int>(w.last - 3u));
+    const __m256i mask = _mm256_set1_epi32(static_cast<int>(w.mask));
+    const __m256i sub_mask = _mm256_set1_epi32(static_cast<int>(w.sub_mask));
+    const __m256 sub_scale = _mm256_set1_ps(w.sub_scale);
+    const __m128i vshift = _mm_cvtsi32_si128(static_cast<int>(shift)), vsub = _mm_cvtsi32_si128(static_cast<int>(w.sub));
+    __m256i ph = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(phase)),
+                                  _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
+                                                     _mm256_set1_epi32(static_cast<int>(increment))));
+    const __m256i step8 = _mm256_set1_epi32(static_cast<int>(increment * 8u));
     int i = 0;
     for (; i + 8 <= count; i += 8) {
+        const __m256i frac = _mm256_and_si256(ph, mask);
+        const __m256i first = _mm256_sub_epi32(_mm256_srl_epi32(ph, vshift), three);
+        alignas(32) uint32_t row[8], at[8];
+        alignas(32) float f[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(row), _mm256_srl_epi32(frac, vsub));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(at), first);
+        _mm256_store_ps(f, _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(frac, sub_mask)), sub_scale));
         __m256 v[8];
-        for (int s = 0; s < 8; ++s) {
-            v[s] = _mm256_mul_ps(weights_at(k, phase, w), taps_at(level, phase >> shift, w));
-            phase += increment;
+        // Unsigned first - 3 <= last - 3 in every lane: no tap wraps.
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_max_epu32(first, last), last)) == -1) {
+            for (int s = 0; s < 8; ++s) {
+                const __m256 weights =
+                    _mm256_fmadd_ps(_mm256_broadcast_ss(f + s), _mm256_load_ps(k.step[row[s]]), _mm256_load_ps(k.weight[row[s]]));
+                v[s] = _mm256_mul_ps(weights, _mm256_loadu_ps(level + at[s]));
+            }
+        } else {
+            uint32_t p = phase;
+            for (int s = 0; s < 8; ++s, p += increment) v[s] = _mm256_mul_ps(weights_at(k, p, w), taps_at(level, p >> shift, w));
         }
         _mm256_storeu_ps(out + i, sum_across(v));
+        ph = _mm256_add_epi32(ph, step8);
+        phase += increment * 8u;
     }
     for (; i < count; ++i) {
         out[i] = sum_one(_mm256_mul_ps(weights_at(k, phase, w), taps_at(level, phase >> shift, w)));
