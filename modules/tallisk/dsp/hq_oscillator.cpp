@@ -139,8 +139,8 @@ void HqOscillator::render_streaming(const float* pitch, float* out, int count) {
     // without tables of their own take the per-sample rule.
     const PitchLaw law = m_core->law();
     const int32_t* increments = m_core->table(law);
-    for_each_code_run(best_loops(), m_core->block_levels(law), pitch + i, count - i, [&](int start, int n, uint8_t code) {
-        start += i;
+    const uint8_t* codes = m_core->block_levels(law);
+    const auto play = [&](int start, int n, uint8_t code) {
         if (code < kPlayCount) {
             const int level = kPlayLevels[code].level;
             m_phase = m_loops->one_level(m_kernel, wave + kLevels[level].offset, static_cast<uint32_t>(level_shift(level)),
@@ -152,7 +152,15 @@ void HqOscillator::render_streaming(const float* pitch, float* out, int count) {
             out[s] = sample_at(wave);
             m_phase += m_increment;
         }
-    });
+    };
+    // Where the lowest and the highest entry share a code, every entry between does.
+    const OscillatorLoops& loops = best_loops();
+    int lowest = 0, highest = 0;
+    if (loops.entry_span(pitch + i, count - i, &lowest, &highest) && codes[lowest] == codes[highest]) {
+        play(i, count - i, codes[lowest]);
+    } else {
+        for_each_code_run(loops, codes, pitch + i, count - i, [&](int start, int n, uint8_t code) { play(i + start, n, code); });
+    }
     m_last_pitch = pitch[count - 1];
     m_core->played_up_to(m_last_pitch);
     m_behind = true;
