@@ -1,8 +1,13 @@
 // tallisk_view.dll's mode cursors under Windows: the DLL carries them as its own cursor resources,
 // and a move over the panel in each mode makes that resource the Windows cursor; the panel's
-// closing call gives back the cursor it replaced.
+// closing call gives back the cursor it replaced. With MV_CURSOR_HANDSHAKE naming a folder, the
+// last test shows each cursor under the pointer and waits for screen_cursor.py to read it off the
+// screen.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -74,6 +79,50 @@ TEST(WaveViewCursors, EachModeShowsItsOwnOnWindowsAndTheArrowComesBack) {
     }
     view->gui_dispatch(GD_9);
     EXPECT_EQ(GetCursor(), arrow);
+}
+
+// Lets Windows deliver what the cursor change sends to the window under the pointer.
+void pump_messages(DWORD ms) {
+    const DWORD end = GetTickCount() + ms;
+    do {
+        MSG m;
+        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+        Sleep(10);
+    } while (static_cast<int32_t>(end - GetTickCount()) > 0);
+}
+
+bool exists(const std::string& path) { return std::ifstream(path).good(); }
+
+TEST(WaveViewCursors, ShowOnTheScreenUnderThePointer) {
+    const char* handshake = std::getenv("MV_CURSOR_HANDSHAKE");
+    if (!handshake || !*handshake) GTEST_SKIP() << "run by screen_cursor.py, which reads the screen";
+    const std::string dir = handshake;
+    mvh::Host host;
+    std::string error;
+    mvh::Instance* view = host.add(kViewDll, "view", {}, &error);
+    ASSERT_NE(view, nullptr) << error;
+    host.open();
+    // The host's patch view is made hidden; shown, it is the window under the pointer.
+    const HWND patch_view = FindWindowA("MorvanePatchView", nullptr);
+    ASSERT_NE(patch_view, nullptr);
+    ShowWindow(patch_view, SW_SHOW);
+    SetForegroundWindow(patch_view);
+    RECT r{};
+    GetWindowRect(patch_view, &r);
+    pump_messages(300);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    pump_messages(500);
+    for (const ModeCursor& c : kCursors) {
+        view->set_int(kModePin, c.mode);
+        view->pointer(GD_POINTER_MOVE, 10, 10);
+        pump_messages(300);
+        const std::string id = std::to_string(c.resource);
+        std::ofstream(dir + "/shown-" + id) << id << "\n";
+        const DWORD limit = GetTickCount() + 30000;
+        while (!exists(dir + "/seen-" + id) && static_cast<int32_t>(limit - GetTickCount()) > 0) pump_messages(50);
+        ASSERT_TRUE(exists(dir + "/seen-" + id)) << "nobody read cursor " << id << " off the screen";
+    }
+    ShowWindow(patch_view, SW_HIDE);
 }
 
 }  // namespace
