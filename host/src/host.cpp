@@ -4,7 +4,8 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <map>
+#include <queue>
+#include <unordered_map>
 
 #include "registry.h"
 
@@ -68,14 +69,14 @@ Instance* Host::add(std::shared_ptr<Plugin> plugin, const std::string& name, con
     if (m_config.host_folder.empty())
         m_config.host_folder = std::filesystem::path(plugin->path()).parent_path().string();
     m_instances.push_back(std::make_unique<Instance>(*this, std::move(plugin), name, options));
+    m_by_name.emplace(name, m_instances.back().get());
     m_order.clear();
     return m_instances.back().get();
 }
 
 Instance* Host::find(const std::string& name) const {
-    for (const auto& i : m_instances)
-        if (i->name() == name) return i.get();
-    return nullptr;
+    const auto it = m_by_name.find(name);
+    return it == m_by_name.end() ? nullptr : it->second;
 }
 
 std::string Host::unknown_instance(const std::string& name) const {
@@ -85,9 +86,8 @@ std::string Host::unknown_instance(const std::string& name) const {
 }
 
 bool Host::connected(const Instance* inst, int gui_pin) const {
-    for (const Wire& w : m_wires)
-        if ((w.from == inst && w.from_pin == gui_pin) || (w.to == inst && w.to_pin == gui_pin)) return true;
-    return false;
+    if (gui_pin < 0 || gui_pin >= static_cast<int>(inst->m_wires_out.size())) return false;
+    return !inst->m_wires_out[gui_pin].empty() || !inst->m_wires_in[gui_pin].empty();
 }
 
 bool Host::connect(Instance* from, int from_pin, Instance* to, int to_pin, std::string* error) {
@@ -111,12 +111,18 @@ bool Host::connect(Instance* from, int from_pin, Instance* to, int to_pin, std::
                     to->name() + "." + b.name + " (" + datatype_name(b.datatype) + ")");
     if ((from->is_open() && !a.gui_only()) || (to->is_open() && !b.gui_only()))
         return fail("audio-side pins cannot be wired after the patch is open");
-    for (const Wire& w : m_wires)
-        if (w.from == from && w.from_pin == from_pin && w.to == to && w.to_pin == to_pin)
-            return fail("already connected");
+    // The same wire again: either end's own wires tell, the shorter list the sooner.
+    const std::vector<size_t>& leaving = from->m_wires_out[from_pin];
+    const std::vector<size_t>& entering = to->m_wires_in[to_pin];
+    for (size_t k : leaving.size() <= entering.size() ? leaving : entering) {
+        const Wire& w = m_wires[k];
+        if (w.from == from && w.from_pin == from_pin && w.to == to && w.to_pin == to_pin) return fail("already connected");
+    }
     const bool a_spare = a.index == static_cast<int>(from->pins().size()) - 1 && (a.flags & IO_DUPLICATES);
     const bool b_spare = b.index == static_cast<int>(to->pins().size()) - 1 && (b.flags & IO_DUPLICATES);
     const bool a_was = connected(from, from_pin), b_was = connected(to, to_pin);
+    from->m_wires_out[from_pin].push_back(m_wires.size());
+    to->m_wires_in[to_pin].push_back(m_wires.size());
     m_wires.push_back({from, from_pin, to, to_pin});
     // Connecting the last pin of a duplicating list gives the module a fresh spare one.
     if (a_spare && !a_was) from->add_duplicate();
@@ -133,41 +139,68 @@ void Host::compute_order() {
     // wire that would close a loop does not count, so only its reader hears the previous block;
     // every other wire, those leaving the loop included, is heard in the same block.
     const size_t n = m_instances.size();
-    std::map<const Instance*, size_t> pos;
+    std::unordered_map<const Instance*, size_t> pos;
+    pos.reserve(n);
     for (size_t i = 0; i < n; ++i) pos[m_instances[i].get()] = i;
-    std::vector<std::vector<size_t>> out(n);
-    auto reaches = [&](size_t from, size_t to) {
-        std::vector<char> seen(n, 0);
-        std::vector<size_t> stack{from};
-        while (!stack.empty()) {
-            const size_t i = stack.back();
-            stack.pop_back();
-            if (i == to) return true;
-            if (seen[i]) continue;
-            seen[i] = 1;
-            for (size_t j : out[i]) stack.push_back(j);
-        }
-        return false;
-    };
-    std::vector<int> indegree(n, 0);
+    std::vector<std::pair<size_t, size_t>> edges;  // the audio wires between two instances, in order
     for (const Wire& w : m_wires) {
         if (w.from == w.to || w.from->pins()[w.from_pin].gui_only() || w.to->pins()[w.to_pin].gui_only()) continue;
-        const size_t a = pos[w.from], b = pos[w.to];
-        if (reaches(b, a)) continue;
+        edges.emplace_back(pos[w.from], pos[w.to]);
+    }
+    std::vector<std::vector<size_t>> out(n);
+    std::vector<int> indegree(n, 0);
+    // The smallest ready instance first: the creation order among equals.
+    auto sort_ready = [&](std::vector<size_t>* sorted) {
+        std::vector<int> waiting = indegree;
+        std::priority_queue<size_t, std::vector<size_t>, std::greater<size_t>> ready;
+        for (size_t i = 0; i < n; ++i)
+            if (waiting[i] == 0) ready.push(i);
+        sorted->clear();
+        while (!ready.empty()) {
+            const size_t i = ready.top();
+            ready.pop();
+            sorted->push_back(i);
+            for (size_t j : out[i])
+                if (--waiting[j] == 0) ready.push(j);
+        }
+    };
+    for (const auto& [a, b] : edges) {
         out[a].push_back(b);
         ++indegree[b];
     }
-    m_order.clear();
-    std::vector<bool> done(n, false);
-    while (m_order.size() < n) {
-        for (size_t i = 0; i < n; ++i) {
-            if (done[i] || indegree[i] > 0) continue;
-            done[i] = true;
-            m_order.push_back(m_instances[i].get());
-            for (size_t j : out[i]) --indegree[j];
-            break;
+    std::vector<size_t> sorted;
+    sort_ready(&sorted);
+    if (sorted.size() < n) {
+        // A loop: the wires are taken again one by one, each dropped when its reader already
+        // reaches its writer through the wires taken before it. Most patches have none, and skip
+        // this walk.
+        for (auto& o : out) o.clear();
+        std::fill(indegree.begin(), indegree.end(), 0);
+        std::vector<size_t> seen(n, 0);  // the walk that last saw each instance
+        size_t walk = 0;
+        std::vector<size_t> stack;
+        auto reaches = [&](size_t from, size_t to) {
+            ++walk;
+            stack.assign(1, from);
+            while (!stack.empty()) {
+                const size_t i = stack.back();
+                stack.pop_back();
+                if (i == to) return true;
+                if (seen[i] == walk) continue;
+                seen[i] = walk;
+                for (size_t j : out[i]) stack.push_back(j);
+            }
+            return false;
+        };
+        for (const auto& [a, b] : edges) {
+            if (reaches(b, a)) continue;
+            out[a].push_back(b);
+            ++indegree[b];
         }
+        sort_ready(&sorted);
     }
+    m_order.clear();
+    for (size_t i : sorted) m_order.push_back(m_instances[i].get());
     m_feeds.clear();
     for (Instance* inst : m_order) {
         std::vector<Feed>& feeds = m_feeds.emplace_back();
@@ -175,8 +208,7 @@ void Host::compute_order() {
             if (pin.gui_only() || pin.datatype != DT_FSAMPLE || !pin.is_input()) continue;
             Feed& feed = feeds.emplace_back();
             feed.pin = pin.index;
-            for (const Wire& w : m_wires)
-                if (w.to == inst && w.to_pin == pin.index) feed.sources.emplace_back(w.from, w.from_pin);
+            for (size_t k : inst->m_wires_in[pin.index]) feed.sources.emplace_back(m_wires[k].from, m_wires[k].from_pin);
         }
     }
 }
@@ -279,6 +311,7 @@ void Host::close() {
     // GUI objects first, then audio objects, in reverse order of creation.
     for (auto it = m_instances.rbegin(); it != m_instances.rend(); ++it) (*it)->close();
     m_instances.clear();
+    m_by_name.clear();
     m_pending_gui.clear();
     m_wires.clear();
     m_order.clear();
@@ -302,8 +335,8 @@ void Host::propagate_status(Instance* from, int gui_pin, int state, int clock) {
     const PinInfo& pin = from->pins()[gui_pin];
     PinValue v = from->read_variable(gui_pin);
     if (pin.datatype != DT_FSAMPLE) from->m_values[gui_pin] = v;
-    for (const Wire& w : m_wires) {
-        if (w.from != from || w.from_pin != gui_pin) continue;
+    for (size_t k : from->m_wires_out[gui_pin]) {
+        const Wire& w = m_wires[k];
         Instance* to = w.to;
         const PinInfo& dst = to->pins()[w.to_pin];
         if (dst.gui_only() || (dst.flags & IO_BOTH_SIDES)) {
@@ -334,16 +367,16 @@ int Host::summed_state(const Wire& into, int state) const {
     if (state == PIN_STREAMING) return state;
     // One wire's change (a constant's new value) must not stop the input streaming while another
     // wire into it (an LFO) still streams: the module would read the sum once and hold it.
-    for (const Wire& w : m_wires)
-        if (w.to == into.to && w.to_pin == into.to_pin && (w.from != into.from || w.from_pin != into.from_pin) &&
-            w.from->m_announced[w.from_pin] == PIN_STREAMING)
+    for (size_t k : into.to->m_wires_in[into.to_pin]) {
+        const Wire& w = m_wires[k];
+        if ((w.from != into.from || w.from_pin != into.from_pin) && w.from->m_announced[w.from_pin] == PIN_STREAMING)
             return PIN_STREAMING;
+    }
     return state;
 }
 
 void Host::propagate_midi(Instance* from, int gui_pin, int32_t word, int clock) {
-    for (const Wire& w : m_wires)
-        if (w.from == from && w.from_pin == gui_pin) queue_midi(w.to, w.to_pin, clock, word);
+    for (size_t k : from->m_wires_out[gui_pin]) queue_midi(m_wires[k].to, m_wires[k].to_pin, clock, word);
 }
 
 void Host::propagate_gui_write(Instance* from, int gui_pin, bool changed) {
@@ -363,10 +396,12 @@ void Host::propagate_gui_write(Instance* from, int gui_pin, bool changed) {
         ev.has_value = true;
         from->queue(std::move(ev));
     }
-    // Copy the list: a notified module may write again (view-link messages answer each other).
-    const std::vector<Wire> wires = m_wires;
+    // Copies of the pin's wires: a notified module may write again (view-link messages answer
+    // each other), and so change the host's lists.
+    std::vector<Wire> wires;
+    for (size_t k : from->m_wires_out[gui_pin]) wires.push_back(m_wires[k]);
     for (const Wire& w : wires) {
-        if (w.from != from || w.from_pin != gui_pin || w.to == from) continue;
+        if (w.to == from) continue;
         w.to->m_values[w.to_pin] = v;
         const PinInfo& dst = w.to->pins()[w.to_pin];
         if (dst.gui_only() || (dst.flags & IO_BOTH_SIDES)) w.to->gui_notify(w.to_pin);

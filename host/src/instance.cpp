@@ -133,16 +133,26 @@ void Instance::describe_pins() {
     m_holds_constant.clear();
     m_buffers.clear();
     m_texts.clear();
-    for (const PinInfo& pin : m_pins) {
-        m_values.push_back(parse_pin_default(pin.datatype, pin.default_value));
-        m_constants.push_back(m_values.back().f);
-        m_announced.push_back(PIN_STATIC);
-        m_holds_constant.push_back(0);
-        m_buffers.emplace_back();
-        m_texts.emplace_back();
-        if (!pin.gui_only() && pin.datatype == DT_FSAMPLE) m_buffers.back().assign(m_host.config().block_size, 0.0f);
-    }
+    m_audio_to_gui.clear();
+    m_wires_out.clear();
+    m_wires_in.clear();
+    m_pins_named.clear();
+    for (const PinInfo& pin : m_pins) add_pin_records(pin);
     for (int k = 0; k < m_options.extra_duplicates; ++k) add_duplicate();
+}
+
+void Instance::add_pin_records(const PinInfo& pin) {
+    m_values.push_back(parse_pin_default(pin.datatype, pin.default_value));
+    m_constants.push_back(m_values.back().f);
+    m_announced.push_back(PIN_STATIC);
+    m_holds_constant.push_back(0);
+    m_buffers.emplace_back();
+    m_texts.emplace_back();
+    m_wires_out.emplace_back();
+    m_wires_in.emplace_back();
+    if (!pin.gui_only()) m_audio_to_gui.push_back(pin.index);
+    m_pins_named[pin.name].push_back(pin.index);
+    if (!pin.gui_only() && pin.datatype == DT_FSAMPLE) m_buffers.back().assign(m_host.config().block_size, 0.0f);
 }
 
 void Instance::add_duplicate() {
@@ -153,32 +163,13 @@ void Instance::add_duplicate() {
     info.variable = nullptr;
     if (!info.gui_only()) info.audio_index = audio_pin_count();
     m_pins.push_back(info);
-    m_values.push_back(parse_pin_default(info.datatype, info.default_value));
-    m_constants.push_back(m_values.back().f);
-    m_announced.push_back(PIN_STATIC);
-    m_holds_constant.push_back(0);
-    m_buffers.emplace_back();
-    m_texts.emplace_back();
-    if (!info.gui_only() && info.datatype == DT_FSAMPLE) m_buffers.back().assign(m_host.config().block_size, 0.0f);
+    add_pin_records(m_pins.back());
 }
 
 int Instance::find_pin(const std::string& name, int nth) const {
-    for (const PinInfo& p : m_pins)
-        if (p.name == name && nth-- == 0) return p.index;
-    return -1;
-}
-
-int Instance::audio_pin_count() const {
-    int n = 0;
-    for (const PinInfo& p : m_pins)
-        if (!p.gui_only()) ++n;
-    return n;
-}
-
-int Instance::audio_to_gui(int audio_index) const {
-    for (const PinInfo& p : m_pins)
-        if (p.audio_index == audio_index) return p.index;
-    return -1;
+    const auto it = m_pins_named.find(name);
+    if (it == m_pins_named.end() || nth < 0 || nth >= static_cast<int>(it->second.size())) return -1;
+    return it->second[static_cast<size_t>(nth)];
 }
 
 float* Instance::buffer(int pin) {
@@ -253,15 +244,25 @@ void Instance::set_value(int pin, const PinValue& v, int clock, int state) {
     }
 }
 
+// The heap's order: the event that comes later is "less", so that the earliest is at the front.
+bool Instance::later(const Event& a, const Event& b) {
+    return a.clock > b.clock || (a.clock == b.clock && a.seq > b.seq);
+}
+
 void Instance::queue(Event ev, bool ahead) {
     // Events queued ahead go before everything already queued for the same clock. The count is
     // the host's own: several hosts (plug-in instances) may run in one process.
     ev.seq = ahead ? m_host.m_ahead_seq++ : m_host.m_seq++;
     ev.e.time_stamp = ev.clock;
-    auto pos = std::upper_bound(m_events.begin(), m_events.end(), ev, [](const Event& a, const Event& b) {
-        return a.clock < b.clock || (a.clock == b.clock && a.seq < b.seq);
-    });
-    m_events.insert(pos, std::move(ev));
+    m_events.push_back(std::move(ev));
+    std::push_heap(m_events.begin(), m_events.end(), later);
+}
+
+Instance::Event Instance::take_event() {
+    std::pop_heap(m_events.begin(), m_events.end(), later);
+    Event ev = std::move(m_events.back());
+    m_events.pop_back();
+    return ev;
 }
 
 void Instance::deliver(Event& ev) {
@@ -388,8 +389,7 @@ void Instance::run_block(int block_start, int from, int n) {
         m_in_process = false;
     };
     while (!m_events.empty() && m_events.front().clock < end) {
-        Event ev = std::move(m_events.front());
-        m_events.erase(m_events.begin());
+        Event ev = take_event();
         if (ev.clock < cur) ev.clock = cur;  // late (feedback or an earlier instance): now
         process(cur, ev.clock - cur);
         cur = ev.clock;
@@ -420,8 +420,7 @@ void Instance::run_block_v1(int block_start, int from, int n) {
         m_in_process = false;
     };
     while (!m_events.empty() && m_events.front().clock < end) {
-        Event ev = std::move(m_events.front());
-        m_events.erase(m_events.begin());
+        Event ev = take_event();
         if (ev.clock < cur) ev.clock = cur;  // late (feedback or an earlier instance): now
         process(cur, ev.clock - cur);
         cur = ev.clock;

@@ -369,20 +369,32 @@ json read_patch_file(const std::string& path) {
         read_bounded_file(path, kMaxPatchBytes, "patch file", &text);
     }
     // A key given twice in one object would silently keep the last; the patch says two things.
-    std::vector<std::vector<std::string>> keys;
-    auto refuse_duplicate_keys = [&](int, json::parse_event_t event, json& parsed) {
-        if (event == json::parse_event_t::object_start) keys.emplace_back();
-        else if (event == json::parse_event_t::object_end && !keys.empty()) keys.pop_back();
-        else if (event == json::parse_event_t::key && !keys.empty()) {
-            const std::string key = parsed.get<std::string>();
-            if (std::find(keys.back().begin(), keys.back().end(), key) != keys.back().end())
-                throw PatchError(path + ": invalid JSON: the key \"" + key + "\" appears twice in one object");
-            keys.back().push_back(key);
+    // The library's document builder, told of every object and key on the way (its reader with a
+    // callback walks each finished object's parent again: a list of many objects took a time
+    // growing with the square of its length).
+    struct DuplicateKeyRefuser : nlohmann::detail::json_sax_dom_parser<json> {
+        DuplicateKeyRefuser(json& root, const std::string& file) : json_sax_dom_parser(root), file(file) {}
+        bool start_object(std::size_t size) {
+            keys.emplace_back();
+            return json_sax_dom_parser::start_object(size);
         }
-        return true;
+        bool end_object() {
+            if (!keys.empty()) keys.pop_back();
+            return json_sax_dom_parser::end_object();
+        }
+        bool key(string_t& key) {
+            if (!keys.empty() && !keys.back().insert(key).second)
+                throw PatchError(file + ": invalid JSON: the key \"" + key + "\" appears twice in one object");
+            return json_sax_dom_parser::key(key);
+        }
+        const std::string& file;
+        std::vector<std::set<std::string>> keys;
     };
     try {
-        return json::parse(text.begin(), text.end(), refuse_duplicate_keys);
+        json doc;
+        DuplicateKeyRefuser reader(doc, path);
+        json::sax_parse(text.begin(), text.end(), &reader);
+        return doc;
     } catch (const json::exception& e) {
         // nlohmann's "[json.exception.parse_error.101] " prefix says nothing to a person; numbers
         // past a double (1e400) are its out_of_range.

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <mutex>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace mvh {
@@ -12,7 +11,9 @@ namespace mvh {
 namespace {
 std::mutex g_mutex;
 std::unordered_map<const void*, Instance*> g_records;
-std::unordered_set<Instance*> g_instances;
+// Each instance with the number of its records still registered, so that removing an instance
+// whose records are gone (as they are once it has closed) does not walk every record.
+std::unordered_map<Instance*, size_t> g_instances;
 thread_local Instance* g_constructing = nullptr;
 
 // While any engine plays on an audio thread, lookups take no lock: they read an immutable copy
@@ -53,12 +54,15 @@ void registry_thaw() {
 
 void registry_add_instance(Instance* inst) {
     std::lock_guard lock(g_mutex);
-    g_instances.insert(inst);
+    g_instances.emplace(inst, 0);
 }
 
 void registry_remove_instance(Instance* inst) {
     std::lock_guard lock(g_mutex);
-    g_instances.erase(inst);
+    const auto found = g_instances.find(inst);
+    const bool has_records = found == g_instances.end() || found->second > 0;
+    if (found != g_instances.end()) g_instances.erase(found);
+    if (!has_records) return;
     for (auto it = g_records.begin(); it != g_records.end();) {
         if (it->second == inst) it = g_records.erase(it);
         else ++it;
@@ -68,13 +72,24 @@ void registry_remove_instance(Instance* inst) {
 
 void registry_add_record(const void* record, Instance* inst) {
     std::lock_guard lock(g_mutex);
-    g_records[record] = inst;
+    Instance*& owner = g_records[record];
+    if (owner) {
+        const auto it = g_instances.find(owner);
+        if (it != g_instances.end() && it->second > 0) --it->second;
+    }
+    owner = inst;
+    const auto it = g_instances.find(inst);
+    if (it != g_instances.end()) ++it->second;
     if (g_freezes) publish_locked();
 }
 
 void registry_remove_record(const void* record) {
     std::lock_guard lock(g_mutex);
-    g_records.erase(record);
+    const auto found = g_records.find(record);
+    if (found == g_records.end()) return;
+    const auto it = g_instances.find(found->second);
+    if (it != g_instances.end() && it->second > 0) --it->second;
+    g_records.erase(found);
     if (g_freezes) publish_locked();
 }
 

@@ -25,8 +25,8 @@ void Host::propagate_status_bridged(Instance* from, int gui_pin, int state, int 
         }
     }
     if (has_value) m_bridge->to_gui(from, gui_pin, i, f, text, true, false);
-    for (const Wire& w : m_wires) {
-        if (w.from != from || w.from_pin != gui_pin) continue;
+    for (size_t k : from->m_wires_out[gui_pin]) {
+        const Wire& w = m_wires[k];
         Instance* to = w.to;
         const PinInfo& dst = to->pins()[w.to_pin];
         const bool gui_side = dst.gui_only() || (dst.flags & IO_BOTH_SIDES);

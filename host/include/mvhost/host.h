@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "mv_sdk2/mv_boundary.h"
@@ -130,9 +131,11 @@ public:
     // Pins in GUI numbering. Valid after create (pins are described at creation).
     const std::vector<PinInfo>& pins() const { return m_pins; }
     int find_pin(const std::string& name, int nth = 0) const;  // -1 when unknown
-    int audio_pin_count() const;
+    int audio_pin_count() const { return static_cast<int>(m_audio_to_gui.size()); }
     int gui_to_audio(int gui_index) const { return m_pins.at(gui_index).audio_index; }
-    int audio_to_gui(int audio_index) const;
+    int audio_to_gui(int audio_index) const {
+        return audio_index >= 0 && audio_index < audio_pin_count() ? m_audio_to_gui[audio_index] : -1;
+    }
 
     // Values. Setting from outside (patch, tests, a person's control) stores, notifies the GUI
     // object and queues a pin-state event for the audio object at `clock` (default: the next block
@@ -192,9 +195,13 @@ private:
 
     void describe_pins();
     void add_duplicate();
+    // The host-side records of one more pin (a described or a duplicate one).
+    void add_pin_records(const PinInfo& pin);
     void open();
     void close();
     void queue(Event ev, bool ahead = false);
+    Event take_event();  // the earliest queued event, out of the queue
+    static bool later(const Event& a, const Event& b);
     void deliver(Event& ev);
     void write_variable(int gui_pin, const PinValue& v);
     void apply_constant(int gui_pin, float value, int clock);
@@ -227,8 +234,15 @@ private:
     std::vector<char> m_holds_constant;
     std::vector<std::vector<float>> m_buffers;  // by GUI index; empty for non-audio pins
     std::vector<std::string> m_texts;           // host-owned copies handed to audio text pins
-    std::vector<Event> m_events;                // sorted by (clock, seq)
+    // A binary heap on (clock, seq), the earliest at the front: queueing and delivering each cost
+    // a logarithm of the queue, however many events a patch queues at one time.
+    std::vector<Event> m_events;
     int m_declared = 0;                         // declared descriptions
+    std::vector<int> m_audio_to_gui;            // GUI index of each audio-side pin
+    std::unordered_map<std::string, std::vector<int>> m_pins_named;  // the pins of each name, in order
+    // The host's wires at each pin (indices into Host::wires(), in the order they were made), so
+    // that a pin's announcement or a connection check walks its own wires, not the patch's.
+    std::vector<std::vector<size_t>> m_wires_out, m_wires_in;
     friend intptr_t host_callback_impl(void*, int32_t, int32_t, intptr_t, void*, float);
     friend intptr_t host_audio_opcode(Instance*, int32_t, int32_t, intptr_t, void*);
     friend intptr_t host_gui_opcode(Instance*, int32_t, int32_t, intptr_t, void*, float);
@@ -357,6 +371,7 @@ private:
     HostConfig m_config;
     MVTimeInfo m_time_info{};
     std::vector<std::unique_ptr<Instance>> m_instances;
+    std::unordered_map<std::string, Instance*> m_by_name;  // the first instance of each name
     std::vector<Wire> m_wires;
     std::vector<Instance*> m_order;
     std::vector<std::vector<Feed>> m_feeds;  // parallel to m_order
