@@ -125,10 +125,20 @@ bool read_input(const std::string& path, std::vector<uint8_t>* bytes, Failure* f
         *failure = bad(path, "is a folder, not a file");
         return false;
     }
+    // A FIFO would hold the command until someone writes it, a device (/dev/zero) never end.
+    if (!S_ISREG(st.st_mode)) {
+        const char* kind = S_ISFIFO(st.st_mode)                            ? "a FIFO"
+                           : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                                                                          : "not a regular file";
+        *failure = bad(path, std::string("is ") + kind + "; mvbank reads wavetables from regular files only");
+        return false;
+    }
     errno = 0;
     auto read = tallisk::read_file_bytes(path, kMaxInputBytes + 1);
     if (!read) {
-        *failure = bad(path, std::string("cannot open: ") + std::strerror(errno));
+        // errno is 0 when the file was replaced by something else since the look above.
+        *failure = bad(path, std::string("cannot read it: ") +
+                                 (errno ? std::strerror(errno) : "it is no longer a regular file"));
         return false;
     }
     if (read->size() > kMaxInputBytes) {

@@ -549,6 +549,8 @@ TEST_F(MvbankTest, CommandLineMistakesAndOutputsThatWouldLoseData) {
     save(path("in.wav"), wav_file(3, 32, float_data(one_frame)));
     save(path("keep.wb1"), Bytes{'m', 'i', 'n', 'e'});
     std::filesystem::create_directory(path("folder.wav"));
+    ASSERT_EQ(mkfifo(path("fifo.wav").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", path("zero.wb1"));
     sox("-r 48000 -n -b 16 -c 2 " + path("stereo.wav") + " synth 2048s sine 375");
     sox("-r 48000 -n -e u-law -c 1 " + path("ulaw.wav") + " synth 2048s sine 375");
     sox("-r 48000 -n -b 16 -c 1 -t aiff " + path("aiff.wav") + " synth 2048s sine 375");
@@ -564,6 +566,8 @@ TEST_F(MvbankTest, CommandLineMistakesAndOutputsThatWouldLoseData) {
         {{"convert", path("in.wav"), path("in.wav")}, "is the input file", nullptr},
         {{"convert", path("stereo.wav"), path("s.wb1")}, "mono", "s.wb1"},
         {{"convert", path("folder.wav"), path("f.wb1")}, "folder", "f.wb1"},
+        {{"convert", path("fifo.wav"), path("f.wb1")}, "fifo.wav: is a FIFO; mvbank reads wavetables from regular files only", "f.wb1"},
+        {{"info", path("zero.wb1")}, "zero.wb1: is a device; mvbank reads wavetables from regular files only", nullptr},
         {{"convert", path("ulaw.wav"), path("u.wb1")}, "sample format not supported", "u.wb1"},
         {{"convert", path("aiff.wav"), path("a.wb1")}, "not a RIFF/WAVE file", "a.wb1"},
         // A failed conversion leaves an existing output as it was (checked below).
