@@ -83,22 +83,29 @@ private:
         m_right_data.clear();
         m_pos = 0;
         if (name.empty()) return;
-        std::string error;
-        if (!read(name, &error)) {
+        std::string error, damage;
+        if (!read(name, &error, &damage)) {
             m_left_data.clear();
             m_right_data.clear();
-            // A box, as a module says what it could not do: the host reports it in one line, and
-            // a render with --strict fails.
-            const std::string text = name + ": " + error;
-#if AUDIO_FILE_HAVE_PLATFORM
-            mvp::MessageBoxA(0, text.c_str(), "audio_file", mvp::MB_OK);
-#else
-            std::fprintf(stderr, "audio_file: %s\n", text.c_str());
-#endif
+            tell(name + ": " + error);
+        } else if (!damage.empty()) {
+            tell(name + ": " + damage);
         }
     }
 
-    bool read(const std::string& name, std::string* error) {
+    // A box, as a module says what it could not do: the host reports it in one line, and a render
+    // with --strict fails.
+    static void tell(const std::string& text) {
+#if AUDIO_FILE_HAVE_PLATFORM
+        mvp::MessageBoxA(0, text.c_str(), "audio_file", mvp::MB_OK);
+#else
+        std::fprintf(stderr, "audio_file: %s\n", text.c_str());
+#endif
+    }
+
+    // False with *error when nothing can be played; *damage says what is wrong with a file that
+    // plays all the same.
+    bool read(const std::string& name, std::string* error, std::string* damage) {
         SF_INFO info{};
         SNDFILE* f = sf_open(name.c_str(), SFM_READ, &info);
         if (!f) {
@@ -134,6 +141,12 @@ private:
             *error = info.frames > 0 ? "cannot read the sound" : "no sound in the file";
             return false;
         }
+        // A header that claims more than the file holds (cut short, or made to claim it): what is
+        // there plays, and the user hears why the sound ends early. An MPEG stream's length is an
+        // estimate, and a FLAC stream's may be unknown (0).
+        if (got < info.frames && info.frames != SF_COUNT_MAX && (info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG)
+            *damage = "holds " + std::to_string(got) + " frames, not the " + std::to_string(info.frames) +
+                      " its header claims (cut short or damaged); only those play";
         std::vector<float> out;
         long frames = static_cast<long>(got);
         if (info.samplerate != static_cast<int>(getSampleRate())) {

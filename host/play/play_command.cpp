@@ -267,6 +267,9 @@ private:
         if (!attended) m_user->unattended([this](const std::string& line) { m_err << "mvhost play: " << line << "\n"; });
         m_engine->close_gui_objects([this](Instance* inst) { m_window->show_closing(inst); });
         m_window->show_closing(nullptr);
+        // What the patch's script had modules write, as render names it (a person's own saves are
+        // theirs to know).
+        for (const std::string& line : m_engine->patch().user_saves()) m_err << "mvhost play: " << line << "\n";
 
         int status = 0;
         std::string error;

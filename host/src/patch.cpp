@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -86,6 +87,32 @@ std::vector<std::string> PatchRun::user_problems() const {
     if (m_user) return m_user->user.problems();
 #endif
     return {};
+}
+
+std::vector<std::string> PatchRun::user_saves() const {
+    std::vector<std::string> lines;
+    std::set<std::string> named;
+    for (const json& e : user_log()) {
+        if (!e.is_object() || e.value("kind", "") != "save_file" || !e.value("scripted", false) || e.contains("refused") ||
+            !e.contains("answer") || !e["answer"].is_string())
+            continue;
+        const std::string path = e["answer"];
+        if (!named.insert(path).second) continue;
+        const std::string chooser = e.contains("title") && e["title"].is_string() && !e["title"].get<std::string>().empty()
+                                        ? " (\"" + e["title"].get<std::string>() + "\")"
+                                        : "";
+        // Written in this run when it changed since the patch was built; file systems that keep
+        // times in whole seconds (or two) are given that much.
+        std::error_code ec;
+        const bool exists = fs::is_regular_file(path, ec);
+        const auto changed = exists ? fs::last_write_time(path, ec) : fs::file_time_type::min();
+        if (exists && !ec && changed >= m_started - std::chrono::seconds(2))
+            lines.push_back("user script: saved " + path + chooser);
+        else
+            lines.push_back("user script: chose " + path + chooser + " to save, but the module " +
+                            (exists ? "did not change it" : "wrote no file there"));
+    }
+    return lines;
 }
 
 std::vector<Choice> parse_choices(const std::string& list) {
@@ -456,6 +483,7 @@ void PatchRun::apply_set(const std::string& arg) {
 }
 
 void PatchRun::build() {
+    m_started = fs::file_time_type::clock::now();
     const CheckedPatch patch = read_patch_document(m_doc, m_name, m_base_dir, m_plugin_dirs, m_user_saves_anywhere);
     m_total = patch.total;
     m_auto_duration = patch.auto_duration;

@@ -484,12 +484,16 @@ int render_patch(const RenderOptions& opt, std::ostream& err) {
         return 2;
     };
     ProgressBar bar(err, isatty(STDERR_FILENO) && !opt.quiet);
-    // Message boxes nobody answered and user script problems, each on its own line as it happens.
-    long reported = 0;
-    auto report = [&](const std::string& line) {
+    // Message boxes nobody answered, user script problems and banks that gave nothing, each on
+    // its own line as it happens, and each counted for --strict.
+    long boxes = 0, script_problems = 0, banks = 0;
+    auto say = [&](const std::string& line) {
         bar.clear();
         err << prefix << line << "\n";
-        ++reported;
+    };
+    auto report = [&](const std::string& line) {
+        say(line);
+        ++(line.rfind("unanswered message box", 0) == 0 ? boxes : script_problems);
     };
     InputSound input;
     std::string error;
@@ -512,7 +516,10 @@ int render_patch(const RenderOptions& opt, std::ostream& err) {
         return fail(e.what());
     }
     PatchRun* run = &engine->patch();
-    for (const std::string& line : run->bank_problems()) report(line);
+    for (const std::string& line : run->bank_problems()) {
+        say(line);
+        ++banks;
+    }
     if (run->outputs().empty() && !opt.output.empty())
         return fail(opt.patch + ": output.channels: the patch names no outputs for the WAV file");
     if (!opt.input.empty() && !opt.output.empty() && mvp::same_file(opt.output, opt.input))
@@ -613,6 +620,9 @@ int render_patch(const RenderOptions& opt, std::ostream& err) {
         outs.put(opt.save_patch, run->stored_patch(fs::path(opt.save_patch).parent_path().string()).dump(2) + "\n");
     // What modules ask as they close (a question about unsaved changes) belongs in the log.
     engine->close();
+    // The files the patch's script had modules write are no output of the command, and written
+    // whatever becomes of those: each is named, even under -q.
+    for (const std::string& line : run->user_saves()) err << prefix << line << "\n";
     if (!opt.user_log.empty()) outs.put(opt.user_log, run->user_log().dump(2) + "\n");
     if (!outs.commit(&error)) return fail(error);
     for (const std::string& line : panel_lines) err << line << "\n";
@@ -624,8 +634,16 @@ int render_patch(const RenderOptions& opt, std::ostream& err) {
     // A module that could not do its work says so in a box, which a render may answer by default
     // or by script; either way the user reads it here, where the render's result is.
     for (const std::string& box : error_boxes(run->user_log())) err << prefix << "module error: " << box << "\n";
-    if (opt.strict && reported > 0) {
-        err << prefix << "--strict: " << reported << " unanswered message box(es) or user script problem(s)\n";
+    if (opt.strict && boxes + script_problems + banks > 0) {
+        std::string counted;
+        auto count = [&](long n, const char* one, const char* many) {
+            if (n == 0) return;
+            counted += (counted.empty() ? "" : ", ") + std::to_string(n) + " " + (n == 1 ? one : many);
+        };
+        count(boxes, "unanswered message box", "unanswered message boxes");
+        count(script_problems, "user script problem", "user script problems");
+        count(banks, "bank that loaded nothing", "banks that loaded nothing");
+        err << prefix << "--strict: failed for " << counted << "\n";
         return 1;
     }
     return 0;

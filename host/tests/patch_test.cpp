@@ -1,8 +1,10 @@
 // Patches: building the host from JSON, rendering, writing the stored values back, bad input.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sndfile.h>
 
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <fstream>
@@ -385,19 +387,61 @@ TEST_F(TempDir, TheSummaryCountsNaNAndInfiniteSamples) {
     EXPECT_NE(err.find("peak 0.500 (-6.0 dBFS), 0 clipped samples, 480 NaN or infinite samples"), std::string::npos) << err;
 }
 
-// A sound file audio_file cannot read and a bank tallisk loads nothing from (0 bytes, which the
-// editor passes over in silence) are one line each; --strict fails the render.
-TEST_F(TempDir, UnreadableSoundAndEmptyBankAreReportedAndStrictFails) {
+// A FLAC file of 2000 frames whose header claims 2e8 (800 MB of samples).
+void write_flac_claiming_more(const fs::path& path) {
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 1;
+    info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    std::vector<float> sine(2000);
+    for (size_t k = 0; k < sine.size(); ++k) sine[k] = 0.5f * std::sin(0.05f * static_cast<float>(k));
+    sf_writef_float(f, sine.data(), static_cast<sf_count_t>(sine.size()));
+    sf_close(f);
+    // STREAMINFO comes first: after "fLaC" and its block header, 10 bytes of block and frame
+    // sizes, then 64 bits of rate, channels, bits and (the low 36) the total of frames.
+    std::fstream io(path, std::ios::in | std::ios::out | std::ios::binary);
+    unsigned char field[8];
+    io.seekg(18);
+    io.read(reinterpret_cast<char*>(field), 8);
+    uint64_t v = 0;
+    for (unsigned char b : field) v = v << 8 | b;
+    ASSERT_EQ(v & ((uint64_t{1} << 36) - 1), 2000u);
+    v = (v & ~((uint64_t{1} << 36) - 1)) | 200000000u;
+    for (int k = 7; k >= 0; --k, v >>= 8) field[k] = static_cast<unsigned char>(v & 0xff);
+    io.seekp(18);
+    io.write(reinterpret_cast<const char*>(field), 8);
+}
+
+long peak_rss_kb() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+// A sound file audio_file cannot read, one whose header claims far more than it holds, and a bank
+// tallisk loads nothing from (0 bytes, which the editor passes over in silence) are one line each;
+// --strict fails the render. The claim is not what the player allocates.
+TEST_F(TempDir, UnreadableOrShortSoundAndEmptyBankAreReportedAndStrictFails) {
     std::ofstream(dir / "text.wav") << "not a sound";
     std::ofstream(dir / "empty.wbf");
+    write_flac_claiming_more(dir / "claims.flac");
     struct Case {
-        std::string instance, line;
+        std::string instance, line, counted;
     } cases[] = {
         {R"({"name": "f", "module": "audio_file", "pins": {"File": "text.wav"}})",
-         "mvhost render: unanswered message box: audio_file: " + (dir / "text.wav").string() + ": "},
+         "mvhost render: unanswered message box: audio_file: " + (dir / "text.wav").string() + ": ",
+         "--strict: failed for 1 unanswered message box\n"},
+        {R"({"name": "f", "module": "audio_file", "pins": {"File": "claims.flac"}})",
+         "mvhost render: unanswered message box: audio_file: " + (dir / "claims.flac").string() +
+             ": holds 2000 frames, not the 200000000 its header claims (cut short or damaged); only those play",
+         "--strict: failed for 1 unanswered message box\n"},
         {R"({"name": "f", "module": "tallisk", "pins": {"wbf_path": "empty.wbf"}})",
          "mvhost render: instance \"f\": its bank " + (dir / "empty.wbf").string() +
-             " holds fewer than 4 bytes; nothing was loaded from it"},
+             " holds fewer than 4 bytes; nothing was loaded from it",
+         // (Opened from where the render runs, the bank is not found: the editor asks.)
+         "--strict: failed for 1 unanswered message box, 1 bank that loaded nothing\n"},
     };
     for (const Case& c : cases)
         for (bool strict : {false, true}) {
@@ -408,8 +452,12 @@ TEST_F(TempDir, UnreadableSoundAndEmptyBankAreReportedAndStrictFails) {
             o.quiet = true;
             o.strict = strict;
             std::ostringstream err;
+            const long rss_before = peak_rss_kb();
             EXPECT_EQ(mvh::cmd_render(o, err), strict ? 1 : 0) << err.str();
-            EXPECT_NE(err.str().find(c.line), std::string::npos) << err.str();
+            EXPECT_LT(peak_rss_kb() - rss_before, 200 * 1024) << "kB more at the peak";
+            const std::string text = err.str();
+            EXPECT_NE(text.find(c.line), std::string::npos) << text;
+            EXPECT_EQ(text.find(c.counted) != std::string::npos, strict) << text;
         }
 }
 
@@ -438,6 +486,8 @@ TEST_F(TempDir, UnansweredBoxesAndScriptProblemsAreReportedAndStrictFails) {
         EXPECT_NE(text.find("mvhost render: unanswered message box: TK_MAIN: You have made changes on your waveforms. "
                             "Would you like to save changes ? (default answer: Yes)"),
                   std::string::npos)
+            << text;
+        EXPECT_EQ(text.find("--strict: failed for 1 unanswered message box, 2 user script problems\n") != std::string::npos, strict)
             << text;
         std::ifstream in(o.user_log);
         const json log = json::parse(in);
@@ -547,6 +597,29 @@ TEST_F(TempDir, AnOscillatorWithoutABankSaysWhyItIsSilent) {
     doc["instances"][0]["pins"] = {{"wbf_path", MV_SOURCE_DIR "/examples/arp_bank.wbf"}};
     ASSERT_EQ(render(write("p.json", doc.dump()), (dir / "x.wav").string(), &err), 0) << err;
     EXPECT_EQ(err.find("silent"), std::string::npos) << err;
+}
+
+// Each file the patch's script has a module save is named in one line (under -q too), whether
+// the module wrote it or not; a save is no problem for --strict.
+TEST_F(TempDir, EachFileTheUserScriptSavesIsNamed) {
+    const std::string patch = write("save.json", R"({"sample_rate": 48000, "block_size": 64, "duration": 0.05,
+      "instances": [{"name": "osc", "module": "tallisk"}],
+      "events": [{"time": 0, "pointer": "osc", "action": "down", "x": 10, "y": 10},
+                 {"time": 0.01, "pointer": "osc", "action": "down", "x": 10, "y": 10},
+                 {"time": 0.02, "pointer": "osc", "action": "down", "x": 10, "y": 10}],
+      "user": [{"menu": ["New", "Sawtooth"]}, {"menu": ["File", "Save bank"]}, {"save_file": "saved.wb1"},
+               {"menu": ["File", "Save bank"]}, {"save_file": null}],
+      "output": {"channels": ["osc.Output"]}})");
+    mvh::RenderOptions o;
+    o.patch = patch;
+    o.output = (dir / "save.wav").string();
+    o.plugin_dirs = kDirs;
+    o.quiet = true;
+    o.strict = true;
+    std::ostringstream err;
+    EXPECT_EQ(mvh::cmd_render(o, err), 0) << err.str();
+    EXPECT_EQ(err.str(), "mvhost render: user script: saved " + (dir / "saved.wb1").string() + " (\"Save As\")\n");
+    EXPECT_GT(fs::file_size(dir / "saved.wb1"), 4u);
 }
 
 }  // namespace

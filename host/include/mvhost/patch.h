@@ -2,6 +2,7 @@
 // turned into a running Host. See docs/patch-format.md.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -126,6 +127,9 @@ public:
     // entries that did not fit.
     nlohmann::json user_log() const;
     std::vector<std::string> user_problems() const;
+    // One line for each file the user script chose in a save chooser, saying whether the module
+    // wrote it during the run ("user script: saved PATH (\"Save bank\")").
+    std::vector<std::string> user_saves() const;
     // Closes every instance while the user script is still installed, so that what modules ask
     // when they close reaches the script, the report and user_log(). The run is over after it.
     void close();
@@ -167,6 +171,7 @@ private:
     std::vector<std::string> m_looped_files;  // --midi files, as the events name them, with loop_midi
     std::vector<std::string> m_set;         // --set arguments, applied after the patch's values
     std::vector<char> m_sounded;            // per instance (creation order): an output was not 0
+    std::filesystem::file_time_type m_started;  // when the patch was built, for user_saves()
     std::string m_format = "float";
     struct UserScript;
     std::unique_ptr<UserScript> m_user;
