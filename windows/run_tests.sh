@@ -21,7 +21,13 @@ wineserver=$(dirname "$(command -v wine)")/wineserver
 [ -x "$wineserver" ] || wineserver=/usr/lib/wine/wineserver
 server=""
 cleanup() {
-  [ -n "$server" ] && kill "$server" 2>/dev/null
+  if [ -n "$server" ]; then
+    # The prefix's own programs (services.exe, winedevice.exe, explorer.exe) outlive a server
+    # that is only killed, and under wine64 keep running: -k asks this prefix's server to end
+    # every process attached to it first.
+    "$wineserver" -k 2>/dev/null
+    kill "$server" 2>/dev/null
+  fi
   kill "$xvfb" 2>/dev/null
   wait 2>/dev/null
 }
