@@ -395,6 +395,10 @@ json read_patch_file(const std::string& path) {
     } else {
         read_bounded_file(path, kMaxPatchBytes, "patch file", &text);
     }
+    return parse_patch_text(text, path == "-" ? "standard input" : path);
+}
+
+json parse_patch_text(const std::vector<unsigned char>& text, const std::string& name) {
     // A key given twice in one object would silently keep the last; the patch says two things.
     // The library's document builder, told of every object and key on the way (its reader with a
     // callback walks each finished object's parent again: a list of many objects took a time
@@ -419,7 +423,7 @@ json read_patch_file(const std::string& path) {
     };
     try {
         json doc;
-        DuplicateKeyRefuser reader(doc, path);
+        DuplicateKeyRefuser reader(doc, name);
         json::sax_parse(text.begin(), text.end(), &reader);
         return doc;
     } catch (const json::exception& e) {
@@ -428,7 +432,7 @@ json read_patch_file(const std::string& path) {
         std::string what = e.what();
         const size_t skip = what.find("] ");
         if (skip != std::string::npos) what = what.substr(skip + 2);
-        throw PatchError((path == "-" ? "standard input" : path) + ": invalid JSON: " + what);
+        throw PatchError(name + ": invalid JSON: " + what);
     }
 }
 

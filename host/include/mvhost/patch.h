@@ -27,6 +27,8 @@ struct PatchError : std::runtime_error {
 // The JSON of a patch file, for every command that runs one. Throws PatchError naming the file
 // ("cannot open", "invalid JSON: ..." with the parser's place).
 nlohmann::json read_patch_file(const std::string& path);
+// The same for a patch's text, `name` naming it in messages.
+nlohmann::json parse_patch_text(const std::vector<unsigned char>& text, const std::string& name);
 
 struct CheckedPatch;
 
