@@ -48,9 +48,10 @@ bool ask_window_to_close(const std::string& name) {
     return sent;
 }
 
-pid_t spawn(const std::vector<std::string>& argv, int out_fd, const std::string& err_path) {
+pid_t spawn(const std::vector<std::string>& argv, int out_fd, const std::string& err_path, int in_fd) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (in_fd >= 0) posix_spawn_file_actions_adddup2(&actions, in_fd, STDIN_FILENO);
     if (out_fd >= 0) posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
     else posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path.empty() ? "/dev/null" : err_path.c_str(),

@@ -15,9 +15,9 @@ struct Rect {
     int x = 0, y = 0, w = 0, h = 0;
 };
 
-// Starts `argv` with stdout to `out_fd` (-1: /dev/null) and stderr to `err_path` (empty:
-// /dev/null). Returns the child's process id, or -1.
-pid_t spawn(const std::vector<std::string>& argv, int out_fd, const std::string& err_path);
+// Starts `argv` with stdout to `out_fd` (-1: /dev/null), stderr to `err_path` (empty:
+// /dev/null) and stdin from `in_fd` (-1: the test's own). Returns the child's process id, or -1.
+pid_t spawn(const std::vector<std::string>& argv, int out_fd, const std::string& err_path, int in_fd = -1);
 // Waits for `pid` up to `seconds`; returns its exit status, or -1 on timeout (the child is then
 // stopped and reaped).
 int wait_exit(pid_t pid, double seconds);
