@@ -123,6 +123,22 @@ struct ControlBinding {
     float last = 0;
 };
 
+// [audio] The port value of an audio-side output pin, from the module's own variable only: the
+// instance's copy of its values belongs to the GUI thread, which writes it while run() goes on
+// (Instance::read_variable reads that copy first, and copies its text).
+float audio_output_value(const mvh::PinInfo& info) {
+    mvh::PinValue v;
+    if (!info.variable) return 0.0f;
+    switch (info.datatype) {
+    case DT_ENUM: v.i = *static_cast<const int16_t*>(info.variable); break;
+    case DT_BOOL: v.i = *static_cast<const uint8_t*>(info.variable); break;
+    case DT_INT: v.i = *static_cast<const int32_t*>(info.variable); break;
+    case DT_FLOAT: v.f = *static_cast<const float*>(info.variable); break;
+    default: return 0.0f;
+    }
+    return static_cast<float>(mvlv2::port_value_of(info, v));
+}
+
 class Plugin {
 public:
     Plugin(double rate, const char* bundle, const LV2_Feature* const* features);
@@ -510,8 +526,7 @@ void Plugin::run(uint32_t frames) {
         if (m_plan.ports[k].kind != mvlv2::PortSpec::ControlOut || !m_data[k]) continue;
         const ControlBinding& c = m_controls[k];
         const mvh::PinInfo& info = c.inst->pins()[c.pin];
-        *static_cast<float*>(m_data[k]) = info.gui_only() ? m_gui_outputs[k]->load(std::memory_order_relaxed)
-                                                          : static_cast<float>(mvlv2::port_value_of(info, c.inst->read_variable(c.pin)));
+        *static_cast<float*>(m_data[k]) = info.gui_only() ? m_gui_outputs[k]->load(std::memory_order_relaxed) : audio_output_value(info);
     }
 }
 

@@ -69,6 +69,7 @@ public:
     // Sends a patch:Set of a path parameter (the key after the plug-in URI's '#') in the next run.
     void set_path(const std::string& key, const std::string& path);
     void set_control(const std::string& symbol, float value);
+    float control(const std::string& symbol) const { return m_controls[port_index(symbol)]; }
     // MIDI the plug-in sent in the last render: (frame from the start of that render, bytes).
     std::vector<Note> midi_out;
     LilvState* save(const std::string& dir);
