@@ -1,7 +1,7 @@
 -- Drives Ardour headless on its dummy backend as a musician would, one Ardour process per step:
 --   create FOLDER URI   a session in FOLDER/session with a MIDI track "synth" playing the plug-in
 --                       URI, fed by the "Morvane test notes" processor; lists the plug-in and the
---                       controls Ardour offers for automation; saves.
+--                       controls Ardour offers for automation; automates env.Sustain; saves.
 --   before FOLDER URI   reopens it, exports FOLDER/before.wav, switches the chorus off, saves.
 --   after FOLDER URI    reopens it, says the chorus's value, exports FOLDER/after.wav.
 -- Ardour 7.3 corrupts its heap now and then when it exports from a session created in the same
@@ -106,6 +106,14 @@ if phase == "create" then
 			say ("control", port, d.lower, d.upper, d.normal, d.toggled and "toggled" or (d.enumeration and "enum" or "-"), label)
 		end
 	end
+	-- The sustain automated as a person draws it in its lane: 5 V for the first note, 1 V from
+	-- 2 s on; the exports hear it.
+	local sustain = control (insert, controls (insert)["env.Sustain"])
+	local lane = sustain:alist ()
+	for _, point in ipairs ({ { 0, 5 }, { 1.9, 5 }, { 2.0, 1 }, { SECONDS, 1 } }) do
+		lane:add (Temporal.timepos_t (math.floor (point[1] * RATE)), point[2], false, true)
+	end
+	sustain:set_automation_state (ARDOUR.AutoState.Play)
 	save (session)
 elseif phase == "before" then
 	local session, active = reopen ()
