@@ -401,6 +401,15 @@ PortPlan plan_ports(mvh::Engine& engine, const json& plugin, bool single_module,
         p.name = label;
         plan.ports.push_back(p);
     }
+    // The parameters' texts go back to the host (patch:Set), so that it shows which bank or file
+    // plays; last of the ports, so that the others keep the indices they had.
+    if (!plan.parameters.empty()) {
+        PortSpec p;
+        p.kind = PortSpec::AtomOut;
+        p.symbol = symbol_of("notify", symbols);
+        p.name = "Notify";
+        plan.ports.push_back(p);
+    }
 
     const std::string cls = plugin.value("class", "");
     const bool audio_in = !engine.inputs().empty(), audio_out = !engine.outputs().empty();

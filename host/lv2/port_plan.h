@@ -16,7 +16,8 @@ struct PortSpec {
     enum Kind { AtomIn, AtomOut, AudioIn, AudioOut, ControlIn, ControlOut, Freewheel, Latency } kind = ControlIn;
     std::string symbol;
     std::string name;
-    std::string pin;  // "INSTANCE.PIN" (ControlIn/Out, AtomOut: the MIDI output), "INSTANCE" (AtomIn: a midi_source)
+    std::string pin;  // "INSTANCE.PIN" (ControlIn/Out, AtomOut: the MIDI output, or none for the parameters'
+                      // texts), "INSTANCE" (AtomIn: a midi_source)
     int channel = -1;  // AudioIn: index into Engine::inputs(); AudioOut: into Engine::outputs()
     int datatype = 0;  // ControlIn/Out: the pin's data type
     double minimum = 0, maximum = 1, value = 0;

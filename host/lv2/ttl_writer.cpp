@@ -130,8 +130,11 @@ void write_ttl(const PortPlan& plan, const std::filesystem::path& bundle, const 
             t << "        rsz:minimumSize 16384 ;\n";
             break;
         case PortSpec::AtomOut:
-            t << "        a lv2:OutputPort, atom:AtomPort ;\n        atom:bufferType atom:Sequence ;\n"
-                 "        atom:supports midi:MidiEvent ;\n        rsz:minimumSize 16384 ;\n";
+            t << "        a lv2:OutputPort, atom:AtomPort ;\n        atom:bufferType atom:Sequence ;\n";
+            // Without a pin it is the parameters' port: their texts, not MIDI.
+            if (p.pin.empty()) t << "        atom:supports patch:Message ;\n        lv2:designation lv2:control ;\n";
+            else t << "        atom:supports midi:MidiEvent ;\n";
+            t << "        rsz:minimumSize 16384 ;\n";
             break;
         case PortSpec::AudioIn: t << "        a lv2:InputPort, lv2:AudioPort ;\n"; break;
         case PortSpec::AudioOut: t << "        a lv2:OutputPort, lv2:AudioPort ;\n"; break;

@@ -28,6 +28,7 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -114,7 +115,8 @@ private:
 
 struct Urids {
     LV2_URID midi_event, atom_object, atom_blank, atom_path, atom_string, atom_float, atom_double, atom_int,
-        atom_long, atom_sequence, atom_urid, time_position, time_bpm, patch_set, patch_property, patch_value, state_pins;
+        atom_long, atom_sequence, atom_urid, time_position, time_bpm, patch_set, patch_property, patch_value, patch_get,
+        state_pins;
 };
 
 struct ControlBinding {
@@ -162,6 +164,8 @@ private:
     void gui_tick();
     void read_atoms(uint32_t frames);
     void write_midi_out();
+    void announce_parameters();
+    void write_notify();
     void wait_for_gui();
     std::set<std::string> save_banks(LV2_State_Make_Path* make_path);
 
@@ -193,6 +197,13 @@ private:
 
     // Texts from patch:Set messages, from run() to the GUI thread: [parameter, length, bytes...].
     boost::lockfree::spsc_queue<char> m_texts{kTextBytes};
+    // The parameters' texts as they change, the other way, for the host to show (same layout).
+    boost::lockfree::spsc_queue<char> m_notes{kTextBytes};
+    std::vector<char> m_note_text = std::vector<char>(kTextBytes);  // [audio] one text popped
+    std::vector<char> m_text_message = std::vector<char>(kTextBytes + 8);  // [audio] one message pushed
+    std::vector<std::optional<std::string>> m_announced;  // [gui] by parameter: the text last sent
+    std::atomic<bool> m_get_asked{false};  // a patch:Get came: every text is sent again
+    int m_notify_port = -1;
     // Freewheeling, the GUI side ticks only when run() asks (m_tick_requests) and says when it has
     // (m_ticked); otherwise it ticks at its own pace.
     std::atomic<bool> m_freewheeling{false};
@@ -227,7 +238,7 @@ Plugin::Plugin(double rate, const char* bundle, const LV2_Feature* const* featur
               map_uri(m_map, LV2_ATOM__URID),        map_uri(m_map, LV2_TIME__Position),
               map_uri(m_map, LV2_TIME__beatsPerMinute), map_uri(m_map, LV2_PATCH__Set),
               map_uri(m_map, LV2_PATCH__property),   map_uri(m_map, LV2_PATCH__value),
-              0};
+              map_uri(m_map, LV2_PATCH__Get),        0};
     if (m_map) lv2_atom_forge_init(&m_forge, m_map);
     try {
         std::ifstream ports(fs::path(m_bundle) / "ports.json"), patch(fs::path(m_bundle) / "patch.json");
@@ -303,7 +314,7 @@ std::unique_ptr<mvh::Engine> Plugin::build(const json& stored_pins) {
     auto engine = mvh::Engine::from_document(doc, (fs::path(m_bundle) / "patch.json").string(), m_bundle, o);
     std::vector<std::pair<mvh::Instance*, int>> midi_out;
     for (const mvlv2::PortSpec& p : m_plan.ports)
-        if (p.kind == mvlv2::PortSpec::AtomOut) midi_out.push_back(mvlv2::find_pin(engine->host(), p.pin));
+        if (p.kind == mvlv2::PortSpec::AtomOut && !p.pin.empty()) midi_out.push_back(mvlv2::find_pin(engine->host(), p.pin));
     engine->set_midi_outputs(midi_out);
     return engine;
 }
@@ -324,11 +335,15 @@ void Plugin::bind() {
         } else if (p.kind == mvlv2::PortSpec::AtomIn && !p.pin.empty()) {
             m_midi_in[k] = host.find(p.pin);
             m_midi_in_pin[k] = m_midi_in[k] ? m_midi_in[k]->find_pin("MIDI In") : -1;
+        } else if (p.kind == mvlv2::PortSpec::AtomOut && p.pin.empty()) {
+            m_notify_port = static_cast<int>(k);
         } else if (p.kind == mvlv2::PortSpec::AtomOut) {
             m_midi_out_port.push_back(static_cast<int>(k));
         }
     }
     for (const mvlv2::ParameterSpec& p : m_plan.parameters) m_parameter_pins.push_back(mvlv2::find_pin(host, p.pin));
+    // A new engine (a restored state) may hold other texts: all are sent again.
+    m_announced.assign(m_plan.parameters.size(), std::nullopt);
     m_in_channels.assign(m_engine->inputs().size(), nullptr);
     m_out_channels.assign(m_engine->outputs().size(), nullptr);
     m_piece_in.assign(m_in_channels.size(), nullptr);
@@ -373,6 +388,7 @@ void Plugin::gui_tick() {
     // Offline every tick stands for the end of one of the patch's blocks, after which `render`
     // makes the idle calls; live, they come at about the pace a person sees as smooth.
     if (m_freewheeling.load(std::memory_order_relaxed) || ++m_ticks % kIdleEvery == 0) m_engine->idle();
+    announce_parameters();
     for (size_t k = 0; k < m_plan.ports.size(); ++k) {
         const ControlBinding& c = m_controls[k];
         if (m_plan.ports[k].kind == mvlv2::PortSpec::ControlOut && c.inst->pins()[c.pin].gui_only())
@@ -413,6 +429,8 @@ void Plugin::read_atoms(uint32_t frames) {
                     if (bpm && bpm->type == m_urid.atom_float) m_engine->set_tempo(reinterpret_cast<const LV2_Atom_Float*>(bpm)->body);
                     else if (bpm && bpm->type == m_urid.atom_double)
                         m_engine->set_tempo(reinterpret_cast<const LV2_Atom_Double*>(bpm)->body);
+                } else if (obj->body.otype == m_urid.patch_get) {
+                    m_get_asked.store(true, std::memory_order_relaxed);
                 } else if (obj->body.otype == m_urid.patch_set) {
                     const LV2_Atom *property = nullptr, *value = nullptr;
                     lv2_atom_object_get(obj, m_urid.patch_property, &property, m_urid.patch_value, &value, 0);
@@ -424,12 +442,12 @@ void Plugin::read_atoms(uint32_t frames) {
                         const char* text = static_cast<const char*>(LV2_ATOM_BODY_CONST(value));
                         const int32_t length = static_cast<int32_t>(strnlen(text, value->size));
                         if (m_texts.write_available() < 8 + static_cast<size_t>(length)) break;
-                        char header[8];
+                        // One push, so that the GUI thread never sees a header without its text.
                         const int32_t index = static_cast<int32_t>(p);
-                        std::memcpy(header, &index, 4);
-                        std::memcpy(header + 4, &length, 4);
-                        m_texts.push(header, 8);
-                        m_texts.push(text, static_cast<size_t>(length));
+                        std::memcpy(m_text_message.data(), &index, 4);
+                        std::memcpy(m_text_message.data() + 4, &length, 4);
+                        std::memcpy(m_text_message.data() + 8, text, static_cast<size_t>(length));
+                        m_texts.push(m_text_message.data(), 8 + static_cast<size_t>(length));
                     }
                 }
             }
@@ -459,6 +477,64 @@ void Plugin::write_midi_out() {
         }
         lv2_atom_forge_pop(&m_forge, &frame);
     }
+}
+
+// [gui] Each parameter's text, when it is not the one last sent (a file the host chose, a bank the
+// editor saved, a restored state), goes to run() for the host; a file of the bundle is named by its
+// whole path, as a host's file chooser names it.
+void Plugin::announce_parameters() {
+    if (m_notify_port < 0) return;
+    if (m_get_asked.exchange(false, std::memory_order_relaxed)) m_announced.assign(m_announced.size(), std::nullopt);
+    for (size_t p = 0; p < m_parameter_pins.size(); ++p) {
+        auto [inst, pin] = m_parameter_pins[p];
+        if (!inst) continue;
+        std::string text = inst->value(pin).text;
+        if (m_announced[p] == text) continue;
+        const std::string sent = text;
+        if (m_plan.parameters[p].path && !text.empty() && fs::path(text).is_relative()) text = (fs::path(m_bundle) / text).lexically_normal().string();
+        if (text.size() + 1 > kTextBytes - 8 || m_notes.write_available() < 8 + text.size()) return;  // next tick
+        const int32_t index = static_cast<int32_t>(p), length = static_cast<int32_t>(text.size());
+        std::string message(8, '\0');
+        std::memcpy(message.data(), &index, 4);
+        std::memcpy(message.data() + 4, &length, 4);
+        message += text;
+        m_notes.push(message.data(), message.size());  // one push: run() sees all of it or none
+        m_announced[p] = sent;
+    }
+}
+
+// [audio] The texts announced since the last run, as patch:Set messages on the notify port.
+void Plugin::write_notify() {
+    if (m_notify_port < 0) return;
+    auto* seq = static_cast<LV2_Atom_Sequence*>(m_data[m_notify_port]);
+    bool room = seq != nullptr;
+    LV2_Atom_Forge_Frame frame;
+    if (room) {
+        lv2_atom_forge_set_buffer(&m_forge, reinterpret_cast<uint8_t*>(seq), seq->atom.size + sizeof(LV2_Atom));
+        room = lv2_atom_forge_sequence_head(&m_forge, &frame, 0) != 0;
+    }
+    char header[8];
+    while (m_notes.read_available() >= sizeof header) {
+        m_notes.pop(header, sizeof header);
+        int32_t p, length;
+        std::memcpy(&p, header, 4);
+        std::memcpy(&length, header + 4, 4);
+        m_notes.pop(m_note_text.data(), static_cast<size_t>(length));
+        m_note_text[static_cast<size_t>(length)] = '\0';
+        // One message takes its text and about 100 bytes of framing; one that does not fit is
+        // lost (a host asks again with patch:Get), and what was written before it stays.
+        if (!room || m_forge.size - m_forge.offset < static_cast<uint32_t>(length) + 128) continue;
+        LV2_Atom_Forge_Frame obj;
+        lv2_atom_forge_frame_time(&m_forge, 0);
+        lv2_atom_forge_object(&m_forge, &obj, 0, m_urid.patch_set);
+        lv2_atom_forge_key(&m_forge, m_urid.patch_property);
+        lv2_atom_forge_urid(&m_forge, m_parameter_urids[p]);
+        lv2_atom_forge_key(&m_forge, m_urid.patch_value);
+        lv2_atom_forge_typed_string(&m_forge, m_plan.parameters[p].path ? m_urid.atom_path : m_urid.atom_string,
+                                    m_note_text.data(), static_cast<uint32_t>(length));
+        lv2_atom_forge_pop(&m_forge, &obj);
+    }
+    if (room) lv2_atom_forge_pop(&m_forge, &frame);
 }
 
 void Plugin::run(uint32_t frames) {
@@ -522,6 +598,7 @@ void Plugin::run(uint32_t frames) {
         }
     }
     write_midi_out();
+    write_notify();
     for (size_t k = 0; k < n; ++k) {
         if (m_plan.ports[k].kind != mvlv2::PortSpec::ControlOut || !m_data[k]) continue;
         const ControlBinding& c = m_controls[k];

@@ -134,6 +134,7 @@ std::vector<std::vector<float>> Instance::render(int64_t frames, const std::vect
                                                  const std::vector<Note>& notes, bool freewheel) {
     std::vector<std::vector<float>> out(m_audio_out.size());
     midi_out.clear();
+    parameters_out.clear();
     if (m_freewheel >= 0) m_controls[m_freewheel] = freewheel ? 1.0f : 0.0f;
     LV2_Atom_Forge forge;
     lv2_atom_forge_init(&forge, m_world.urid_map());
@@ -159,6 +160,13 @@ std::vector<std::vector<float>> Instance::render(int64_t frames, const std::vect
                     lv2_atom_forge_pop(&forge, &obj);
                 }
                 m_pending_paths.clear();
+                if (m_ask_parameters) {
+                    lv2_atom_forge_frame_time(&forge, 0);
+                    LV2_Atom_Forge_Frame obj;
+                    lv2_atom_forge_object(&forge, &obj, 0, m_world.map(LV2_PATCH__Get));
+                    lv2_atom_forge_pop(&forge, &obj);
+                    m_ask_parameters = false;
+                }
                 while (next < notes.size() && notes[next].frame < pos + n) {
                     lv2_atom_forge_frame_time(&forge, notes[next].frame - pos);
                     lv2_atom_forge_atom(&forge, 3, midi);
@@ -179,6 +187,17 @@ std::vector<std::vector<float>> Instance::render(int64_t frames, const std::vect
         for (int k : m_atom_out) {
             const auto* seq = reinterpret_cast<const LV2_Atom_Sequence*>(m_atoms[k].data());
             LV2_ATOM_SEQUENCE_FOREACH(seq, ev) {
+                if (ev->body.type == m_world.map(LV2_ATOM__Object)) {
+                    const auto* obj = reinterpret_cast<const LV2_Atom_Object*>(&ev->body);
+                    const LV2_Atom *property = nullptr, *value = nullptr;
+                    lv2_atom_object_get(obj, m_world.map(LV2_PATCH__property), &property, m_world.map(LV2_PATCH__value), &value, 0);
+                    if (obj->body.otype == m_world.map(LV2_PATCH__Set) && property && value &&
+                        property->type == m_world.map(LV2_ATOM__URID))
+                        parameters_out.emplace_back(m_world.urid_unmap()->unmap(m_world.urid_unmap()->handle,
+                                                                                reinterpret_cast<const LV2_Atom_URID*>(property)->body),
+                                                    static_cast<const char*>(LV2_ATOM_BODY_CONST(value)));
+                    continue;
+                }
                 if (ev->body.type != midi) continue;
                 Note note{pos + ev->time.frames, {0, 0, 0}};
                 std::memcpy(note.bytes, ev + 1, std::min<uint32_t>(3, ev->body.size));

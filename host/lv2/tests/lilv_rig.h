@@ -70,8 +70,12 @@ public:
     void set_path(const std::string& key, const std::string& path);
     void set_control(const std::string& symbol, float value);
     float control(const std::string& symbol) const { return m_controls[port_index(symbol)]; }
+    // Sends a patch:Get (every parameter's text, please) in the next run.
+    void ask_parameters() { m_ask_parameters = true; }
     // MIDI the plug-in sent in the last render: (frame from the start of that render, bytes).
     std::vector<Note> midi_out;
+    // The parameters' texts the plug-in sent (patch:Set) in the last render, in order: (URI, text).
+    std::vector<std::pair<std::string, std::string>> parameters_out;
     LilvState* save(const std::string& dir);
     void restore(LilvState* state);
     uint32_t port_index(const std::string& symbol) const;
@@ -87,6 +91,7 @@ private:
     std::vector<int> m_audio_out, m_audio_in, m_atom_in, m_atom_out;
     int m_freewheel = -1;
     std::vector<std::pair<std::string, std::string>> m_pending_paths;
+    bool m_ask_parameters = false;
 };
 
 }  // namespace lv2test

@@ -143,11 +143,29 @@ TEST_F(Lv2Host, StateReopensWithTheBankChosenInTheSession) {
     lv2test::World world;
     const LilvPlugin* plugin = world.load(arp_chorus);
     ASSERT_NE(plugin, nullptr);
+    using Texts = std::vector<std::pair<std::string, std::string>>;
+    auto sent = [](const lv2test::Instance& in, const std::string& uri) {
+        std::string text = "(nothing)";
+        for (const auto& [k, v] : in.parameters_out)
+            if (k == uri) text = v;
+        return text;
+    };
+    const std::string key = std::string(lilv_node_as_uri(lilv_plugin_get_uri(plugin))) + "#osc_wbf_path";
     LilvState* state = nullptr;
     {
         lv2test::Instance first(world, plugin, kRate);
+        first.render(4096, {512}, {});
+        // The host is told which bank plays (so that it can show it): at first every parameter
+        // (the bank, the editor's menu caption), then only the bank it chose, on a patch:Get all.
+        EXPECT_EQ(sent(first, key), (fs::path(arp_chorus) / "files" / "arp_bank.wbf").lexically_normal().string());
+        EXPECT_EQ(first.parameters_out.size(), 2u);
         first.set_path("osc_wbf_path", bank);
         first.render(4096, {512}, {});
+        EXPECT_EQ(first.parameters_out, Texts({{key, bank}}));
+        first.ask_parameters();
+        first.render(4096, {512}, {});
+        EXPECT_EQ(sent(first, key), bank);
+        EXPECT_EQ(first.parameters_out.size(), 2u);
         state = first.save((dir->path / "state").string());
         ASSERT_NE(state, nullptr);
     }
@@ -159,6 +177,7 @@ TEST_F(Lv2Host, StateReopensWithTheBankChosenInTheSession) {
     // carries (the chosen file loaded into the bank the session held, from its current waveform on).
     const fs::path wb1 = dir->path / "state" / "osc.wb1";
     ASSERT_TRUE(fs::exists(wb1));
+    EXPECT_EQ(sent(second, key), wb1.string());
     const auto reference = render(arp_chorus, dir->path / "bank.wav",
                                   "--seconds 2 --set osc.wbf_path=" + wb1.string() + " --midi keys=" + kSource + "/examples/arp_chords.mid");
     const auto plain = render(arp_chorus, dir->path / "plain.wav", "--seconds 2 --midi keys=" + kSource + "/examples/arp_chords.mid");
