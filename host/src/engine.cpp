@@ -97,10 +97,26 @@ public:
         }
     }
 
+    // [audio] Texts the audio side is done with (the one a text pin held before its new one) wait
+    // in a ring of strings made here, each swapped in and out, so that neither side allocates for
+    // it and only this thread frees. A full ring (more texts in one tick than it holds) leaves the
+    // text to be freed where it is.
+    void retire(std::string& text) override {
+        if (text.capacity() <= std::string().capacity()) return;  // in the string itself: nothing to free
+        const size_t w = m_retired_write.load(std::memory_order_relaxed);
+        if (w - m_retired_read.load(std::memory_order_acquire) == m_retired.size()) return;
+        m_retired[w % m_retired.size()].swap(text);
+        m_retired_write.store(w + 1, std::memory_order_release);
+    }
+
     // [gui]
     void free_spent() {
         PinValue* v = nullptr;
         while (m_spent.pop(v)) delete v;
+        size_t r = m_retired_read.load(std::memory_order_relaxed);
+        for (const size_t w = m_retired_write.load(std::memory_order_acquire); r != w; ++r)
+            std::string().swap(m_retired[r % m_retired.size()]);
+        m_retired_read.store(r, std::memory_order_release);
     }
 
     struct Announcement {
@@ -132,6 +148,8 @@ private:
     boost::lockfree::spsc_queue<MidiToAudio> m_midi;
     boost::lockfree::spsc_queue<ToGui> m_to_gui;
     boost::lockfree::spsc_queue<char> m_text;
+    std::vector<std::string> m_retired = std::vector<std::string>(kQueueMessages);
+    std::atomic<size_t> m_retired_write{0}, m_retired_read{0};
     std::atomic<uint64_t> m_dropped{0};
     friend class Engine;
     std::vector<Announcement> m_announced;  // [gui] taken in, not yet applied

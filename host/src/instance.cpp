@@ -193,6 +193,14 @@ void Instance::write_variable(int pin, const PinValue& v) {
     }
 }
 
+void Instance::take_variable(int pin, PinValue& v) {
+    const PinInfo& info = m_pins[pin];
+    if (info.datatype != DT_TEXT || info.gui_only() || !info.variable) return write_variable(pin, v);
+    m_texts[pin].swap(v.text);
+    *static_cast<char**>(info.variable) = m_texts[pin].data();
+    if (m_host.m_bridge) m_host.m_bridge->retire(v.text);
+}
+
 PinValue Instance::read_variable(int pin) const {
     PinValue v = m_values.at(pin);
     const PinInfo& info = m_pins.at(pin);
@@ -270,7 +278,7 @@ void Instance::deliver(Event& ev) {
     ev.e.time_stamp = ev.clock;
     if (ev.e.event_type == EV_PIN_STATE && ev.has_value) {
         const int gui_pin = ev.e.int_parm2;
-        write_variable(gui_pin, ev.value);
+        take_variable(gui_pin, ev.value);
         apply_constant(gui_pin, ev.value.f, ev.clock);
         ev.e.int_parm2 = 0;
     }
@@ -431,7 +439,7 @@ void Instance::run_block_v1(int block_start, int from, int n) {
         }
         if (ev.e.event_type == EV_PIN_STATE && ev.has_value) {
             const int gui_pin = ev.e.int_parm2;
-            write_variable(gui_pin, ev.value);
+            take_variable(gui_pin, ev.value);
             apply_constant(gui_pin, ev.value.f, ev.clock);
             ev.e.int_parm2 = v1_value_word(m_pins[gui_pin].datatype, ev.value);
         }

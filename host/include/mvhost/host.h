@@ -204,6 +204,10 @@ private:
     static bool later(const Event& a, const Event& b);
     void deliver(Event& ev);
     void write_variable(int gui_pin, const PinValue& v);
+    // [audio] An event's value into the module's variable at delivery. A text is taken, not
+    // copied, and the text it replaces goes back to the GUI thread through the bridge, so that the
+    // audio thread neither allocates nor frees for it.
+    void take_variable(int gui_pin, PinValue& v);
     void apply_constant(int gui_pin, float value, int clock);
     // Fills an unconnected input's buffer with its constant for the coming block, unless it holds
     // it already.
@@ -263,6 +267,9 @@ public:
     // null), valid only during the call. Must not allocate, lock or wait.
     virtual void to_gui(Instance* inst, int gui_pin, int32_t i, float f, const char* text, bool has_value,
                         bool notify) = 0;
+    // Audio thread: a text the audio side is done with, to be freed on the GUI thread; leaves
+    // `text` empty when it takes it. Must not allocate, lock or wait.
+    virtual void retire(std::string& text) { (void)text; }
 };
 
 struct Wire {

@@ -181,7 +181,9 @@ std::vector<std::vector<float>> Instance::render(int64_t frames, const std::vect
             seq->atom.type = chunk;
             seq->atom.size = kAtomBytes - sizeof(LV2_Atom);
         }
+        if (around_run) around_run(true);
         lilv_instance_run(m_instance, static_cast<uint32_t>(n));
+        if (around_run) around_run(false);
         for (size_t c = 0; c < m_audio_out.size(); ++c)
             out[c].insert(out[c].end(), m_audio[m_audio_out[c]].begin(), m_audio[m_audio_out[c]].begin() + n);
         for (int k : m_atom_out) {

@@ -13,6 +13,7 @@
 #include <lv2/urid/urid.h>
 
 #include <cstdarg>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -72,6 +73,8 @@ public:
     float control(const std::string& symbol) const { return m_controls[port_index(symbol)]; }
     // Sends a patch:Get (every parameter's text, please) in the next run.
     void ask_parameters() { m_ask_parameters = true; }
+    // Called with true just before each run() of render() and with false just after it.
+    std::function<void(bool)> around_run;
     // MIDI the plug-in sent in the last render: (frame from the start of that render, bytes).
     std::vector<Note> midi_out;
     // The parameters' texts the plug-in sent (patch:Set) in the last render, in order: (URI, text).

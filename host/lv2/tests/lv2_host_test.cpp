@@ -3,16 +3,21 @@
 // instances and bundles share the process.
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <dlfcn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "mv_testing/exec.h"
 #include "lilv_rig.h"
 #include "mvhost/patch.h"
+#include "rt_shim.h"
 
 namespace fs = std::filesystem;
 
@@ -257,6 +262,62 @@ TEST_F(Lv2Host, Lv2applyOnTheChorusMatchesRenderOfTheSameSound) {
 }
 
 // Every bundle `make lv2` writes passes lv2_validate, loads, and runs a few blocks to finite output.
+// run() live (not freewheeling), as a host's audio thread calls it, under the validator's
+// real-time shim: no allocation, lock, sleep, file, network or exception there, whatever the
+// block length, with notes, controls that move, a bank chosen and a patch:Get on the way. The
+// slowest run() is printed (what a period must leave room for).
+TEST_F(Lv2Host, RunDoesNothingAnAudioThreadMustNot) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the shim replaces malloc, which the sanitizers replace too";
+#else
+    const auto arm = reinterpret_cast<MVRtArmFn>(dlsym(RTLD_DEFAULT, "mv_rt_arm"));
+    const auto take = reinterpret_cast<MVRtTakeFn>(dlsym(RTLD_DEFAULT, "mv_rt_take"));
+    if (!arm || !take) {
+        // The shim counts only where it is preloaded: this test again, in a process that has it.
+        const std::string self = fs::read_symlink("/proc/self/exe").string();
+        EXPECT_EQ(run("LD_PRELOAD=" MV_RT_SHIM " " + self + " --gtest_filter=Lv2Host.RunDoesNothingAnAudioThreadMustNot"), 0);
+        return;
+    }
+    const auto notes = notes_of(kSource + "/examples/arp_chords.mid");
+    const std::vector<int> blocks = {1, 7, 64, 333, 4096, 2, 1000, 129};
+    lv2test::World world;
+    for (const std::string& bundle : {arp_chorus, chorus, echo}) {
+        SCOPED_TRACE(bundle);
+        const LilvPlugin* plugin = world.load(bundle);
+        ASSERT_NE(plugin, nullptr);
+        lv2test::Instance live(world, plugin, kRate);
+        MVRtReport report{};
+        std::string first;
+        uint32_t counted = 0;
+        double worst_ms = 0;
+        std::chrono::steady_clock::time_point start;
+        live.around_run = [&](bool before) {
+            if (before) {
+                start = std::chrono::steady_clock::now();
+                arm(1);
+                return;
+            }
+            arm(0);
+            worst_ms = std::max(worst_ms, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+            take(&report);
+            for (uint32_t c : report.counts) counted += c;
+            if (report.first_call && first.empty()) first = report.first_call;
+        };
+        // The first run()s come before the GUI side has done its first tick, the later ones after.
+        live.render(44100, blocks, notes, false);
+        if (bundle == arp_chorus) {
+            live.set_control("env_Sustain", 1.0f);
+            live.set_path("osc_wbf_path", kSource + "/examples/tallisk_sweep.wbf");
+            live.ask_parameters();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        live.render(44100, blocks, notes, false);
+        EXPECT_EQ(counted, 0u) << "first: " << first;
+        std::printf("%s: slowest run() %.3f ms (blocks of 1 to 4096 frames)\n", fs::path(bundle).filename().c_str(), worst_ms);
+    }
+#endif
+}
+
 TEST(Lv2Bundles, EveryModuleAndExampleValidatesLoadsAndRuns) {
     TempDir out;
     ASSERT_EQ(run(kSource + "/tools/make-lv2 " + MV_BINARY_DIR + " " + out.path.string() + " >/dev/null"), 0);
