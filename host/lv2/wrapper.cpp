@@ -141,6 +141,30 @@ float audio_output_value(const mvh::PinInfo& info) {
     return static_cast<float>(mvlv2::port_value_of(info, v));
 }
 
+// The parameters' texts cross between run() and the GUI thread as [parameter, length, bytes...],
+// each message in one push, so that the reader never finds a header without its text.
+using TextQueue = boost::lockfree::spsc_queue<char>;
+
+// [producer] `scratch` has room for 8 + length bytes. False when the queue has no room for it.
+bool push_text(TextQueue& queue, int32_t parameter, const char* text, int32_t length, char* scratch) {
+    if (queue.write_available() < 8 + static_cast<size_t>(length)) return false;
+    std::memcpy(scratch, &parameter, 4);
+    std::memcpy(scratch + 4, &length, 4);
+    std::memcpy(scratch + 8, text, static_cast<size_t>(length));
+    queue.push(scratch, 8 + static_cast<size_t>(length));
+    return true;
+}
+
+// [consumer] The next message's header; its `length` bytes follow in the queue.
+bool pop_text_header(TextQueue& queue, int32_t* parameter, int32_t* length) {
+    char header[8];
+    if (queue.read_available() < sizeof header) return false;
+    queue.pop(header, sizeof header);
+    std::memcpy(parameter, header, 4);
+    std::memcpy(length, header + 4, 4);
+    return true;
+}
+
 class Plugin {
 public:
     Plugin(double rate, const char* bundle, const LV2_Feature* const* features);
@@ -196,9 +220,9 @@ private:
     LV2_Atom_Forge m_forge{};
 
     // Texts from patch:Set messages, from run() to the GUI thread: [parameter, length, bytes...].
-    boost::lockfree::spsc_queue<char> m_texts{kTextBytes};
+    TextQueue m_texts{kTextBytes};
     // The parameters' texts as they change, the other way, for the host to show (same layout).
-    boost::lockfree::spsc_queue<char> m_notes{kTextBytes};
+    TextQueue m_notes{kTextBytes};
     std::vector<char> m_note_text = std::vector<char>(kTextBytes);  // [audio] one text popped
     std::vector<char> m_text_message = std::vector<char>(kTextBytes + 8);  // [audio] one message pushed
     std::vector<std::optional<std::string>> m_announced;  // [gui] by parameter: the text last sent
@@ -373,12 +397,8 @@ void Plugin::gui_tick() {
         m_ticked.notify_all();
         return;
     }
-    char header[8];
-    while (m_texts.read_available() >= sizeof header) {
-        m_texts.pop(header, sizeof header);
-        int32_t param, length;
-        std::memcpy(&param, header, 4);
-        std::memcpy(&length, header + 4, 4);
+    int32_t param, length;
+    while (pop_text_header(m_texts, &param, &length)) {
         std::string text(static_cast<size_t>(length), '\0');
         m_texts.pop(text.data(), text.size());
         if (param >= 0 && param < static_cast<int>(m_parameter_pins.size()) && m_parameter_pins[param].first)
@@ -441,13 +461,7 @@ void Plugin::read_atoms(uint32_t frames) {
                         if (m_parameter_urids[p] != key) continue;
                         const char* text = static_cast<const char*>(LV2_ATOM_BODY_CONST(value));
                         const int32_t length = static_cast<int32_t>(strnlen(text, value->size));
-                        if (m_texts.write_available() < 8 + static_cast<size_t>(length)) break;
-                        // One push, so that the GUI thread never sees a header without its text.
-                        const int32_t index = static_cast<int32_t>(p);
-                        std::memcpy(m_text_message.data(), &index, 4);
-                        std::memcpy(m_text_message.data() + 4, &length, 4);
-                        std::memcpy(m_text_message.data() + 8, text, static_cast<size_t>(length));
-                        m_texts.push(m_text_message.data(), 8 + static_cast<size_t>(length));
+                        if (!push_text(m_texts, static_cast<int32_t>(p), text, length, m_text_message.data())) break;
                     }
                 }
             }
@@ -492,13 +506,10 @@ void Plugin::announce_parameters() {
         if (m_announced[p] == text) continue;
         const std::string sent = text;
         if (m_plan.parameters[p].path && !text.empty() && fs::path(text).is_relative()) text = (fs::path(m_bundle) / text).lexically_normal().string();
-        if (text.size() + 1 > kTextBytes - 8 || m_notes.write_available() < 8 + text.size()) return;  // next tick
-        const int32_t index = static_cast<int32_t>(p), length = static_cast<int32_t>(text.size());
-        std::string message(8, '\0');
-        std::memcpy(message.data(), &index, 4);
-        std::memcpy(message.data() + 4, &length, 4);
-        message += text;
-        m_notes.push(message.data(), message.size());  // one push: run() sees all of it or none
+        std::vector<char> scratch(8 + text.size());
+        if (text.size() + 1 > kTextBytes - 8 ||
+            !push_text(m_notes, static_cast<int32_t>(p), text.data(), static_cast<int32_t>(text.size()), scratch.data()))
+            return;  // next tick
         m_announced[p] = sent;
     }
 }
@@ -513,12 +524,8 @@ void Plugin::write_notify() {
         lv2_atom_forge_set_buffer(&m_forge, reinterpret_cast<uint8_t*>(seq), seq->atom.size + sizeof(LV2_Atom));
         room = lv2_atom_forge_sequence_head(&m_forge, &frame, 0) != 0;
     }
-    char header[8];
-    while (m_notes.read_available() >= sizeof header) {
-        m_notes.pop(header, sizeof header);
-        int32_t p, length;
-        std::memcpy(&p, header, 4);
-        std::memcpy(&length, header + 4, 4);
+    int32_t p, length;
+    while (pop_text_header(m_notes, &p, &length)) {
         m_notes.pop(m_note_text.data(), static_cast<size_t>(length));
         m_note_text[static_cast<size_t>(length)] = '\0';
         // One message takes its text and about 100 bytes of framing; one that does not fit is
