@@ -52,8 +52,15 @@ constexpr int kIdleEvery = 3;  // GUI ticks per idle call: about 30 a second
 // waited for, so the engine sees one GUI thread whatever thread the host calls from.
 class GuiThread {
 public:
-    GuiThread() : m_thread([this] { loop(); }) {}
-    ~GuiThread() {
+    // The thread starts only once what `tick` reaches is built.
+    void start(std::function<void()> tick) {
+        m_tick = std::move(tick);
+        m_thread = std::thread([this] { loop(); });
+    }
+    ~GuiThread() { stop(); }
+    // Ends the thread; what `tick` reaches may go after this.
+    void stop() {
+        if (!m_thread.joinable()) return;
         {
             std::lock_guard lock(m_mutex);
             m_stop = true;
@@ -63,7 +70,9 @@ public:
     }
 
     // [host thread] Runs `job` on the GUI thread and returns when it is done; exceptions travel back.
+    // Before start() there is no GUI thread yet, and the caller's thread is the only one.
     void call(const std::function<void()>& job) {
+        if (!m_thread.joinable()) return job();
         std::packaged_task<void()> task(job);
         auto done = task.get_future();
         {
@@ -81,7 +90,6 @@ public:
         }
         m_wake.notify_one();
     }
-    std::function<void()> tick;  // set before the first call, then run only on the GUI thread
 
 private:
     void loop() {
@@ -100,7 +108,7 @@ private:
             }
             if (m_stop) break;
             lock.unlock();
-            if (tick) tick();
+            m_tick();
             lock.lock();
         }
     }
@@ -110,6 +118,7 @@ private:
     std::deque<std::packaged_task<void()>> m_jobs;
     bool m_stop = false;
     bool m_poked = false;
+    std::function<void()> m_tick;  // run only on the GUI thread
     std::thread m_thread;
 };
 
@@ -292,7 +301,7 @@ Plugin::Plugin(double rate, const char* bundle, const LV2_Feature* const* featur
     m_midi_in_pin.assign(n, -1);
     for (size_t k = 0; k < n; ++k) m_gui_outputs.push_back(std::make_unique<std::atomic<float>>(0.0f));
     m_events.reserve(kMaxEvents);
-    m_gui.tick = [this] { gui_tick(); };
+    m_gui.start([this] { gui_tick(); });
     try {
         m_gui.call([&] {
             m_engine = build(json::object());
@@ -312,6 +321,8 @@ Plugin::~Plugin() {
         m_engine->close();
         m_engine.reset();
     });
+    // Before the members its tick reads go.
+    m_gui.stop();
 }
 
 void Plugin::log(LV2_URID type, const std::string& line) {
