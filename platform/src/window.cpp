@@ -1,7 +1,11 @@
 // Host-made windows, their geometry and scroll positions, the foreground window, the per-window
-// user slot, library instances and cursors.
-#include <dlfcn.h>
-
+// user slot, library instances and cursors, for both builds. Dialogs and their controls always
+// live in the platform's table, where the module's dialog calls find them. In the Windows build
+// the host's windows are real ones instead (so that every module, each with its own copy of this
+// library, sees them): a handle the table does not know is passed to the system
+// (native_windows.h), which in the Linux build knows none. Cursors are the platform's handles;
+// the installed user shows them.
+#include "native_windows.h"
 #include "ui_state.h"
 
 namespace mvp {
@@ -25,11 +29,17 @@ Window* UiTable::control(HWND dialog, int id) {
     return nullptr;
 }
 
-bool UiTable::has_window(HWND h) { return window(h) != nullptr; }
+bool UiTable::has_window(HWND h) { return window(h) != nullptr || native::is_window(h); }
 
 }  // namespace detail
 
 HWND create_window(const std::string& title, const RECT& screen_rect) {
+    const HWND real =
+        native::create_host_window(title.c_str(), screen_rect.left, screen_rect.top,
+                                   screen_rect.right - screen_rect.left, screen_rect.bottom - screen_rect.top);
+    if (real) return real;
+    // No system windows (the Linux build), or no window station to make them on (Wine without a
+    // display): the platform's own window then, which only this copy of the platform knows.
     auto& t = ui();
     std::lock_guard lock(t.mutex);
     detail::Window w;
@@ -43,7 +53,8 @@ BOOL DestroyWindow(HWND window) {
     std::lock_guard lock(t.mutex);
     detail::Window* w = t.window(window);
     // Dialogs and their controls end with their dialog, not by this call.
-    if (!w || w->kind != detail::Window::Kind::TopLevel) return 0;
+    if (!w) return native::destroy_window(window);
+    if (w->kind != detail::Window::Kind::TopLevel) return 0;
     t.windows.erase(window);
     if (t.foreground == window) t.foreground = 0;
     return 1;
@@ -52,14 +63,15 @@ BOOL DestroyWindow(HWND window) {
 BOOL IsWindow(HWND window) {
     auto& t = ui();
     std::lock_guard lock(t.mutex);
-    return t.window(window) ? 1 : 0;
+    return t.window(window) ? 1 : native::is_window(window);
 }
 
 BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL) {
     auto& t = ui();
     std::lock_guard lock(t.mutex);
     detail::Window* w = t.window(window);
-    if (!w || width < 0 || height < 0) return 0;
+    if (!w) return native::move_window(window, x, y, width, height);
+    if (width < 0 || height < 0) return 0;
     w->rect = RECT{x, y, static_cast<LONG>(int64_t{x} + width), static_cast<LONG>(int64_t{y} + height)};
     return 1;
 }
@@ -68,7 +80,8 @@ BOOL GetWindowRect(HWND window, RECT* rect) {
     auto& t = ui();
     std::lock_guard lock(t.mutex);
     detail::Window* w = t.window(window);
-    if (!w || !rect) return 0;
+    if (!rect) return 0;
+    if (!w) return native::window_rect(window, &rect->left, &rect->top, &rect->right, &rect->bottom);
     *rect = w->rect;
     return 1;
 }
@@ -77,7 +90,8 @@ int GetScrollPos(HWND window, int bar) {
     auto& t = ui();
     std::lock_guard lock(t.mutex);
     detail::Window* w = t.window(window);
-    if (!w || (bar != SB_HORZ && bar != SB_VERT)) return 0;
+    if (bar != SB_HORZ && bar != SB_VERT) return 0;
+    if (!w) return native::scroll_pos(window, bar);
     return w->scroll[bar];
 }
 
@@ -85,7 +99,8 @@ int SetScrollPos(HWND window, int bar, int position, BOOL) {
     auto& t = ui();
     std::lock_guard lock(t.mutex);
     detail::Window* w = t.window(window);
-    if (!w || (bar != SB_HORZ && bar != SB_VERT)) return 0;
+    if (bar != SB_HORZ && bar != SB_VERT) return 0;
+    if (!w) return native::set_scroll_pos(window, bar, position);
     const int previous = w->scroll[bar];
     w->scroll[bar] = position;
     return previous;
@@ -94,13 +109,13 @@ int SetScrollPos(HWND window, int bar, int position, BOOL) {
 HWND GetForegroundWindow() {
     auto& t = ui();
     std::lock_guard lock(t.mutex);
-    return t.foreground;
+    return t.foreground ? t.foreground : native::foreground_window();
 }
 
 BOOL SetForegroundWindow(HWND window) {
     auto& t = ui();
     std::lock_guard lock(t.mutex);
-    if (!t.window(window)) return 0;
+    if (!t.window(window)) return native::set_foreground_window(window);
     t.foreground = window;
     return 1;
 }
@@ -109,7 +124,7 @@ intptr_t SetWindowLongPtrA(HWND window, int index, intptr_t value) {
     auto& t = ui();
     std::lock_guard lock(t.mutex);
     detail::Window* w = t.window(window);
-    if (!w) return 0;
+    if (!w) return native::set_window_long(window, index, value);
     intptr_t* slot = nullptr;
     if (index == GWLP_USERDATA) slot = &w->user_data;
     if (index == DWLP_USER && w->kind == detail::Window::Kind::Dialog) slot = &w->dialog_user;
@@ -123,17 +138,13 @@ intptr_t GetWindowLongPtrA(HWND window, int index) {
     auto& t = ui();
     std::lock_guard lock(t.mutex);
     detail::Window* w = t.window(window);
-    if (!w) return 0;
+    if (!w) return native::window_long(window, index);
     if (index == GWLP_USERDATA) return w->user_data;
     if (index == DWLP_USER && w->kind == detail::Window::Kind::Dialog) return w->dialog_user;
     return 0;
 }
 
-HINSTANCE module_instance(const void* address) {
-    Dl_info info{};
-    if (!address || !dladdr(address, &info)) return 0;
-    return reinterpret_cast<HINSTANCE>(info.dli_fbase);
-}
+HINSTANCE module_instance(const void* address) { return address ? native::module_of(address) : 0; }
 
 namespace {
 

@@ -1,12 +1,16 @@
-// The window calls of user32_calls.h, straight to the Windows API.
+// The Windows build's side of native_windows.h: the host's real windows and the modules'
+// instances, straight to USER32 and KERNEL32.
 #include <windows.h>
 
-#include "user32_calls.h"
+#include "native_windows.h"
 #include "win32_handles.h"
 
-namespace mvp::win32 {
+namespace mvp::native {
 
 namespace {
+
+using win32::to_handle;
+using win32::to_id;
 
 HWND real(int32_t window) { return to_handle<HWND>(window); }
 
@@ -66,4 +70,4 @@ intptr_t module_of(const void* address) {
     return reinterpret_cast<intptr_t>(module);
 }
 
-}  // namespace mvp::win32
+}  // namespace mvp::native
