@@ -1,19 +1,3 @@
-# Cross-compiling the Windows build with MinGW-w64 (i686, posix threads). The libraries it links
-# (fparser, FFTW, GoogleTest) come from tools/build-win-deps, in a prefix outside the source tree.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-if(NOT DEFINED MV_WIN_DEPS)
-  if(DEFINED ENV{MV_WIN_DEPS})
-    set(MV_WIN_DEPS $ENV{MV_WIN_DEPS})
-  else()
-    set(MV_WIN_DEPS /var/cache/mv-win)
-  endif()
-endif()
-set(CMAKE_FIND_ROOT_PATH ${MV_WIN_DEPS}/i686 /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# The 32-bit Windows build (Morvane's own architecture): MinGW-w64 for i686.
+set(MV_MINGW_ARCH i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

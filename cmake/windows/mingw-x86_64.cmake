@@ -1,19 +1,4 @@
-# Cross-compiling the Windows build with MinGW-w64 (x86_64, posix threads). The libraries it links
-# (fparser, FFTW, GoogleTest) come from tools/build-win-deps, in a prefix outside the source tree.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-if(NOT DEFINED MV_WIN_DEPS)
-  if(DEFINED ENV{MV_WIN_DEPS})
-    set(MV_WIN_DEPS $ENV{MV_WIN_DEPS})
-  else()
-    set(MV_WIN_DEPS /var/cache/mv-win)
-  endif()
-endif()
-set(CMAKE_FIND_ROOT_PATH ${MV_WIN_DEPS}/x86_64 /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# The 64-bit Windows build (run under wine64 where 32-bit Windows programs do not run): MinGW-w64
+# for x86_64.
+set(MV_MINGW_ARCH x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,0 +1,23 @@
+# Cross-compiling the Windows build with MinGW-w64 (posix threads), for the architecture that the
+# toolchain file including this one names in MV_MINGW_ARCH (i686 or x86_64). The libraries it links
+# (fparser, FFTW, GoogleTest) come from tools/build-win-deps, in a prefix outside the source tree.
+if(NOT MV_MINGW_ARCH)
+  message(FATAL_ERROR "use cmake/windows/mingw-i686.cmake or mingw-x86_64.cmake as the toolchain file")
+endif()
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ${MV_MINGW_ARCH})
+set(CMAKE_C_COMPILER ${MV_MINGW_ARCH}-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER ${MV_MINGW_ARCH}-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER ${MV_MINGW_ARCH}-w64-mingw32-windres)
+if(NOT DEFINED MV_WIN_DEPS)
+  if(DEFINED ENV{MV_WIN_DEPS})
+    set(MV_WIN_DEPS $ENV{MV_WIN_DEPS})
+  else()
+    set(MV_WIN_DEPS /var/cache/mv-win)
+  endif()
+endif()
+set(CMAKE_FIND_ROOT_PATH ${MV_WIN_DEPS}/${MV_MINGW_ARCH} /usr/${MV_MINGW_ARCH}-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
