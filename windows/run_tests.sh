@@ -50,9 +50,16 @@ else
   fi
   echo "test-windows: testing the 64-bit build ($why)"
   make -s -C "$root" windows WIN_ARCH=x86_64 || exit 1
-  # Debian's wine launcher runs a 64-bit program with wine64 (which is not on the PATH itself).
+  # Debian's wine launcher starts the 32-bit loader whenever wine32 is installed, which cannot
+  # run here: the 64-bit loader itself then (Debian keeps it off the PATH), which starts the
+  # programs' own child processes with itself too, as the launcher's 64-bit path does.
   build=$win64 wine=wine
-  command -v wine64 >/dev/null 2>&1 && wine=wine64
+  if command -v wine64 >/dev/null 2>&1; then
+    wine=wine64
+  elif [ -x /usr/lib/wine/wine64 ]; then
+    wine=/usr/lib/wine/wine64
+    export WINELOADER=$wine
+  fi
   export WINEPREFIX="$root/$win64/wineprefix"
   mkdir -p "$WINEPREFIX"
   mode="64-bit Windows build ($win64) under wine64 ($why)"
