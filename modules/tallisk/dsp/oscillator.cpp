@@ -1,12 +1,13 @@
-// Increment tables, pitch update and the four playback loops of the oscillator.
+// Increment tables, the pitch update, and the linear reader's part of the playback paths.
 #include "oscillator.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstring>
 #include <map>
 #include <mutex>
+
+#include "oscillator_paths.h"
 
 namespace tallisk {
 
@@ -20,46 +21,19 @@ constexpr float kIndexScale = 16384.0f;
 // call. Without -ffast-math the compiler keeps the two operations.
 inline float round_even_small(float x) { return (x + 8388608.0f) - 8388608.0f; }
 
-constexpr std::array<int, kLevelCount> kShifts = [] {
-    std::array<int, kLevelCount> shifts{};
-    for (int i = 0; i < kLevelCount; ++i) shifts[i] = level_shift(i);
-    return shifts;
-}();
-
 static_assert(Oscillator::kTableSize == kStreamTableSize);
 
 // Linear interpolation in a table of 2^(32 - shift) samples.
-inline float interpolate(const float* level, uint32_t phase, int shift) {
+inline float interpolate(const float* level, uint32_t phase, uint32_t shift) {
     const uint32_t j = phase >> shift;
     const float f = static_cast<float>(phase & ((1u << shift) - 1u)) * (1.0f / static_cast<float>(1u << shift));
     return level[j] + (level[j + 1] - level[j]) * f;
 }
 
-// One sample of a played level (kPlayLevels) of the waveform block `wave`.
-float play_at(const float* wave, int play, uint32_t phase) {
-    const PlayLevel& p = kPlayLevels[play];
-    const float* level = wave + kLevels[p.level].offset;
-    const int shift = kShifts[p.level];
-    switch (p.read) {
-    case PlayRead::WithoutFifth: {
-        // The mean over five points a fifth of a period apart keeps DC and the fifth harmonic.
-        float fifth = 0.0f;
-        for (uint32_t k = 0; k < 5; ++k) fifth += interpolate(level, phase + k * 858993459u, shift);
-        return interpolate(level, phase, shift) - 0.2f * fifth;
-    }
-    case PlayRead::FundamentalOnly:
-        // Half the difference of samples half a period apart: DC and the second harmonic cancel.
-        return 0.5f * (interpolate(level, phase, shift) - interpolate(level, phase + 0x80000000u, shift));
-    case PlayRead::Table:
-    default: return interpolate(level, phase, shift);
-    }
-}
-
 // The two table levels that played level `play` fades between.
 FadePair fade_pair(int play) {
     const int a = kPlayLevels[play].level, b = kPlayLevels[play + 1].level;
-    return {kLevels[a].offset, kLevels[b].offset, static_cast<uint32_t>(kShifts[a]), static_cast<uint32_t>(kShifts[b]),
-            kPlayLevels[play].top};
+    return {kLevels[a].offset, kLevels[b].offset, kLevelShifts[a], kLevelShifts[b], kPlayLevels[play].top};
 }
 
 int32_t to_increment(double value) {
@@ -129,19 +103,19 @@ std::shared_ptr<const IncrementTables> IncrementTables::zero() {
     return tables;
 }
 
-Oscillator::Oscillator() : m_tables(IncrementTables::zero()) {}
+OscillatorState::OscillatorState() : m_tables(IncrementTables::zero()) {}
 
-void Oscillator::build_increment_tables(float sample_rate) {
+void OscillatorState::build_increment_tables(float sample_rate) {
     settle();
     m_tables = IncrementTables::of_rate(sample_rate);
 }
 
-void Oscillator::set_law(PitchLaw law) {
+void OscillatorState::set_law(PitchLaw law) {
     settle();
     m_law = law;
 }
 
-void Oscillator::reset() {
+void OscillatorState::reset() {
     m_v.scale = 0.0f;
     m_last_pitch = 0.0f;
     m_v.shift = 0;
@@ -154,7 +128,7 @@ void Oscillator::reset() {
     m_behind = false;
 }
 
-Oscillator::PitchValues Oscillator::values_for(float pitch) const {
+OscillatorState::PitchValues OscillatorState::values_for(float pitch) const {
     float a = std::fabs(pitch);
     // A pitch that is not a number, or so large that its table index is not a number, plays 0 V.
     if (!std::isfinite(a * kIndexScale)) a = 0.0f;
@@ -170,152 +144,76 @@ Oscillator::PitchValues Oscillator::values_for(float pitch) const {
     v.blended = v.fade != 0.0f || kPlayLevels[v.level].read != PlayRead::Table;
     const int level = kPlayLevels[v.level].level;
     v.level_offset = kLevels[level].offset;
-    v.shift = kShifts[level];
+    v.shift = static_cast<int>(kLevelShifts[level]);
     v.mask = (1u << v.shift) - 1u;
     v.scale = 1.0f / static_cast<float>(1u << v.shift);  // exact: a power of two
     return v;
 }
 
-void Oscillator::pitch_update(float pitch) {
+void OscillatorState::pitch_update(float pitch) {
     m_v = values_for(pitch);
     m_pitch_stale = false;
     m_behind = false;
 }
 
-void Oscillator::static_pitch_update(float pitch) {
+void OscillatorState::static_pitch_update(float pitch) {
     float a = std::fabs(pitch);
     if (!(a <= 0.9f)) a = std::isnan(a) ? 0.0f : 0.9f;
     m_last_pitch = a;
     pitch_update(a);
 }
 
-inline float Oscillator::sample_at(const float* wave) const {
-    if (m_v.blended) return blended_at(wave);
+template <>
+inline float OscillatorPaths<Oscillator>::sample_at(const float* wave) const {
+    if (m_v.blended) {
+        return blended_sample(
+            wave, [](const float* level, uint32_t phase, uint32_t shift) { return interpolate(level, phase, shift); });
+    }
     const float* level = wave + m_v.level_offset;
     const uint32_t j = m_phase >> m_v.shift;
     const float f = static_cast<float>(m_phase & m_v.mask) * m_v.scale;
     return level[j] + (level[j + 1] - level[j]) * f;
 }
 
-float Oscillator::blended_at(const float* wave) const {
-    const float a = play_at(wave, m_v.level, m_phase);
-    return m_v.fade == 0.0f ? a : a + m_v.fade * (play_at(wave, m_v.level + 1, m_phase) - a);
+template <>
+inline void OscillatorPaths<Oscillator>::play_single(const float* level, float* out, int count) {
+    m_phase = m_loops->single(level, self().walk(), out, count);
 }
 
-void Oscillator::render_blended(const float* wave, float* out, int count) {
-    for (int i = 0; i < count; ++i) {
-        out[i] = blended_at(wave);
-        m_phase += m_v.increment;
+template <>
+bool OscillatorPaths<Oscillator>::play_run(const float* wave, uint8_t code, const int32_t* increments,
+                                           const float* pitch, float* out, int count) {
+    // A table level in one_level, a fade between two in fade_run; the per-sample entries are left.
+    if (code < kPlayCount) {
+        const int level = kPlayLevels[code].level;
+        m_phase = m_loops->one_level(wave + kLevels[level].offset, kLevelShifts[level], increments, pitch, m_phase, out,
+                                     count);
+        return true;
     }
-}
-
-void Oscillator::render_static(float* out, int count) {
-    if (!m_store || m_waveform < 0 || m_waveform >= kWaveCount || m_pitch_stale) {
-        std::fill(out, out + count, 0.0f);
-        return;
-    }
-    settle();
-    const LevelReader reader(m_store);
-    const float* wave = reader.waveform(m_waveform);
-    if (m_v.blended) render_blended(wave, out, count);
-    else m_phase = m_loops->single(wave + m_v.level_offset, walk(), out, count);
-}
-
-void Oscillator::render_streaming(const float* pitch, float* out, int count) {
-    if (count <= 0) return;
-    if (m_pitch_stale) {
-        m_last_pitch = pitch[0];
-        pitch_update(pitch[0]);
-    }
-    if (!m_store || m_waveform < 0 || m_waveform >= kWaveCount) {
-        for (int i = 0; i < count; ++i) {
-            if (pitch[i] != m_last_pitch || std::isnan(pitch[i])) {
-                m_last_pitch = pitch[i];
-                pitch_update(pitch[i]);
-            }
-            out[i] = 0.0f;
-        }
-        return;
-    }
-    const LevelReader reader(m_store);
-    const float* wave = reader.waveform(m_waveform);
-    // The leading samples equal to the last pitch play with the values worked out for it.
-    int i = 0;
-    while (i < count && pitch[i] == m_last_pitch) ++i;
-    if (i > 0) {
-        settle();
-        if (m_v.blended) render_blended(wave, out, i);
-        else m_phase = m_loops->single(wave + m_v.level_offset, walk(), out, i);
-    }
-    if (i == count) return;
-    // From the first new pitch on, every sample's values follow from its own pitch alone (a repeat
-    // of the one before gives what its update gave), so a run of samples whose entries play one
-    // table level without a fade plays that level with one shift, a run that fades between the same
-    // two table levels plays both, and only the rare entries left (the levels without tables of
-    // their own, a pitch beyond the table or not finite) take the per-sample rule.
-    const int32_t* increments = table(m_law);
-    const uint8_t* codes = block_levels(m_law);
-    const auto play = [&](int start, int n, uint8_t code) {
-        if (code < kPlayCount) {
-            const int level = kPlayLevels[code].level;
-            m_phase = m_loops->one_level(wave + kLevels[level].offset, static_cast<uint32_t>(kShifts[level]), increments,
-                                         pitch + start, m_phase, out + start, n);
-        } else if (code != kPerSampleCode) {
-            m_phase = m_loops->fade_run(wave, fade_pair(code & ~kFadeCode), increments, pitch + start, m_phase,
-                                        out + start, n);
-        } else {
-            for (int s = start; s < start + n; ++s) {
-                pitch_update(pitch[s]);
-                out[s] = sample_at(wave);
-                m_phase += m_v.increment;
-            }
-        }
-    };
-    // The increments grow with the entry, and so do the levels and fades, so where the lowest and
-    // the highest entry of the rest of the block share a code, every sample between does.
-    int lowest = 0, highest = 0;
-    if (m_loops->entry_span(pitch + i, count - i, &lowest, &highest) && codes[lowest] == codes[highest]) {
-        play(i, count - i, codes[lowest]);
-    } else {
-        for_each_code_run(*m_loops, codes, pitch + i, count - i,
-                          [&](int start, int n, uint8_t code) { play(i + start, n, code); });
-    }
-    m_last_pitch = pitch[count - 1];
-    m_behind = true;
-}
-
-void Oscillator::advance_morph(float morph) { m_morph_pos = morph_step(m_morph_pos, morph); }
-
-inline float Oscillator::morph_sample(const LevelReader& reader) {
-    const int k = std::min(static_cast<int>(round_even_small(m_morph_pos)), kWaveCount - 1);
-    const float fm = static_cast<float>((m_morph_pos + 0.5) - k);
-    const float a = sample_at(reader.waveform(k));
-    const float b = k < kWaveCount - 1 ? sample_at(reader.waveform(k + 1)) : a;
-    return a + fm * (b - a);
+    if (code == kPerSampleCode) return false;
+    m_phase = m_loops->fade_run(wave, fade_pair(code & ~kFadeCode), increments, pitch, m_phase, out, count);
+    return true;
 }
 
 // The morph loop with its state in locals (the output stores cannot alias them). Once the position
 // has reached its target it stays there exactly, so the waveform pair and fraction are kept until
 // the input moves, and the run of samples whose input names the same target is one cross-fade over
 // a fixed pair.
-void Oscillator::morph_loop(const LevelReader& reader, const float* morph, float* out, int count) {
+template <>
+void OscillatorPaths<Oscillator>::morph_loop(const LevelReader& reader, const float* morph, float* out, int count) {
     if (m_v.blended) {
         // Inside a fade or above the last level's range: rare enough for the per-sample rule.
-        for (int i = 0; i < count; ++i) {
-            advance_morph(morph[i]);
-            out[i] = morph_sample(reader);
-            m_phase += m_v.increment;
-        }
+        for (int i = 0; i < count; ++i) out[i] = next_morph_sample(reader, morph[i]);
         return;
     }
-    PhaseWalk w = walk();
+    PhaseWalk w = self().walk();
     const int offset = m_v.level_offset;
     float pos = m_morph_pos;
     // The pair of the current position; an input equal to it is settled from the first sample
     // (a step towards the position itself lands on it exactly).
     float target = pos;
-    int k = std::min(static_cast<int>(round_even_small(pos)), kWaveCount - 1);
-    float fm = static_cast<float>((pos + 0.5) - k);
+    float fm;
+    int k = morph_pair(pos, &fm);
     const float* wa = reader.waveform(k) + offset;
     const float* wb = k < kWaveCount - 1 ? reader.waveform(k + 1) + offset : wa;
     int a_offset = static_cast<int>(wa - reader.blocks()), b_offset = static_cast<int>(wb - reader.blocks());
@@ -335,8 +233,7 @@ void Oscillator::morph_loop(const LevelReader& reader, const float* morph, float
                 target = next;
                 const float t = static_cast<float>(pos + 0.1 * (next - pos));
                 pos = std::fabs(next - t) < 0.001 ? next : t;
-                const int pair = std::min(static_cast<int>(round_even_small(pos)), kWaveCount - 1);
-                fm = static_cast<float>((pos + 0.5) - pair);
+                const int pair = morph_pair(pos, &fm);
                 if (pair != k) {  // the pair changes only where the position crosses a half
                     k = pair;
                     a_offset = reader.waveform_offset(k) + offset;
@@ -364,44 +261,20 @@ void Oscillator::morph_loop(const LevelReader& reader, const float* morph, float
     m_morph_pos = pos;
 }
 
-void Oscillator::render_morph_static(const float* morph, float* out, int count) {
-    if (!m_store || m_pitch_stale) {
-        for (int i = 0; i < count; ++i) {
-            advance_morph(morph[i]);
-            out[i] = 0.0f;
-        }
-        return;
-    }
-    settle();
-    const LevelReader reader(m_store);
-    morph_loop(reader, morph, out, count);
-}
-
-void Oscillator::render_morph_streaming(const float* pitch, const float* morph, float* out, int count) {
-    if (count <= 0) return;
-    if (m_pitch_stale) {
-        m_last_pitch = pitch[0];
-        pitch_update(pitch[0]);
-    }
-    if (!m_store) {
-        for (int i = 0; i < count; ++i) {
-            advance_morph(morph[i]);
-            out[i] = 0.0f;
-        }
-        return;
-    }
-    settle();
-    const LevelReader reader(m_store);
+template <>
+void OscillatorPaths<Oscillator>::morph_streaming(const LevelReader& reader, const float* pitch, const float* morph,
+                                                  float* out, int count) {
+    // The per-sample rule throughout: the reference the block paths are tested against.
     for (int i = 0; i < count; ++i) {
         const float p = pitch[i];
         if (p != m_last_pitch || std::isnan(p)) {
             m_last_pitch = p;
             pitch_update(p);
         }
-        advance_morph(morph[i]);
-        out[i] = morph_sample(reader);
-        m_phase += m_v.increment;
+        out[i] = next_morph_sample(reader, morph[i]);
     }
 }
+
+template class OscillatorPaths<Oscillator>;
 
 }  // namespace tallisk
