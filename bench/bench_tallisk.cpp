@@ -1,7 +1,7 @@
 // tallisk: oscillator cost per sample at block 64, and the editor's table rebuilds on the UI thread.
 #include <benchmark/benchmark.h>
 
-#include <cmath>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -9,107 +9,25 @@
 #include "oscillator.h"
 #include "oscillator_loops.h"
 #include "real_fft.h"
+#include "tallisk_bench_rig.h"
 
 using namespace tallisk;
+using namespace tallisk::bench;
 
 namespace {
 
-constexpr int kBlock = 64;
-
-class BenchEditor : public EditorCore {
-public:
-    BenchEditor() : EditorCore(nullptr) {}
-
-protected:
-    void write_pin_text(int, const char*) override {}
-    std::string read_pin_text(int) override { return {}; }
-    int32_t read_pin_int(int) override { return 0; }
-    void write_pin_int(int, int32_t) override {}
-    void request_repaint() override {}
-    void send_to_audio(int, int, const void*) override {}
-    std::string host_folder() override { return {}; }
-};
-
-// An editor whose 64 waveforms hold sawtooth, square and sine, levels built.
-std::unique_ptr<BenchEditor> filled_editor() {
-    auto e = std::make_unique<BenchEditor>();
-    for (int w = 0; w < kWaveCount; ++w) generate(static_cast<Shape>(1 + w % 6), e->bank().waveform(w));
-    e->select_waveform(0);
-    e->rebuild_all();
-    return e;
-}
-
-void per_sample(benchmark::State& state) {
-    const double samples = static_cast<double>(state.iterations()) * kBlock;
-    // Shown as seconds per sample with an SI prefix (e.g. 950ps).
-    state.counters["per_sample"] =
-        benchmark::Counter(samples, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    // Oscillators one core keeps running at 44.1 kHz: samples per CPU second over 44100.
-    state.counters["voices_per_core"] = benchmark::Counter(samples / 44100.0, benchmark::Counter::kIsRate);
-}
-
 // Arg "plain": 1 keeps the oscillator on the plain loops, 0 lets it use the AVX2 ones if present.
-void BM_OscillatorStaticPitch(benchmark::State& state) {
-    auto e = filled_editor();
-    auto osc = std::make_unique<Oscillator>();
-    osc->build_increment_tables(44100.0f);
-    osc->set_store(e->level_store());
-    osc->use_plain_loops(state.range(0) != 0);
-    osc->static_pitch_update(0.5f);
-    std::vector<float> out(kBlock);
-    for (auto _ : state) {
-        osc->render_static(out.data(), kBlock);
-        benchmark::DoNotOptimize(out.data());
-    }
-    per_sample(state);
-}
+void BM_OscillatorStaticPitch(benchmark::State& state) { measure_static<Oscillator>(state, state.range(0) != 0); }
 BENCHMARK(BM_OscillatorStaticPitch)->Arg(0)->Arg(1)->ArgNames({"plain"});
 
-// Arg "vibrato": 0 sweeps from 3 to 7 V in 4096 samples, over and over (every sample a new table
-// entry, every level from 2 to 6 and three fades); 1 is a 5 Hz vibrato of +-0.1 V around 4.5 V
-// (a new pitch every sample, a new entry every 11 samples or so). "plain": 1 keeps the plain loops.
+// Arg "vibrato": 0 the sweep, 1 the vibrato (measure_streaming). "plain": 1 keeps the plain loops.
 void BM_OscillatorStreamingPitch(benchmark::State& state) {
-    auto e = filled_editor();
-    auto osc = std::make_unique<Oscillator>();
-    osc->build_increment_tables(44100.0f);
-    osc->set_store(e->level_store());
-    osc->use_plain_loops(state.range(1) != 0);
-    std::vector<float> pitch(state.range(0) ? 8820 * 16 : kBlock * 64);  // whole blocks, whole periods
-    for (size_t i = 0; i < pitch.size(); ++i)
-        pitch[i] = state.range(0) ? 0.45f + 0.01f * std::sin(6.2831853f * 5.0f * static_cast<float>(i) / 44100.0f)
-                                  : 0.3f + 0.4f * static_cast<float>(i) / pitch.size();
-    std::vector<float> out(kBlock);
-    size_t at = 0;
-    for (auto _ : state) {
-        osc->render_streaming(pitch.data() + at, out.data(), kBlock);
-        at = (at + kBlock) % pitch.size();
-        benchmark::DoNotOptimize(out.data());
-    }
-    per_sample(state);
+    measure_streaming<Oscillator>(state, state.range(0) != 0, state.range(1) != 0);
 }
 BENCHMARK(BM_OscillatorStreamingPitch)->Args({0, 0})->Args({1, 0})->Args({0, 1})->ArgNames({"vibrato", "plain"});
 
 void BM_OscillatorMorph(benchmark::State& state) {
-    const bool gliding = state.range(0) != 0;
-    auto e = filled_editor();
-    auto osc = std::make_unique<Oscillator>();
-    osc->build_increment_tables(44100.0f);
-    osc->set_store(e->level_store());
-    osc->use_plain_loops(state.range(1) != 0);
-    osc->static_pitch_update(0.5f);
-    std::vector<float> morph(kBlock, 0.37f), out(kBlock);
-    // Settle first; a gliding run alternates its target every block so it never settles.
-    for (int i = 0; i < 64; ++i) osc->render_morph_static(morph.data(), out.data(), kBlock);
-    float target = 0.37f;
-    for (auto _ : state) {
-        if (gliding) {
-            target = target > 0.5f ? 0.2f : 0.8f;
-            std::fill(morph.begin(), morph.end(), target);
-        }
-        osc->render_morph_static(morph.data(), out.data(), kBlock);
-        benchmark::DoNotOptimize(out.data());
-    }
-    per_sample(state);
+    measure_morph<Oscillator>(state, state.range(0) != 0, state.range(1) != 0);
 }
 BENCHMARK(BM_OscillatorMorph)->Args({0, 0})->Args({0, 1})->Args({1, 0})->ArgNames({"gliding", "plain"});
 
