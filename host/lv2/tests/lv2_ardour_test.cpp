@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "mv_testing/exec.h"
+#include "wav_channels.h"
 
 namespace fs = std::filesystem;
 
@@ -105,17 +106,7 @@ std::vector<std::vector<std::string>> said(const std::string& log) {
     return lines;
 }
 
-std::vector<std::vector<float>> read_wav(const fs::path& path) {
-    SF_INFO info{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-    if (!f) return {};
-    std::vector<float> all(static_cast<size_t>(info.frames * info.channels));
-    sf_readf_float(f, all.data(), info.frames);
-    sf_close(f);
-    std::vector<std::vector<float>> out(static_cast<size_t>(info.channels));
-    for (size_t i = 0; i < all.size(); ++i) out[i % out.size()].push_back(all[i]);
-    return out;
-}
+using lv2test::read_wav;
 
 double rms(const std::vector<float>& x, double from, double to) {
     const size_t a = static_cast<size_t>(from * kRate), b = std::min(x.size(), static_cast<size_t>(to * kRate));

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "mv_testing/exec.h"
+#include "wav_channels.h"
 #include "lilv_rig.h"
 #include "mvhost/patch.h"
 #include "rt_shim.h"
@@ -47,18 +48,7 @@ std::string export_bundle(const fs::path& dir, const std::string& args, const st
     return bundle.string();
 }
 
-std::vector<std::vector<float>> read_wav(const std::string& path) {
-    SF_INFO info{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-    if (!f) return {};
-    std::vector<float> all(static_cast<size_t>(info.frames * info.channels));
-    sf_readf_float(f, all.data(), info.frames);
-    sf_close(f);
-    std::vector<std::vector<float>> out(static_cast<size_t>(info.channels));
-    for (sf_count_t i = 0; i < info.frames; ++i)
-        for (int c = 0; c < info.channels; ++c) out[c].push_back(all[static_cast<size_t>(i * info.channels + c)]);
-    return out;
-}
+using lv2test::read_wav;
 
 // The notes of a MIDI file at the frames `mvhost render --midi` plays them.
 std::vector<lv2test::Note> notes_of(const std::string& file) {
